@@ -1,0 +1,83 @@
+#include "Frame.h"
+
+#include <new>
+
+#include "InstallerProperty.h"
+#include "Log.h"
+#include "platform/Clock.h"
+#include "platform/Hresult.h"
+#include "platform/Port.h"
+
+namespace {
+
+// An exception from an action is an ordinary failure of that action.
+HRESULT CallAction(const ActionBody& action, HWND window, CActionParameters& params) noexcept {
+  try {
+    return action(window, params);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+}  // namespace
+
+void BeginInstallerCall(MSIHANDLE install) {
+  g_logger.m_hInstall = install;
+  Log(Banner, "####### Tovrin log PID=%08x #######", static_cast<unsigned>(platform::Use<platform::Clock>().ProcessId()));
+}
+
+static ActionBody Bind(TovrinAction action) {
+  return [action](HWND window, CActionParameters& params) { return (TovrinModule().*action)(window, params); };
+}
+
+UINT RunInstallerForm(MSIHANDLE install, const char* exportName, TovrinAction action) {
+  return RunInstallerForm(install, exportName, Bind(action));
+}
+
+HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName, TovrinAction action) {
+  return RunCommandLineForm(window, commandLine, exportName, Bind(action));
+}
+
+UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBody& action) {
+  BeginInstallerCall(install);
+  CLogScope scope(g_logger, Info, exportName);
+  return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [&]() -> UINT {
+    CActionParameters params;
+    std::wstring text;
+    if (FAILED(GetInstallerProperty(install, L"TovrinData", text))) text.clear();
+    std::wstring helpUrl;
+    HRESULT rc = GetInstallerProperty(install, L"HelpUrl", helpUrl);
+    if (!helpUrl.empty()) text += L" /HelpUrl=\"" + helpUrl + L"\"";
+    if (FAILED(rc)) {
+      g_logger.WriteText(Error, ErrorText(rc).c_str());
+      return platform::LowWord(rc);
+    }
+    Log(Info, "TovrinData:%ls", text.c_str());
+    HRESULT hr = ParseActionParameters(text, params);
+    if (FAILED(hr)) return platform::LowWord(hr);
+    hr = CallAction(action, nullptr, params);
+    if (FAILED(hr)) {
+      g_logger.WriteText(Error, ErrorText(hr).c_str());
+      ReportInstallerError(install, INSTALLMESSAGE_ERROR, hr);
+      return ERROR_INSTALL_FAILURE;
+    }
+    return platform::LowWord(hr);
+  });
+}
+
+HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName,
+                           const ActionBody& action) {
+  CLogScope scope(g_logger, Info, exportName);
+  return NoThrow<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
+    CActionParameters params;
+    std::wstring text = commandLine ? commandLine : L"";
+    HRESULT hr = ParseActionParameters(text, params);
+    if (FAILED(hr)) {
+      g_logger.WriteText(Error, ErrorText(hr).c_str());
+      return hr;
+    }
+    return CallAction(action, window, params);
+  });
+}

@@ -1,0 +1,31 @@
+// The common steps of the two calling forms of an export.
+#pragma once
+
+#include <functional>
+
+#include "TovrinModule.h"
+
+using ActionBody = std::function<HRESULT(HWND, CActionParameters&)>;
+
+// Stores the handle, writes the banner, builds the parameters from
+// TovrinData and HelpUrl, runs the action, maps its result to an
+// installer result code.
+UINT RunInstallerForm(MSIHANDLE install, const char* exportName, TovrinAction action);
+UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBody& action);
+
+// Parses the command line and runs the action; its HRESULT unchanged.
+HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName, TovrinAction action);
+HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName, const ActionBody& action);
+
+// Stores the installation handle for the log and writes the banner line.
+void BeginInstallerCall(MSIHANDLE install);
+
+// Runs body, turning an escaping exception into a failure result.
+template <class R, class Body>
+R NoThrow(R failure, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}

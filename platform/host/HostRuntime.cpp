@@ -1,0 +1,17 @@
+#include <clocale>
+#include <cstring>
+
+#include "platform/Runtime.h"
+
+namespace platform {
+
+void InitializeCom() {}
+
+void SetLocaleFromEnvironment() {
+  const char* name = std::setlocale(LC_ALL, "");
+  // Linux's "C" locale cannot convert non-ASCII wide text at all; the host
+  // stands in for a user code page with UTF-8 then.
+  if (!name || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0) std::setlocale(LC_ALL, "C.UTF-8");
+}
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+// Unicode helpers of the host build (wchar_t holds UTF-32 there).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::host {
+
+std::string WideToUtf8(std::wstring_view text);
+// Invalid sequences become U+FFFD.
+std::wstring Utf8ToWide(std::string_view text);
+// Surrogate pairs are combined; a lone surrogate becomes U+FFFD.
+std::wstring Utf16LeToWide(const uint8_t* bytes, size_t count);
+std::vector<uint8_t> WideToUtf16Le(std::wstring_view text);
+// Case-insensitive comparison of names the way Windows compares them.
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
+int CompareNoCase(std::wstring_view a, std::wstring_view b);
+std::wstring UpperCase(std::wstring_view text);
+
+}  // namespace platform::host

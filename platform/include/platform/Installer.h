@@ -1,0 +1,39 @@
+// Installer session port: the Windows Installer calls of a custom action.
+#pragma once
+
+#include "platform/Port.h"
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+class Installer {
+ public:
+  virtual ~Installer() = default;
+
+  // MsiGetPropertyW: *chars in = room with terminator, out = value length;
+  // ERROR_MORE_DATA when the room is too small.
+  virtual UINT GetProperty(MSIHANDLE install, const wchar_t* name, wchar_t* value, DWORD* chars) = 0;
+  virtual UINT SetProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* value) = 0;
+  virtual MSIHANDLE CreateRecord(UINT fields) = 0;
+  virtual UINT RecordSetInteger(MSIHANDLE record, UINT field, int value) = 0;
+  virtual UINT RecordSetStringA(MSIHANDLE record, UINT field, const char* value) = 0;
+  virtual int ProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE record) = 0;
+  virtual UINT CloseHandle(MSIHANDLE handle) = 0;
+
+  VELK_PORT(Installer);
+};
+
+// Owns a record handle.
+class MsiRecord {
+ public:
+  explicit MsiRecord(UINT fields);
+  ~MsiRecord();
+  MsiRecord(const MsiRecord&) = delete;
+  MsiRecord& operator=(const MsiRecord&) = delete;
+  MSIHANDLE Get() const { return handle_; }
+
+ private:
+  MSIHANDLE handle_;
+};
+
+}  // namespace platform

@@ -1,0 +1,73 @@
+// Registry port: the Win32 registry calls the kit uses, with their status
+// codes and size rules. String data is counted in bytes of WCHAR.
+#pragma once
+
+#include <string>
+
+#include "platform/Port.h"
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+
+  // RegOpenKeyExW
+  virtual LSTATUS OpenKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result) = 0;
+  // RegCreateKeyExW (non-volatile, no class); disposition may be null.
+  virtual LSTATUS CreateKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result, DWORD* disposition) = 0;
+  virtual LSTATUS CloseKey(HKEY key) = 0;
+  // RegEnumKeyExW: name receives at most *nameChars characters with the terminator.
+  virtual LSTATUS EnumKey(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars) = 0;
+  // RegEnumValueW without data.
+  virtual LSTATUS EnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type) = 0;
+  // RegQueryValueExW: type and data may be null; ERROR_MORE_DATA with the size needed.
+  virtual LSTATUS QueryValue(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* dataBytes) = 0;
+  // RegSetValueExW
+  virtual LSTATUS SetValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD dataBytes) = 0;
+  // RegDeleteValueW
+  virtual LSTATUS DeleteValue(HKEY key, const wchar_t* name) = 0;
+  // RegDeleteKeyExW: only a key without subkeys can be deleted.
+  virtual LSTATUS DeleteKey(HKEY parent, const wchar_t* subkey, REGSAM view) = 0;
+  // RegQueryInfoKeyW: any out pointer may be null.
+  virtual LSTATUS QueryInfoKey(HKEY key, DWORD* subkeys, DWORD* maxSubkeyChars, DWORD* values) = 0;
+
+  VELK_PORT(Registry);
+};
+
+// Owns an open key (never a predefined root) and closes it through the port.
+class RegKey {
+ public:
+  RegKey() = default;
+  explicit RegKey(HKEY key) : key_(key) {}
+  ~RegKey() { Reset(); }
+  RegKey(RegKey&& other) noexcept : key_(other.Release()) {}
+  RegKey& operator=(RegKey&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      key_ = other.Release();
+    }
+    return *this;
+  }
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+
+  HKEY Get() const { return key_; }
+  HKEY* Put() {
+    Reset();
+    return &key_;
+  }
+  HKEY Release() {
+    HKEY k = key_;
+    key_ = nullptr;
+    return k;
+  }
+  void Reset();
+  explicit operator bool() const { return key_ != nullptr; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace platform

@@ -1,0 +1,212 @@
+#include "platform/host/HostRegistry.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/Port.h"
+#include "support/TempMachine.h"
+
+using platform::RegKey;
+
+namespace {
+
+const char kHklm[] =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\r\n"
+    "\"ProfileImagePath\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,44,00,72,00,69,00,76,00,65,00,25,00,5c,"
+    "00,55,00,73,00,65,00,72,00,73,00,5c,00,61,00,6c,00,69,00,63,00,65,00,00,00\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1002]\r\n"
+    "\"ProfileImagePath\"=\"C:\\\\Users\\\\bob\"\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velk]\r\n"
+    "\"Name\"=\"velk\"\r\n"
+    "\"Size\"=dword:00000010\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velk\\b]\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velk\\A]\r\n";
+
+class HostRegistryTest : public ::testing::Test {
+ protected:
+  HostRegistryTest()
+      : machine("[machine]\nuser=S-1-5-21-100-1001\nlogged_on=S-1-5-21-100-1002\n"),
+        reg(platform::Registry::Default()) {
+    machine.Write("registry/HKLM.reg", kHklm);
+    machine.Write("drive_c/Users/alice/NTUSER.DAT",
+                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Alice]\r\n\"v\"=\"1\"\r\n");
+    machine.Write("drive_c/Users/bob/NTUSER.DAT",
+                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Bob]\r\n");
+  }
+  std::wstring ReadString(HKEY key, const wchar_t* name) {
+    wchar_t buf[256];
+    DWORD size = sizeof buf, type = 0;
+    if (reg.QueryValue(key, name, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS) return L"<none>";
+    return std::wstring(buf, size / sizeof(wchar_t)).c_str();
+  }
+  velk_test::TempMachine machine;
+  platform::Registry& reg;
+};
+
+TEST_F(HostRegistryTest, OpenQueryAndSizeRules) {
+  RegKey key;
+  ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"software\\VELK", KEY_READ, key.Put()), ERROR_SUCCESS);
+  DWORD type = 0, size = 0;
+  EXPECT_EQ(reg.QueryValue(key.Get(), L"Name", &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, 5 * sizeof(wchar_t));
+  wchar_t small[4];
+  size = sizeof small;
+  EXPECT_EQ(reg.QueryValue(key.Get(), L"Name", nullptr, reinterpret_cast<BYTE*>(small), &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 5 * sizeof(wchar_t));
+  DWORD number = 0;
+  size = sizeof number;
+  EXPECT_EQ(reg.QueryValue(key.Get(), L"Size", &type, reinterpret_cast<BYTE*>(&number), &size), ERROR_SUCCESS);
+  EXPECT_EQ(number, 16u);
+  EXPECT_EQ(reg.QueryValue(key.Get(), L"Missing", &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  RegKey none;
+  EXPECT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Nope", KEY_READ, none.Put()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"\\SOFTWARE", KEY_READ, none.Put()), ERROR_BAD_PATHNAME);
+}
+
+TEST_F(HostRegistryTest, EnumerationIsSortedWithoutCase) {
+  RegKey key;
+  ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velk", KEY_READ, key.Put()), ERROR_SUCCESS);
+  wchar_t name[8];
+  DWORD chars = 8;
+  ASSERT_EQ(reg.EnumKey(key.Get(), 0, name, &chars), ERROR_SUCCESS);
+  EXPECT_STREQ(name, L"A");
+  chars = 8;
+  ASSERT_EQ(reg.EnumKey(key.Get(), 1, name, &chars), ERROR_SUCCESS);
+  EXPECT_STREQ(name, L"b");
+  chars = 8;
+  EXPECT_EQ(reg.EnumKey(key.Get(), 2, name, &chars), ERROR_NO_MORE_ITEMS);
+  chars = 1;
+  EXPECT_EQ(reg.EnumKey(key.Get(), 0, name, &chars), ERROR_MORE_DATA);
+  DWORD subkeys = 0, values = 0;
+  EXPECT_EQ(reg.QueryInfoKey(key.Get(), &subkeys, nullptr, &values), ERROR_SUCCESS);
+  EXPECT_EQ(subkeys, 2u);
+  EXPECT_EQ(values, 2u);
+}
+
+TEST_F(HostRegistryTest, AccessRightsAreEnforced) {
+  RegKey key;
+  ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velk", KEY_QUERY_VALUE, key.Put()), ERROR_SUCCESS);
+  DWORD v = 1;
+  EXPECT_EQ(reg.SetValue(key.Get(), L"x", REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), ERROR_ACCESS_DENIED);
+  wchar_t name[8];
+  DWORD chars = 8;
+  EXPECT_EQ(reg.EnumKey(key.Get(), 0, name, &chars), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(HostRegistryTest, ChangesAreWrittenBackAndOtherKeysKept) {
+  {
+    RegKey key;
+    DWORD disposition = 0;
+    ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\New\\Deep", KEY_ALL_ACCESS, key.Put(), &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    DWORD v = 7;
+    ASSERT_EQ(reg.SetValue(key.Get(), L"Seven", REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), ERROR_SUCCESS);
+  }
+  std::string file = machine.Read("registry/HKLM.reg");
+  EXPECT_THAT(file, testing::HasSubstr("[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Deep]\r\n\"Seven\"=dword:00000007\r\n"));
+  EXPECT_THAT(file, testing::HasSubstr("\"Name\"=\"velk\""));
+  velk_test::TempMachine::Reload();
+  RegKey again;
+  EXPECT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\NEW\\deep", KEY_READ, again.Put()), ERROR_SUCCESS);
+}
+
+TEST_F(HostRegistryTest, DeleteKeyOnlyWithoutSubkeys) {
+  EXPECT_EQ(reg.DeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velk", KEY_WOW64_64KEY), ERROR_ACCESS_DENIED);
+  RegKey open;
+  ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velk\\A", KEY_READ, open.Put()), ERROR_SUCCESS);
+  EXPECT_EQ(reg.DeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velk\\A", KEY_WOW64_64KEY), ERROR_SUCCESS);
+  EXPECT_EQ(reg.DeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velk\\A", KEY_WOW64_64KEY), ERROR_FILE_NOT_FOUND);
+  DWORD size = 0;
+  EXPECT_EQ(reg.QueryValue(open.Get(), L"x", nullptr, nullptr, &size), ERROR_KEY_DELETED);
+  EXPECT_THAT(machine.Read("registry/HKLM.reg"), testing::Not(testing::HasSubstr("Velk\\A]")));
+}
+
+TEST_F(HostRegistryTest, CurrentUserAndUsers) {
+  RegKey hkcu;
+  ASSERT_EQ(reg.OpenKey(HKEY_CURRENT_USER, L"Software\\Alice", KEY_READ, hkcu.Put()), ERROR_SUCCESS);
+  EXPECT_EQ(ReadString(hkcu.Get(), L"v"), L"1");
+  RegKey viaUsers;
+  EXPECT_EQ(reg.OpenKey(HKEY_USERS, L"S-1-5-21-100-1001\\Software\\Alice", KEY_READ, viaUsers.Put()), ERROR_SUCCESS);
+  RegKey bob;
+  EXPECT_EQ(reg.OpenKey(HKEY_USERS, L"S-1-5-21-100-1002\\Software\\Bob", KEY_READ, bob.Put()), ERROR_SUCCESS);
+  RegKey users;
+  ASSERT_EQ(reg.OpenKey(HKEY_USERS, nullptr, KEY_READ, users.Put()), ERROR_SUCCESS);
+  DWORD subkeys = 0;
+  EXPECT_EQ(reg.QueryInfoKey(users.Get(), &subkeys, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(subkeys, 2u);
+  RegKey nobody;
+  EXPECT_EQ(reg.OpenKey(HKEY_USERS, L"S-1-5-21-100-1003", KEY_READ, nobody.Put()), ERROR_FILE_NOT_FOUND);
+  {
+    RegKey w;
+    ASSERT_EQ(reg.CreateKey(HKEY_CURRENT_USER, L"Software\\Written", KEY_ALL_ACCESS, w.Put(), nullptr), ERROR_SUCCESS);
+  }
+  EXPECT_THAT(machine.Read("drive_c/Users/alice/NTUSER.DAT"),
+              testing::HasSubstr("[HKEY_CURRENT_USER\\Software\\Written]"));
+}
+
+TEST_F(HostRegistryTest, MountAndUnmount) {
+  auto& host = static_cast<platform::host::HostRegistry&>(reg);
+  machine.Write("carol.dat", "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Carol]\r\n");
+  EXPECT_FALSE(host.IsUserHiveMounted(L"S-1-5-21-100-1003"));
+  EXPECT_EQ(host.UnmountUserHive(L"S-1-5-21-100-1003"), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(host.MountUserHive(L"S-1-5-21-100-1003", machine.Root() / "carol.dat"), ERROR_SUCCESS);
+  EXPECT_EQ(host.MountUserHive(L"S-1-5-21-100-1003", machine.Root() / "carol.dat"), ERROR_ALREADY_EXISTS);
+  {
+    RegKey k;
+    ASSERT_EQ(reg.OpenKey(HKEY_USERS, L"S-1-5-21-100-1003\\Software\\Carol", KEY_READ, k.Put()), ERROR_SUCCESS);
+    EXPECT_EQ(host.UnmountUserHive(L"S-1-5-21-100-1003"), ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(host.UnmountUserHive(L"S-1-5-21-100-1003"), ERROR_SUCCESS);
+  EXPECT_FALSE(host.IsUserHiveMounted(L"S-1-5-21-100-1003"));
+}
+
+TEST_F(HostRegistryTest, ABrokenFileIsNeverOverwritten) {
+  const std::string broken = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=dword:zz\r\n";
+  machine.Write("registry/HKLM.reg", broken);
+  velk_test::TempMachine::Reload();
+  testing::internal::CaptureStderr();
+  RegKey key;
+  EXPECT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"B", KEY_ALL_ACCESS, key.Put(), nullptr), ERROR_BADDB);
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("HKLM.reg:4: bad hex digit in dword"));
+  EXPECT_EQ(machine.Read("registry/HKLM.reg"), broken);
+}
+
+TEST_F(HostRegistryTest, NoRegistryFileIsAnEmptyRegistry) {
+  std::filesystem::remove(machine.Root() / "registry/HKLM.reg");
+  velk_test::TempMachine::Reload();
+  RegKey key;
+  EXPECT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE", KEY_READ, key.Put()), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, nullptr, KEY_READ, key.Put()), ERROR_SUCCESS);
+}
+
+TEST_F(HostRegistryTest, ProcessesSeeEachOthersChanges) {
+  RegKey key;
+  ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velk", KEY_ALL_ACCESS, key.Put()), ERROR_SUCCESS);
+  // Children write one value each at the same time; none may be lost.
+  std::vector<pid_t> children;
+  for (int i = 0; i < 4; ++i) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::wstring name = L"child" + std::to_wstring(i);
+      DWORD v = static_cast<DWORD>(i);
+      for (int round = 0; round < 10; ++round)
+        reg.SetValue(key.Get(), (name + L"_" + std::to_wstring(round)).c_str(), REG_DWORD,
+                     reinterpret_cast<BYTE*>(&v), 4);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t p : children) waitpid(p, nullptr, 0);
+  DWORD values = 0;
+  ASSERT_EQ(reg.QueryInfoKey(key.Get(), nullptr, nullptr, &values), ERROR_SUCCESS);
+  EXPECT_EQ(values, 2u + 40u);
+}
+
+}  // namespace

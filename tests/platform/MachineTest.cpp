@@ -1,0 +1,125 @@
+#include "platform/host/Machine.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/CodePages.h"
+#include "platform/Installer.h"
+#include "platform/host/InstallerSession.h"
+#include "support/TempMachine.h"
+
+namespace fs = std::filesystem;
+using platform::host::Machine;
+using platform::host::MachineConfig;
+
+namespace {
+
+TEST(MachineConfig, ReadsSettingsAndDefaults) {
+  velk_test::TempMachine m("[machine]\nacp=932  ui_language=1041\nuser=S-1-5-21-1-1001\nlogged_on=S-1-5-21-1-1002,S-1-5-21-1-1003\n");
+  const Machine* machine = Machine::Current();
+  ASSERT_NE(machine, nullptr);
+  EXPECT_EQ(machine->Config().acp, 932u);
+  EXPECT_EQ(machine->Config().uiLanguage, 1041u);
+  EXPECT_EQ(machine->Config().user, L"S-1-5-21-1-1001");
+  EXPECT_THAT(machine->Config().loggedOn, testing::ElementsAre(L"S-1-5-21-1-1002", L"S-1-5-21-1-1003"));
+
+  MachineConfig empty;
+  std::string error;
+  ASSERT_TRUE(platform::host::LoadMachineConfig(m.Root() / "nowhere", &empty, &error));
+  EXPECT_EQ(empty.acp, 1252u);
+  EXPECT_EQ(empty.uiLanguage, 1033u);
+}
+
+TEST(MachineConfig, ErrorsNameFileAndLine) {
+  velk_test::TempMachine m("");
+  struct Case {
+    const char* ini;
+    const char* error;
+  } cases[] = {
+      {"[machine]\nacp=abc\n", ":2: acp must be a code page number"},
+      {"[other]\n", ":1: unknown section [other]"},
+      {"acp=1252\n", ":1: setting outside the [machine] section"},
+      {"[machine]\n\nfoo=1\n", ":3: unknown setting 'foo'"},
+      {"[machine]\nacp\n", ":2: expected name=value, got 'acp'"},
+      {"[machine\n", ":1: unterminated section header"},
+  };
+  for (const auto& c : cases) {
+    m.Write("machine.ini", c.ini);
+    MachineConfig config;
+    std::string error;
+    EXPECT_FALSE(platform::host::LoadMachineConfig(m.Root(), &config, &error)) << c.ini;
+    EXPECT_EQ(error, (m.Root() / "machine.ini").string() + c.error);
+  }
+  velk_test::TempMachine::Reload();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Machine::Current(), nullptr);
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("unterminated section header"));
+}
+
+TEST(MachinePaths, MapsDrivePathsWithoutCase) {
+  velk_test::TempMachine m;
+  m.Write("drive_c/Users/Alice/AppData/x.txt", "x");
+  const Machine* machine = Machine::Current();
+  fs::path p;
+  ASSERT_TRUE(machine->MapPath(L"c:\\users\\ALICE\\appdata\\X.TXT", &p));
+  EXPECT_EQ(p, m.Root() / "drive_c/Users/Alice/AppData/x.txt");
+  ASSERT_TRUE(machine->MapPath(L"C:\\Users\\Alice\\New Folder\\f", &p));
+  EXPECT_EQ(p, m.Root() / "drive_c/Users/Alice/New Folder/f");
+  ASSERT_TRUE(machine->MapPath(L"D:/data", &p));
+  EXPECT_EQ(p, m.Root() / "drive_d/data");
+  ASSERT_TRUE(machine->MapPath(L"C:\\..\\..\\etc", &p));
+  EXPECT_EQ(p, m.Root() / "drive_c/etc");
+  EXPECT_FALSE(machine->MapPath(L"\\\\server\\share", &p));
+  EXPECT_FALSE(machine->MapPath(L"relative\\path", &p));
+  EXPECT_FALSE(machine->MapPath(L"C:relative", &p));
+  std::wstring w;
+  ASSERT_TRUE(machine->UnmapPath(m.Root() / "drive_c/Program Files/velk/bin/velk-access.exe", &w));
+  EXPECT_EQ(w, L"C:\\Program Files\\velk\\bin\\velk-access.exe");
+  EXPECT_FALSE(machine->UnmapPath("/usr/bin/true", &w));
+}
+
+TEST(CodePages, AnsiFollowsTheMachine) {
+  velk_test::TempMachine m;
+  EXPECT_EQ(platform::WideToAnsi(L"caf\u00e9 \u20ac"), "caf\xe9 \x80");
+  EXPECT_EQ(platform::WideToAnsi(L"\u65e5"), "?");
+  EXPECT_EQ(platform::AnsiToWide("caf\xe9"), L"caf\u00e9");
+  m.Write("machine.ini", "[machine]\nacp=932\n");
+  velk_test::TempMachine::Reload();
+  EXPECT_EQ(platform::WideToAnsi(L"\u65e5\u672c"), "\x93\xfa\x96\x7b");
+  EXPECT_EQ(platform::AnsiToWide("\x93\xfa\x96\x7b"), L"\u65e5\u672c");
+  std::wstring w;
+  ASSERT_TRUE(platform::ToWide(CP_UTF8, "\xe6\x97\xa5\xff", &w));
+  EXPECT_EQ(w, L"\u65e5\ufffd");
+}
+
+TEST(CodePages, SizeQueriesAndShortBuffers) {
+  velk_test::TempMachine m;
+  auto& cp = platform::CodePages::Default();
+  EXPECT_EQ(cp.WideToMultiByte(CP_ACP, L"abc", -1, nullptr, 0), 4);
+  char small[2];
+  EXPECT_EQ(cp.WideToMultiByte(CP_ACP, L"abc", -1, small, 2), 0);
+  EXPECT_EQ(cp.MultiByteToWide(CP_UTF8, "ab", 2, nullptr, 0), 2);
+}
+
+TEST(HostInstaller, PropertiesFollowTheInstallersRules) {
+  auto& installer = platform::host::HostInstallerInstance();
+  MSIHANDLE s = installer.OpenSession({{L"A", L"12345"}}, nullptr);
+  wchar_t buf[4];
+  DWORD chars = 4;
+  EXPECT_EQ(installer.GetProperty(s, L"A", buf, &chars), ERROR_MORE_DATA);
+  EXPECT_EQ(chars, 5u);
+  EXPECT_STREQ(buf, L"123");
+  chars = 4;
+  EXPECT_EQ(installer.GetProperty(s, L"a", buf, &chars), ERROR_SUCCESS);  // names are case-sensitive
+  EXPECT_EQ(chars, 0u);
+  EXPECT_EQ(installer.SetProperty(s, L"B", L"1"), ERROR_SUCCESS);
+  EXPECT_EQ(installer.SetProperty(s, L"A", L"x"), ERROR_SUCCESS);
+  EXPECT_EQ(installer.SetProperty(s, L"B", L"2"), ERROR_SUCCESS);
+  EXPECT_THAT(installer.PropertiesSet(s),
+              testing::ElementsAre(std::pair(std::wstring(L"B"), std::wstring(L"2")),
+                                   std::pair(std::wstring(L"A"), std::wstring(L"x"))));
+  EXPECT_EQ(installer.GetProperty(s + 1000, L"A", buf, &chars), static_cast<UINT>(ERROR_INVALID_HANDLE));
+  installer.CloseHandle(s);
+}
+
+}  // namespace
