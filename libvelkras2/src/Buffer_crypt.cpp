@@ -7,6 +7,7 @@
 
 #if OPENSSL_VERSION_NUMBER < 0x30000000L
 #define EVP_MD_CTX_get0_md EVP_MD_CTX_md
+#define EVP_CIPHER_CTX_get0_cipher EVP_CIPHER_CTX_cipher
 #endif
 
 namespace {
@@ -39,7 +40,8 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
     EVP_EncryptInit_ex(ctx, cipher, nullptr, key, nullptr);
   else
     EVP_DecryptInit_ex(ctx, cipher, nullptr, key, nullptr);
-  int blockSize = EVP_CIPHER_CTX_block_size(ctx);
+  // A context left without a cipher has no block size; its update fails.
+  int blockSize = EVP_CIPHER_CTX_get0_cipher(ctx) ? EVP_CIPHER_CTX_block_size(ctx) : 0;
   if (blockSize < 0) blockSize = 0;
 
   uint32_t size = 0;
