@@ -1,0 +1,744 @@
+// The host file system: Windows paths map into the machine's drive folders;
+// the attributes Linux lacks (read-only, hidden, system, archive) live in
+// the extended attribute user.DOSATTRIB as "0x<hex>", and the calls refuse
+// what Windows refuses for them. Symbolic links stand for Windows links
+// (reparse points) and are never followed by the calls that change things.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cwctype>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/CodePages.h"
+#include "platform/FileSystem.h"
+#include "platform/LastError.h"
+#include "platform/Registry.h"
+#include "platform/host/FileNames.h"
+#include "platform/host/Machine.h"
+#include "platform/host/Utf.h"
+
+namespace platform::host {
+
+namespace {
+
+constexpr char kDosAttrib[] = "user.DOSATTRIB";
+constexpr DWORD kStoredBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr wchar_t kDosQm = L'>';
+constexpr wchar_t kDosStar = L'<';
+constexpr wchar_t kDosDot = L'"';
+
+BOOL Fail(DWORD code) {
+  SetLastErrorCode(code);
+  return FALSE;
+}
+
+// The Windows path of a file, mapped into the machine folder.
+bool Map(const wchar_t* path, std::string* host) {
+  if (!path || !*path) {
+    SetLastErrorCode(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  const Machine* m = Machine::Current();
+  std::filesystem::path p;
+  if (!m || !m->MapPath(path, &p)) {
+    SetLastErrorCode(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  *host = p.string();
+  return true;
+}
+
+std::string Parent(const std::string& host) {
+  size_t slash = host.find_last_of('/');
+  return slash == std::string::npos || slash == 0 ? std::string("/") : host.substr(0, slash);
+}
+
+bool IsDir(const std::string& host) {
+  struct stat st {};
+  return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// errno as the Win32 code the same failure gives on Windows. A missing
+// file in an existing folder is ERROR_FILE_NOT_FOUND, a missing folder on
+// the way ERROR_PATH_NOT_FOUND.
+DWORD Win32Error(int error, const std::string& host) {
+  switch (error) {
+    case ENOENT:
+      return IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case EBUSY:
+    case ETXTBSY:
+      return ERROR_SHARING_VIOLATION;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case EXDEV:
+      return ERROR_NOT_SAME_DEVICE;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ELOOP:
+      return ERROR_CANT_RESOLVE_FILENAME;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+BOOL FailErrno(const std::string& host) { return Fail(Win32Error(errno, host)); }
+
+// The DOS bits kept for a file; 0 when it has none.
+DWORD StoredBits(const char* host) {
+  char text[32];
+  ssize_t n = ::lgetxattr(host, kDosAttrib, text, sizeof text - 1);
+  if (n <= 2) return 0;
+  text[n] = '\0';
+  if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return 0;
+  return static_cast<DWORD>(std::strtoul(text + 2, nullptr, 16)) & kStoredBits;
+}
+
+ULONGLONG FileTime(const struct timespec& t) {
+  constexpr long long kEpochDiff = 11644473600LL;
+  return static_cast<ULONGLONG>((t.tv_sec + kEpochDiff) * 10000000LL + t.tv_nsec / 100);
+}
+
+// Attributes from lstat data; for a link, whether its target is a folder.
+DWORD AttributesOf(const struct stat& st, DWORD stored, bool linkToDir) {
+  DWORD a = stored;
+  if (S_ISDIR(st.st_mode)) a |= FILE_ATTRIBUTE_DIRECTORY;
+  if (S_ISLNK(st.st_mode)) {
+    a |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (linkToDir) a |= FILE_ATTRIBUTE_DIRECTORY;
+  }
+  return a ? a : FILE_ATTRIBUTE_NORMAL;
+}
+
+bool LinkToDir(int dirFd, const char* name) {
+  struct stat target {};
+  return ::fstatat(dirFd, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+}
+
+// GetFileAttributesW on a mapped path; INVALID_FILE_ATTRIBUTES with errno.
+DWORD HostAttributes(const std::string& host, struct stat* out = nullptr) {
+  struct stat st {};
+  if (::lstat(host.c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
+  if (out) *out = st;
+  bool linkToDir = S_ISLNK(st.st_mode) && LinkToDir(AT_FDCWD, host.c_str());
+  return AttributesOf(st, S_ISLNK(st.st_mode) ? 0 : StoredBits(host.c_str()), linkToDir);
+}
+
+bool WriteStoredBits(const std::string& host, DWORD bits) {
+  bits &= kStoredBits;
+  if (bits == 0) return ::lremovexattr(host.c_str(), kDosAttrib) == 0 || errno == ENODATA;
+  char text[16];
+  int n = std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(bits));
+  return ::lsetxattr(host.c_str(), kDosAttrib, text, static_cast<size_t>(n), 0) == 0;
+}
+
+// One search: the folder's names read at the start, in NTFS order.
+struct Search {
+  int dirFd = -1;
+  std::string folder;  // host path with a trailing slash
+  std::wstring pattern;
+  std::vector<std::string> names;
+  size_t next = 0;
+  ~Search() {
+    if (dirFd >= 0) ::close(dirFd);
+  }
+};
+
+struct OpenFileState {
+  int fd = -1;
+  bool write = false;
+  ~OpenFileState() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+std::wstring TranslatePattern(std::wstring_view pattern) {
+  if (pattern == L"*.*") return L"*";
+  std::wstring out(pattern);
+  for (size_t i = 0; i < out.size(); ++i) {
+    wchar_t next = i + 1 < out.size() ? out[i + 1] : L'\0';
+    if (out[i] == L'?')
+      out[i] = kDosQm;
+    else if (out[i] == L'.' && (next == L'?' || next == L'*' || next == L'\0'))
+      out[i] = kDosDot;
+    else if (out[i] == L'*' && next == L'.')
+      out[i] = kDosStar;
+  }
+  return out;
+}
+
+bool MatchTranslated(std::wstring_view p, std::wstring_view n) {
+  const size_t P = p.size(), N = n.size();
+  // 0 unknown, 1 no, 2 yes
+  std::vector<unsigned char> memo((P + 1) * (N + 1), 0);
+  size_t lastDot = n.rfind(L'.');
+  auto rec = [&](auto&& self, size_t i, size_t j) -> bool {
+    unsigned char& m = memo[i * (N + 1) + j];
+    if (m) return m == 2;
+    bool r;
+    if (i == P) {
+      r = j == N;
+    } else {
+      wchar_t c = p[i];
+      if (c == L'*') {
+        r = self(self, i + 1, j) || (j < N && self(self, i, j + 1));
+      } else if (c == kDosStar) {
+        r = self(self, i + 1, j) || (j < N && j != lastDot && self(self, i, j + 1));
+      } else if (c == kDosQm) {
+        if (j < N && n[j] != L'.') {
+          r = self(self, i + 1, j + 1);
+        } else {
+          size_t k = i;
+          while (k < P && p[k] == kDosQm) ++k;
+          r = self(self, k, j);
+        }
+      } else if (c == kDosDot) {
+        r = j == N ? self(self, i + 1, j) : (n[j] == L'.' && self(self, i + 1, j + 1));
+      } else if (c == L'?') {
+        r = j < N && self(self, i + 1, j + 1);
+      } else {
+        r = j < N && std::towupper(static_cast<wint_t>(c)) == std::towupper(static_cast<wint_t>(n[j])) &&
+            self(self, i + 1, j + 1);
+      }
+    }
+    m = r ? 2 : 1;
+    return r;
+  };
+  return rec(rec, 0, 0);
+}
+
+bool HasWildcards(std::wstring_view s) { return s.find_first_of(L"*?") != std::wstring_view::npos; }
+
+}  // namespace
+
+bool MatchFileName(std::wstring_view pattern, std::wstring_view name) {
+  return MatchTranslated(TranslatePattern(pattern), name);
+}
+
+class HostFileSystem : public FileSystem {
+ public:
+  HANDLE FindFirst(const wchar_t* pattern, FindData* data) override {
+    if (!pattern || !data) return FailHandle(ERROR_INVALID_PARAMETER);
+    std::wstring_view text(pattern);
+    size_t sep = text.find_last_of(L"\\/");
+    if (sep == std::wstring_view::npos) return FailHandle(ERROR_PATH_NOT_FOUND);
+    std::wstring folder(text.substr(0, sep));
+    std::wstring_view namePattern = text.substr(sep + 1);
+    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+    std::string host;
+    if (!Map(folder.c_str(), &host)) return INVALID_HANDLE_VALUE;
+    if (namePattern.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
+    auto search = std::make_unique<Search>();
+    search->dirFd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (search->dirFd < 0) {
+      int e = errno;
+      return FailHandle(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32Error(e, host));
+    }
+    search->folder = host + "/";
+    search->pattern = TranslatePattern(namePattern);
+    const bool literal = !HasWildcards(namePattern);
+    const bool driveRoot = folder.size() == 3 && folder[1] == L':';
+    int listFd = ::dup(search->dirFd);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+      if (listFd >= 0) ::close(listFd);
+      return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    std::vector<std::pair<std::wstring, std::string>> found;
+    while (struct dirent* e = ::readdir(dir)) {
+      bool dots = std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
+      if (dots && driveRoot) continue;  // a drive's root has neither
+      std::wstring wide = Utf8ToWide(e->d_name);
+      bool match = literal ? EqualsNoCase(wide, namePattern) : MatchTranslated(search->pattern, wide);
+      if (match) found.emplace_back(UpperCase(wide), e->d_name);
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    for (auto& f : found) search->names.push_back(std::move(f.second));
+    if (!Next(*search, data)) return FailHandle(ERROR_FILE_NOT_FOUND);
+    HANDLE h = reinterpret_cast<HANDLE>(search.get());
+    std::lock_guard<std::mutex> g(lock_);
+    searches_.insert(search.release());
+    return h;
+  }
+
+  BOOL FindNext(HANDLE find, FindData* data) override {
+    Search* s = LookupSearch(find);
+    if (!s) return Fail(ERROR_INVALID_HANDLE);
+    if (!data) return Fail(ERROR_INVALID_PARAMETER);
+    return Next(*s, data) ? TRUE : Fail(ERROR_NO_MORE_FILES);
+  }
+
+  BOOL CloseFind(HANDLE find) override {
+    std::unique_ptr<Search> owned;
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      auto it = searches_.find(reinterpret_cast<Search*>(find));
+      if (it == searches_.end()) return Fail(ERROR_INVALID_HANDLE);
+      owned.reset(*it);
+      searches_.erase(it);
+    }
+    return TRUE;
+  }
+
+  DWORD GetAttributes(const wchar_t* path) override {
+    std::string host;
+    if (!Map(path, &host)) return INVALID_FILE_ATTRIBUTES;
+    DWORD a = HostAttributes(host);
+    if (a == INVALID_FILE_ATTRIBUTES) SetLastErrorCode(Win32Error(errno, host));
+    return a;
+  }
+
+  BOOL SetAttributes(const wchar_t* path, DWORD attributes) override {
+    std::string host;
+    if (!Map(path, &host)) return FALSE;
+    struct stat st {};
+    if (::lstat(host.c_str(), &st) != 0) return FailErrno(host);
+    if (S_ISLNK(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);  // Linux keeps no user attributes on links
+    if (!WriteStoredBits(host, attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes)) return FailErrno(host);
+    return TRUE;
+  }
+
+  BOOL RemoveFile(const wchar_t* path) override {
+    std::string host;
+    if (!Map(path, &host)) return FALSE;
+    struct stat st {};
+    DWORD a = HostAttributes(host, &st);
+    if (a == INVALID_FILE_ATTRIBUTES) return FailErrno(host);
+    if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+    if (::unlink(host.c_str()) != 0) return FailErrno(host);
+    return TRUE;
+  }
+
+  BOOL RemoveFolder(const wchar_t* path) override {
+    std::string host;
+    if (!Map(path, &host)) return FALSE;
+    struct stat st {};
+    DWORD a = HostAttributes(host, &st);
+    if (a == INVALID_FILE_ATTRIBUTES) return FailErrno(host);
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_DIRECTORY);
+    if (a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    // A directory link goes as a link; what it points to stays.
+    int rc = S_ISLNK(st.st_mode) ? ::unlink(host.c_str()) : ::rmdir(host.c_str());
+    if (rc != 0) return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32Error(errno, host));
+    return TRUE;
+  }
+
+  BOOL MakeFolder(const wchar_t* path) override {
+    std::string host;
+    if (!Map(path, &host)) return FALSE;
+    if (::mkdir(host.c_str(), 0777) != 0) return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32Error(errno, host));
+    return TRUE;
+  }
+
+  BOOL MoveEntry(const wchar_t* from, const wchar_t* to) override {
+    std::string src, dst;
+    if (!Map(from, &src) || !Map(to, &dst)) return FALSE;
+    struct stat a {}, b {};
+    if (::lstat(src.c_str(), &a) != 0) return FailErrno(src);
+    if (::lstat(dst.c_str(), &b) == 0) {
+      if (a.st_dev != b.st_dev || a.st_ino != b.st_ino) return Fail(ERROR_ALREADY_EXISTS);
+      // The same entry under another case of its name: a rename of the name.
+      std::wstring_view t(to);
+      size_t sep = t.find_last_of(L"\\/");
+      dst = Parent(dst) + "/" + WideToUtf8(t.substr(sep + 1));
+      if (dst == src) return TRUE;
+      if (::rename(src.c_str(), dst.c_str()) != 0) return FailErrno(dst);
+      return TRUE;
+    }
+    if (!IsDir(Parent(dst))) return Fail(ERROR_PATH_NOT_FOUND);
+    // One step that never replaces an entry created meanwhile.
+    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) != 0) return FailErrno(dst);
+    return TRUE;
+  }
+
+  BOOL CopyEntry(const wchar_t* from, const wchar_t* to, BOOL failIfExists) override {
+    std::string src, dst;
+    if (!Map(from, &src) || !Map(to, &dst)) return FALSE;
+    struct stat st {};
+    DWORD srcAttr = HostAttributes(src, &st);
+    if (srcAttr == INVALID_FILE_ATTRIBUTES) return FailErrno(src);
+    if (srcAttr & FILE_ATTRIBUTE_DIRECTORY) return Fail(ERROR_ACCESS_DENIED);
+    DWORD dstAttr = HostAttributes(dst);
+    if (dstAttr != INVALID_FILE_ATTRIBUTES) {
+      if (failIfExists) return Fail(ERROR_FILE_EXISTS);
+      if (dstAttr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+    }
+    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return FailErrno(src);
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+    int out = ::open(dst.c_str(), flags, st.st_mode & 0777);
+    if (out < 0) {
+      int e = errno;
+      ::close(in);
+      return Fail(e == EEXIST ? ERROR_FILE_EXISTS : Win32Error(e, dst));
+    }
+    char buffer[1 << 16];
+    bool ok = true;
+    for (;;) {
+      ssize_t n = ::read(in, buffer, sizeof buffer);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        ok = false;
+        break;
+      }
+      for (ssize_t off = 0; off < n && ok;) {
+        ssize_t w = ::write(out, buffer + off, static_cast<size_t>(n - off));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) ok = false;
+        else off += w;
+      }
+      if (!ok) break;
+    }
+    int e = errno;
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (ok) ::futimens(out, times);
+    ::close(in);
+    ::close(out);
+    if (!ok) {
+      ::unlink(dst.c_str());
+      return Fail(Win32Error(e, dst));
+    }
+    WriteStoredBits(dst, srcAttr == FILE_ATTRIBUTE_NORMAL ? 0 : (srcAttr | FILE_ATTRIBUTE_ARCHIVE));
+    return TRUE;
+  }
+
+  BOOL PathExists(const wchar_t* path) override { return GetAttributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+  BOOL IsDirectory(const wchar_t* path) override {
+    DWORD a = GetAttributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) ? TRUE : FALSE;
+  }
+
+  BOOL IsSystemFolder(const wchar_t* path, DWORD attributes) override {
+    DWORD a = path ? GetAttributes(path) : attributes;
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return FALSE;
+    return a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM) ? TRUE : FALSE;
+  }
+
+  DWORD ExpandEnvironment(const wchar_t* source, wchar_t* out, DWORD size) override;
+
+  HANDLE OpenFile(const wchar_t* path, DWORD access, DWORD disposition) override {
+    std::string host;
+    if (!Map(path, &host)) return INVALID_HANDLE_VALUE;
+    const bool write = access & GENERIC_WRITE;
+    int flags = O_CLOEXEC | (write ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY);
+    DWORD a = HostAttributes(host);
+    bool exists = a != INVALID_FILE_ATTRIBUTES;
+    if (exists && (a & FILE_ATTRIBUTE_DIRECTORY)) return FailHandle(ERROR_ACCESS_DENIED);
+    switch (disposition) {
+      case CREATE_NEW:
+        if (exists) return FailHandle(ERROR_FILE_EXISTS);
+        flags |= O_CREAT | O_EXCL;
+        break;
+      case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+      case OPEN_EXISTING:
+        break;
+      case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+      case TRUNCATE_EXISTING:
+        if (!write) return FailHandle(ERROR_INVALID_PARAMETER);
+        flags |= O_TRUNC;
+        break;
+      default:
+        return FailHandle(ERROR_INVALID_PARAMETER);
+    }
+    if (exists && (a & FILE_ATTRIBUTE_READONLY) && (write || disposition == CREATE_ALWAYS))
+      return FailHandle(ERROR_ACCESS_DENIED);
+    auto state = std::make_unique<OpenFileState>();
+    state->fd = ::open(host.c_str(), flags, 0666);
+    if (state->fd < 0) {
+      int e = errno;
+      return FailHandle(e == ENOENT && IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND : Win32Error(e, host));
+    }
+    state->write = write;
+    // Win32 reports an existing file it opened or replaced this way.
+    SetLastErrorCode(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                            : ERROR_SUCCESS);
+    HANDLE h = reinterpret_cast<HANDLE>(state.get());
+    std::lock_guard<std::mutex> g(lock_);
+    files_.insert(state.release());
+    return h;
+  }
+
+  BOOL ReadBytes(HANDLE file, void* buffer, DWORD bytes, DWORD* done) override {
+    OpenFileState* f = LookupFile(file);
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (done) *done = 0;
+    DWORD total = 0;
+    while (total < bytes) {
+      ssize_t n = ::read(f->fd, static_cast<char*>(buffer) + total, bytes - total);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return Fail(errno == EBADF ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
+      if (n == 0) break;
+      total += static_cast<DWORD>(n);
+    }
+    if (done) *done = total;
+    return TRUE;
+  }
+
+  BOOL WriteBytes(HANDLE file, const void* buffer, DWORD bytes, DWORD* done) override {
+    OpenFileState* f = LookupFile(file);
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (done) *done = 0;
+    if (!f->write) return Fail(ERROR_ACCESS_DENIED);
+    DWORD total = 0;
+    while (total < bytes) {
+      ssize_t n = ::write(f->fd, static_cast<const char*>(buffer) + total, bytes - total);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return Fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_GEN_FAILURE);
+      total += static_cast<DWORD>(n);
+      if (done) *done = total;
+    }
+    return TRUE;
+  }
+
+  BOOL Seek(HANDLE file, LONGLONG distance, DWORD method, ULONGLONG* position) override {
+    OpenFileState* f = LookupFile(file);
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    if (whence < 0) return Fail(ERROR_INVALID_PARAMETER);
+    off_t r = ::lseek(f->fd, static_cast<off_t>(distance), whence);
+    if (r < 0) return Fail(ERROR_NEGATIVE_SEEK);
+    if (position) *position = static_cast<ULONGLONG>(r);
+    return TRUE;
+  }
+
+  BOOL FileSize(HANDLE file, ULONGLONG* size) override {
+    OpenFileState* f = LookupFile(file);
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    struct stat st {};
+    if (::fstat(f->fd, &st) != 0) return Fail(ERROR_GEN_FAILURE);
+    if (size) *size = static_cast<ULONGLONG>(st.st_size);
+    return TRUE;
+  }
+
+  BOOL CloseFile(HANDLE file) override {
+    std::unique_ptr<OpenFileState> owned;
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = files_.find(reinterpret_cast<OpenFileState*>(file));
+    if (it == files_.end()) return Fail(ERROR_INVALID_HANDLE);
+    owned.reset(*it);
+    files_.erase(it);
+    return TRUE;
+  }
+
+  FILE* OpenStream(const char* ansiPath, const char* mode) override {
+    if (!ansiPath || !mode) {
+      errno = EINVAL;
+      return nullptr;
+    }
+    std::string host;
+    if (!Map(AnsiToWide(ansiPath).c_str(), &host)) {
+      errno = ENOENT;
+      return nullptr;
+    }
+    bool writes = std::strpbrk(mode, "wa+") != nullptr;
+    DWORD a = HostAttributes(host);
+    if (writes && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
+      errno = EACCES;
+      return nullptr;
+    }
+    std::string m;
+    for (const char* p = mode; *p; ++p)
+      if (*p != 't' && *p != 'b' && *p != ',') m += *p;
+      else if (*p == ',') break;  // "ccs=..." and the like have no meaning here
+    return std::fopen(host.c_str(), m.c_str());
+  }
+
+ private:
+  static HANDLE FailHandle(DWORD code) {
+    SetLastErrorCode(code);
+    return INVALID_HANDLE_VALUE;
+  }
+
+  Search* LookupSearch(HANDLE h) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = searches_.find(reinterpret_cast<Search*>(h));
+    return it == searches_.end() ? nullptr : *it;
+  }
+  OpenFileState* LookupFile(HANDLE h) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = files_.find(reinterpret_cast<OpenFileState*>(h));
+    return it == files_.end() ? nullptr : *it;
+  }
+
+  // Fills data with the next entry still present.
+  static bool Next(Search& s, FindData* data) {
+    while (s.next < s.names.size()) {
+      const std::string& name = s.names[s.next++];
+      struct stat st {};
+      if (::fstatat(s.dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+      std::wstring wide = Utf8ToWide(name);
+      if (wide.size() >= MAX_PATH) continue;  // Windows cannot hold such a name
+      bool link = S_ISLNK(st.st_mode);
+      DWORD stored = link ? 0 : StoredBits((s.folder + name).c_str());
+      *data = FindData{};
+      data->attributes = AttributesOf(st, stored, link && LinkToDir(s.dirFd, name.c_str()));
+      data->size = S_ISREG(st.st_mode) ? static_cast<ULONGLONG>(st.st_size) : 0;
+      data->lastWriteTime = FileTime(st.st_mtim);
+      data->reparseTag = link ? static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK) : 0;
+      std::wmemcpy(data->name, wide.c_str(), wide.size() + 1);
+      return true;
+    }
+    return false;
+  }
+
+  std::mutex lock_;
+  std::unordered_set<Search*> searches_;
+  std::unordered_set<OpenFileState*> files_;
+};
+
+namespace {
+
+bool QueryProfileImagePath(const std::wstring& sid, std::wstring* out) {
+  Registry& reg = Registry::Default();
+  HKEY key = nullptr;
+  std::wstring sub = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + sid;
+  if (reg.OpenKey(HKEY_LOCAL_MACHINE, sub.c_str(), KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD type = 0, size = 0;
+  bool ok = reg.QueryValue(key, L"ProfileImagePath", &type, nullptr, &size) == ERROR_SUCCESS &&
+            (type == REG_SZ || type == REG_EXPAND_SZ);
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  if (ok) ok = reg.QueryValue(key, L"ProfileImagePath", nullptr, reinterpret_cast<BYTE*>(value.data()), &size) == ERROR_SUCCESS;
+  reg.CloseKey(key);
+  if (!ok) return false;
+  *out = value.c_str();
+  return true;
+}
+
+// The environment a process of the machine's user starts with.
+std::vector<std::pair<std::wstring, std::wstring>> MachineEnvironment() {
+  std::vector<std::pair<std::wstring, std::wstring>> env = {
+      {L"SystemDrive", L"C:"},
+      {L"SystemRoot", L"C:\\Windows"},
+      {L"windir", L"C:\\Windows"},
+      {L"ComSpec", L"C:\\Windows\\system32\\cmd.exe"},
+      {L"OS", L"Windows_NT"},
+      {L"ProgramFiles", L"C:\\Program Files"},
+      {L"ProgramFiles(x86)", L"C:\\Program Files (x86)"},
+      {L"ProgramW6432", L"C:\\Program Files"},
+      {L"CommonProgramFiles", L"C:\\Program Files\\Common Files"},
+      {L"ProgramData", L"C:\\ProgramData"},
+      {L"ALLUSERSPROFILE", L"C:\\ProgramData"},
+      {L"PUBLIC", L"C:\\Users\\Public"},
+  };
+  const Machine* m = Machine::Current();
+  std::wstring profile;
+  if (m && !m->Config().user.empty() && QueryProfileImagePath(m->Config().user, &profile)) {
+    profile = ExpandReferences(profile, [&](const std::wstring& name, std::wstring* value) {
+      for (const auto& [n, v] : env)
+        if (EqualsNoCase(n, name)) return *value = v, true;
+      return false;
+    });
+    size_t sep = profile.find_last_of(L'\\');
+    env.insert(env.end(), {{L"USERPROFILE", profile},
+                           {L"USERNAME", sep == std::wstring::npos ? profile : profile.substr(sep + 1)},
+                           {L"HOMEDRIVE", profile.substr(0, 2)},
+                           {L"HOMEPATH", profile.size() > 2 ? profile.substr(2) : L"\\"},
+                           {L"APPDATA", profile + L"\\AppData\\Roaming"},
+                           {L"LOCALAPPDATA", profile + L"\\AppData\\Local"},
+                           {L"TEMP", profile + L"\\AppData\\Local\\Temp"},
+                           {L"TMP", profile + L"\\AppData\\Local\\Temp"}});
+  }
+  return env;
+}
+
+}  // namespace
+
+DWORD HostFileSystem::ExpandEnvironment(const wchar_t* source, wchar_t* out, DWORD size) {
+  if (!source) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto env = MachineEnvironment();
+  std::wstring text = ExpandReferences(source, [&](const std::wstring& name, std::wstring* value) {
+    for (const auto& [n, v] : env)
+      if (EqualsNoCase(n, name)) return *value = v, true;
+    return false;
+  });
+  DWORD needed = static_cast<DWORD>(text.size() + 1);
+  if (out && needed <= size) std::wmemcpy(out, text.c_str(), needed);
+  return needed;
+}
+
+class HostKnownFolders : public KnownFolders {
+ public:
+  HRESULT GetFolderPath(int csidl, wchar_t* path) override {
+    if (!path) return E_INVALIDARG;
+    path[0] = L'\0';
+    const wchar_t* reference = nullptr;
+    switch (csidl & ~CSIDL_FLAG_MASK) {
+      case CSIDL_PROFILE: reference = L"%USERPROFILE%"; break;
+      case CSIDL_LOCAL_APPDATA: reference = L"%LOCALAPPDATA%"; break;
+      case CSIDL_APPDATA: reference = L"%APPDATA%"; break;
+      case CSIDL_COMMON_APPDATA: reference = L"%ProgramData%"; break;
+      case CSIDL_WINDOWS: reference = L"%SystemRoot%"; break;
+      case CSIDL_SYSTEM: reference = L"%SystemRoot%\\System32"; break;
+      case CSIDL_PROGRAM_FILES: reference = L"%ProgramFiles%"; break;
+      default: return E_INVALIDARG;
+    }
+    FileSystem& fs = FileSystem::Default();
+    wchar_t buffer[MAX_PATH];
+    DWORD n = fs.ExpandEnvironment(reference, buffer, MAX_PATH);
+    if (n == 0 || n > MAX_PATH) return static_cast<HRESULT>(0x800700CEu);  // ERROR_FILENAME_EXCED_RANGE
+    if (buffer[0] == L'%') return static_cast<HRESULT>(0x80070002u);      // the machine has no such user
+    if (csidl & CSIDL_FLAG_CREATE) {
+      std::wstring part;
+      for (const wchar_t* p = buffer;; ++p) {
+        if (*p == L'\\' || *p == L'\0') {
+          if (part.size() > 3) fs.MakeFolder(part.c_str());
+          if (*p == L'\0') break;
+        }
+        part += *p;
+      }
+    }
+    std::wmemcpy(path, buffer, n);
+    return S_OK;
+  }
+};
+
+}  // namespace platform::host
+
+namespace platform {
+FileSystem& FileSystem::Default() {
+  static host::HostFileSystem fs;
+  return fs;
+}
+KnownFolders& KnownFolders::Default() {
+  static host::HostKnownFolders folders;
+  return folders;
+}
+}  // namespace platform

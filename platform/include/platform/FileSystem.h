@@ -1,0 +1,152 @@
+// File-system port: the Win32 file and folder calls of the kit, with their
+// status codes (set as the thread's last error), attribute bits and
+// wildcard rules. Paths are wide Windows paths ("C:\Users\alice\...").
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/Port.h"
+#include "platform/WinTypes.h"
+
+#ifdef _WIN32
+#include <shlobj.h>
+#endif
+
+namespace platform {
+
+// The members of WIN32_FIND_DATAW the kit reads.
+struct FindData {
+  DWORD attributes = 0;         // dwFileAttributes
+  ULONGLONG size = 0;           // nFileSizeHigh:nFileSizeLow
+  ULONGLONG lastWriteTime = 0;  // FILETIME: 100 ns units since 1601-01-01 UTC
+  DWORD reparseTag = 0;         // dwReserved0 when FILE_ATTRIBUTE_REPARSE_POINT is set
+  wchar_t name[MAX_PATH] = {};  // cFileName
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // FindFirstFileW: "dir\pattern" with '*' and '?' as Windows matches them
+  // (case-insensitive; "*.*" matches every name; '?' at the end of a name or
+  // before a dot also matches nothing; "." and ".." are reported).
+  // INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND when nothing matches,
+  // ERROR_PATH_NOT_FOUND when the folder is missing.
+  virtual HANDLE FindFirst(const wchar_t* pattern, FindData* data) = 0;
+  // FindNextFileW: FALSE with ERROR_NO_MORE_FILES at the end.
+  virtual BOOL FindNext(HANDLE find, FindData* data) = 0;
+  // FindClose
+  virtual BOOL CloseFind(HANDLE find) = 0;
+
+  // GetFileAttributesW: INVALID_FILE_ATTRIBUTES on failure. A link is
+  // described itself (FILE_ATTRIBUTE_REPARSE_POINT, plus the directory bit
+  // for a directory link), never its target.
+  virtual DWORD GetAttributes(const wchar_t* path) = 0;
+  // SetFileAttributesW: FILE_ATTRIBUTE_NORMAL clears every settable bit.
+  virtual BOOL SetAttributes(const wchar_t* path, DWORD attributes) = 0;
+  // DeleteFileW: a read-only file or a folder is ERROR_ACCESS_DENIED; a link
+  // to a file goes itself, its target stays.
+  virtual BOOL RemoveFile(const wchar_t* path) = 0;
+  // RemoveDirectoryW: ERROR_DIR_NOT_EMPTY unless empty; a directory link is
+  // removed as a link, its target untouched.
+  virtual BOOL RemoveFolder(const wchar_t* path) = 0;
+  // CreateDirectoryW with default security: ERROR_ALREADY_EXISTS,
+  // ERROR_PATH_NOT_FOUND when the parent is missing.
+  virtual BOOL MakeFolder(const wchar_t* path) = 0;
+  // MoveFileW without flags: renames a file or a whole folder in one step;
+  // ERROR_ALREADY_EXISTS when the target exists.
+  virtual BOOL MoveEntry(const wchar_t* from, const wchar_t* to) = 0;
+  // CopyFileW: with failIfExists an existing target is ERROR_FILE_EXISTS;
+  // attributes and the last write time go with the content.
+  virtual BOOL CopyEntry(const wchar_t* from, const wchar_t* to, BOOL failIfExists) = 0;
+
+  // PathFileExistsW
+  virtual BOOL PathExists(const wchar_t* path) = 0;
+  // PathIsDirectoryW (TRUE or FALSE)
+  virtual BOOL IsDirectory(const wchar_t* path) = 0;
+  // PathIsSystemFolderW: a folder carrying the read-only or system bit; with
+  // a null path the given attributes are tested.
+  virtual BOOL IsSystemFolder(const wchar_t* path, DWORD attributes) = 0;
+
+  // ExpandEnvironmentStringsW: the characters needed with the terminator
+  // (more than size: nothing usable was written); 0 on failure. Unknown
+  // references stay as written.
+  virtual DWORD ExpandEnvironment(const wchar_t* source, wchar_t* out, DWORD size) = 0;
+
+  // CreateFileW for the byte-file class: access GENERIC_READ and/or
+  // GENERIC_WRITE, disposition CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING,
+  // OPEN_ALWAYS or TRUNCATE_EXISTING. INVALID_HANDLE_VALUE on failure.
+  virtual HANDLE OpenFile(const wchar_t* path, DWORD access, DWORD disposition) = 0;
+  // ReadFile / WriteFile on such a handle.
+  virtual BOOL ReadBytes(HANDLE file, void* buffer, DWORD bytes, DWORD* done) = 0;
+  virtual BOOL WriteBytes(HANDLE file, const void* buffer, DWORD bytes, DWORD* done) = 0;
+  // SetFilePointerEx with FILE_BEGIN, FILE_CURRENT or FILE_END.
+  virtual BOOL Seek(HANDLE file, LONGLONG distance, DWORD method, ULONGLONG* position) = 0;
+  // GetFileSizeEx
+  virtual BOOL FileSize(HANDLE file, ULONGLONG* size) = 0;
+  // CloseHandle on such a handle.
+  virtual BOOL CloseFile(HANDLE file) = 0;
+
+  // The runtime library's byte stream (fopen) on a path in the ANSI code
+  // page; null with errno set on failure.
+  virtual FILE* OpenStream(const char* ansiPath, const char* mode) = 0;
+
+  VELK_PORT(FileSystem);
+};
+
+// Owns a search handle and closes it through the port.
+class FindHandle {
+ public:
+  FindHandle() = default;
+  explicit FindHandle(HANDLE h) : handle_(h) {}
+  ~FindHandle() { Reset(); }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  FindHandle(FindHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+  FindHandle& operator=(FindHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = other.handle_;
+      other.handle_ = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+  }
+
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Reset();
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Owns a byte-file handle and closes it through the port.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(HANDLE h) : handle_(h) {}
+  ~FileHandle() { Reset(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Reset();
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Shell folders of the current user and the machine.
+class KnownFolders {
+ public:
+  virtual ~KnownFolders() = default;
+  // SHGetFolderPathW(null, csidl, null, SHGFP_TYPE_CURRENT, path): path has
+  // room for MAX_PATH characters. CSIDL_FLAG_CREATE makes the folder.
+  virtual HRESULT GetFolderPath(int csidl, wchar_t* path) = 0;
+
+  VELK_PORT(KnownFolders);
+};
+
+}  // namespace platform
