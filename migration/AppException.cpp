@@ -1,0 +1,46 @@
+#include "AppException.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/CodePages.h"
+#include "platform/LastError.h"
+
+namespace {
+
+const char* BaseName(const char* path) {
+  const char* slash = std::strrchr(path, '\\');
+  return slash ? slash + 1 : path;
+}
+
+std::wstring RasMessage(const RasError* error) {
+  char text[1024];
+  std::snprintf(text, sizeof text, "0x%02x: %s @%s", static_cast<unsigned>(error->code), error->message,
+                error->location);
+  return platform::AnsiToWide(text);
+}
+
+}  // namespace
+
+AppException::AppException(const char* function, const char* file, unsigned line, const wchar_t* message) {
+  DWORD lastError = platform::GetLastErrorCode();
+  char head[16];
+  std::snprintf(head, sizeof head, "0x%x ", static_cast<unsigned>(lastError));
+  char location[1024];
+  std::snprintf(location, sizeof location, "%s at %s line %u", function, BaseName(file), line);
+  m_message = platform::AnsiToWide(head);
+  m_message += message;
+  m_message += L" @";
+  m_message += platform::AnsiToWide(location);
+}
+
+AppException::AppException(std::wstring message) : m_message(std::move(message)) {}
+
+AppException::~AppException() = default;
+
+BOOL AppException::GetErrorMessage(wchar_t* buffer, UINT maximum, UINT* helpContext) const {
+  if (helpContext) *helpContext = 0;
+  return CopyErrorText(m_message, buffer, maximum);
+}
+
+RasException::RasException(const RasError* error) : AppException(RasMessage(error)) {}

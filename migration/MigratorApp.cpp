@@ -1,0 +1,102 @@
+#include "MigratorApp.h"
+
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+#include "AppException.h"
+#include "CompletionStateFile.h"
+#include "LegacyData.h"
+#include "MigrationStrings.h"
+#include "Paths.h"
+#include "ReqDatConverter.h"
+#include "platform/CodePages.h"
+#include "platform/LastError.h"
+#include "platform/Port.h"
+#include "platform/StringTable.h"
+#include "platform/UserDialog.h"
+#include "velkras2/RasError.h"
+#include "velkras2/RasLog.h"
+
+namespace {
+
+const char kSourceFile[] = "MigratorApp.cpp";
+constexpr wchar_t kLogName[] = L"\\velk-access-migration.log";
+constexpr wchar_t kKeyFileName[] = L"\\req.dat";
+
+void Info(const char* text) { RasLog_Write(RasLog_Get(), "[info]", text); }
+
+}  // namespace
+
+CMigratorApp::CMigratorApp() : CWinApp(nullptr), m_dataDirectory{} {}
+
+CMigratorApp::~CMigratorApp() = default;
+
+BOOL CMigratorApp::InitInstance() {
+  CWinApp::InitInstance();
+  try {
+    if (!GetLocalAppDataFolder(m_dataDirectory))
+      throw new AppException("CMigratorApp::InitInstance", kSourceFile, 45, L"SHGetSpecialFolderPath failed");
+    if (!AppendBounded(m_dataDirectory, MAX_PATH, kDataDirectorySuffix)) {
+      // Windows could not hold such a data directory; nothing is touched.
+      m_dataDirectory[0] = L'\0';
+      platform::SetLastErrorCode(ERROR_FILENAME_EXCED_RANGE);
+      throw new AppException("CMigratorApp::InitInstance", kSourceFile, 48, L"data directory path too long");
+    }
+
+    std::string logPath = platform::WideToAnsi(m_dataDirectory) + platform::WideToAnsi(kLogName);
+    RasLog* log = RasLog_Get();
+    if (!RasLog_Open(log, logPath.c_str())) throw new RasException(RasGetLastError());
+
+    int state = ReadCompletionState();
+    char line[64];
+    std::snprintf(line, sizeof line, "InitialStatus : %d", state);
+    Info(line);
+
+    if (state == 0 || state == 1) ConvertKeyFile(std::wstring(m_dataDirectory) + kKeyFileName);
+    CleanupLegacyData();
+  } catch (CException* e) {
+    LogException(e);
+    ShowErrorBox();
+    e->Delete();
+  }
+  return FALSE;
+}
+
+int CMigratorApp::ExitInstance() {
+  RasLog_Close(RasLog_Get());
+  return CWinApp::ExitInstance();
+}
+
+long CMigratorApp::ProcessWndProcException(CException* e, const AppMessage*) {
+  LogException(e);
+  ShowErrorBox();
+  e->Delete();
+  std::exit(0);
+}
+
+int CMigratorApp::ReadCompletionState() { return ReadCompletionStateAt(m_dataDirectory); }
+
+void CMigratorApp::WriteCompletionState(int value) { WriteCompletionStateAt(m_dataDirectory, value); }
+
+void CMigratorApp::CleanupLegacyData() {
+  StartLegacyFolderRemoval(m_dataDirectory);
+  DeleteLegacyRegistryKeys();
+  if (ReadCompletionState() == 1) {
+    WriteCompletionState(0);
+  } else if (ReadCompletionState() == 2) {
+    WriteCompletionState(3);
+  }
+}
+
+void CMigratorApp::ShowErrorBox() {
+  std::wstring text;
+  platform::Use<platform::StringTable>().LoadText(kMigrationStrings, IDS_MIGRATION_FAILED, &text);
+  platform::Use<platform::UserDialog>().ShowMessage(nullptr, text.c_str(), m_caption.c_str(), MB_ICONERROR);
+}
+
+void LogException(CException* e) {
+  wchar_t text[1024] = {};
+  e->GetErrorMessage(text, 1023);
+  RasLog_Write(RasLog_Get(), "[error]", platform::WideToAnsi(text).c_str());
+}
