@@ -8,6 +8,7 @@ class CTovrinModule {
  public:
   // Each action takes the owner window (null in the installer form) and the
   // action parameters, and returns an HRESULT.
+  HRESULT CheckMultiExec(HWND window, CActionParameters& params);
   HRESULT ShowHelp(HWND window, CActionParameters& params);
 };
 
