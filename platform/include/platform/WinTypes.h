@@ -176,7 +176,6 @@ typedef struct _LUID {
 #define TOKEN_ADJUST_PRIVILEGES 0x0020
 #define TOKEN_QUERY 0x0008
 
-<<<<<<< HEAD
 // Files and folders
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
@@ -214,17 +213,15 @@ typedef struct _LUID {
 #define CSIDL_FLAG_CREATE 0x8000
 #define CSIDL_FLAG_MASK 0xFF00
 #define SHGFP_TYPE_CURRENT 0
-=======
+
 // Processes, kernel objects, message boxes, string resources
 typedef WORD LANGID;
-#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define PROCESS_VM_READ 0x0010
 #define PROCESS_QUERY_INFORMATION 0x0400
 #define ERROR_PARTIAL_COPY 299L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define MB_OK 0x00000000L
 #define IDOK 1
->>>>>>> 0da75e2
 
 #define CP_ACP 0
 #define CP_UTF8 65001
