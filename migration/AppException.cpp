@@ -13,6 +13,11 @@ const char* BaseName(const char* path) {
   return slash ? slash + 1 : path;
 }
 
+// The record's texts are cut to what fits, as they always were.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wformat-truncation"
+#endif
+
 std::wstring RasMessage(const RasError* error) {
   char text[1024];
   std::snprintf(text, sizeof text, "0x%02x: %s @%s", static_cast<unsigned>(error->code), error->message,

@@ -1,0 +1,4 @@
+#include "MigratorApp.h"
+
+// The program's one application object, driven by the entry point.
+CMigratorApp theApp;

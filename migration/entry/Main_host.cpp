@@ -1,0 +1,4 @@
+#include "framework/WinApp.h"
+
+// Arguments are ignored: the program takes nothing from its command line.
+int main() { return AfxWinMain(); }
