@@ -73,6 +73,12 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
   }
   std::fclose(in);
 
+  // The file is whole cipher blocks. A cut one decrypts to a text whose key
+  // value may be cut as well, and that must not replace the user's key.
+  if (parts.file->length % 16 != 0) {
+    RasSetLastError(kFunction, kFile, 66, 255, ERROR_INVALID_DATA, "truncated file :%s", input.c_str());
+    return false;
+  }
   // A wrong key does not fail here; it shows as a missing key value.
   if (!Buffer_Decrypt(parts.file, EVP_aes_256_cbc(), oldKey)) return false;
   if (!Buffer_AppendNull(parts.file)) return false;

@@ -1,0 +1,211 @@
+// The key-file conversion and the step around it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "MigrationMachine.h"
+#include "MigratorApp.h"
+#include "ReqDatConverter.h"
+#include "platform/FirmwareTables.h"
+#include "velkras2/RasError.h"
+
+namespace velk_test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const std::wstring kKeyFile = std::wstring(kDataDirW) + L"\\req.dat";
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+class Converter : public ::testing::Test {
+ protected:
+  Converter() { m.MakeDataDirectory(); }
+  fs::path Data(const std::string& name) const { return m.machine.Root() / kDataDir / name; }
+  std::string RecordText() const {
+    const RasError* e = RasGetLastError();
+    char text[2048];
+    std::snprintf(text, sizeof text, "0x%02x: %s @%s", static_cast<unsigned>(e->code), e->message, e->location);
+    return text;
+  }
+  MigrationMachine m;
+};
+
+TEST_F(Converter, OutputHasTheFivePiecesAndTheSizeOfTheLayout) {
+  // The openssl command and sha256sum are the peers that read the file.
+  for (size_t n : {size_t{0}, size_t{1}, size_t{9}, size_t{10}, size_t{42}, size_t{200}, size_t{1500}}) {
+    std::string value;
+    for (size_t i = 0; i < n; ++i) value += static_cast<char>('A' + i % 26);
+    m.WriteOldBoundKeyFile(value);
+    ASSERT_TRUE(ReqDatConverter::Convert(kKeyFile)) << RecordText();
+    fs::path out = Data("req.dat.new");
+    EXPECT_EQ(fs::file_size(out), 16 * ((n + 86) / 16 + 1)) << n;
+    if (n == 0) EXPECT_EQ(fs::file_size(out), 96u);
+    std::string plain = Shell("openssl enc -d -aes-256-cbc -K " + Hex(NewKey()) + " -iv " + std::string(32, '0') +
+                              " -in '" + out.string() + "'");
+    ASSERT_EQ(plain.size(), n + 86);
+    EXPECT_EQ(plain.substr(0, 13), "[Key]\r\nValue=");
+    EXPECT_EQ(plain.substr(13, n), value);
+    EXPECT_EQ(plain.substr(13 + n, 7), "\r\nSign=");
+    EXPECT_EQ(plain.substr(n + 84), "\r\n");
+    std::ofstream(m.machine.Root() / "signed", std::ios::binary) << NewKey() << value;
+    std::string sum = Shell("sha256sum '" + (m.machine.Root() / "signed").string() + "'");
+    EXPECT_EQ(plain.substr(n + 20, 64), sum.substr(0, 64));
+    // req.dat itself is never changed by the conversion.
+    EXPECT_EQ(Decrypt(OldKey(), m.ReadData("req.dat")).substr(13, n), value);
+  }
+}
+
+TEST_F(Converter, KeyValueIsCarriedOverAsTheReaderReturnsIt) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"  \t spaced value \t ", "spaced value"},
+      {"\"quoted value\"", "quoted value"},
+      {"'single'", "single"},
+      {"\"mixed'", "\"mixed'"},
+      {"a=b=c", "a=b=c"},
+      {"  \"  inner blanks  \"  ", "  inner blanks  "},
+  };
+  for (const auto& [written, carried] : cases) {
+    m.WriteOldBoundKeyFile(written);
+    ASSERT_TRUE(ReqDatConverter::Convert(kKeyFile));
+    EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), carried));
+  }
+  // Other lines and sections are not carried over.
+  m.WriteData("req.dat", Encrypt(OldKey(), "; note\r\n[Other]\r\nValue=no\r\n[key]\r\nSign=x\r\nVALUE = yes\r\n"));
+  ASSERT_TRUE(ReqDatConverter::Convert(kKeyFile));
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "yes"));
+}
+
+TEST_F(Converter, UnreadableContentEndsWithKeyValueNotFoundAndNoOutput) {
+  std::string good = Encrypt(OldKey(), "[Key]\r\nValue=K\r\n");
+  const std::pair<const char*, std::string> cases[] = {
+      {"empty", ""},
+      {"foreign key", Encrypt(MachineKey("someone else"), "[Key]\r\nValue=K\r\n")},
+      {"already converted", Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "K"))},
+      {"no value", Encrypt(OldKey(), "[Key]\r\nSign=abc\r\n")},
+      {"plain text", "[Key]\r\nValue=K\r\n"},
+  };
+  for (const auto& [what, content] : cases) {
+    fs::remove(Data("req.dat.new"));
+    m.WriteData("req.dat", content);
+    EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile)) << what;
+    EXPECT_EQ(RecordText(), "0xe1: Key Value is not found @ReqDatConverter::Convert at ReqDatConverter.cpp line 81")
+        << what;
+    EXPECT_FALSE(m.DataExists("req.dat.new")) << what;
+    EXPECT_EQ(m.ReadData("req.dat"), content) << what;
+  }
+}
+
+TEST_F(Converter, ACutFileIsNotConvertedEvenWhenItsValueSurvives) {
+  std::string value(40, 'v');
+  m.WriteOldBoundKeyFile(value);
+  std::string whole = m.ReadData("req.dat");
+  for (size_t cut : {size_t{1}, size_t{5}, size_t{17}}) {
+    std::string content = whole.substr(0, whole.size() - cut);
+    m.WriteData("req.dat", content);
+    EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile));
+    EXPECT_EQ(RecordText(), "0xff: truncated file :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access"
+                            "\\req.dat :The data is invalid. @ReqDatConverter::Convert at ReqDatConverter.cpp line 66");
+    EXPECT_FALSE(m.DataExists("req.dat.new"));
+    EXPECT_EQ(m.ReadData("req.dat"), content);
+  }
+}
+
+TEST_F(Converter, AMissingFileFailsWithSystemErrorTwoBeforeTheFirmwareIsRead) {
+  NoFirmware firmware;
+  platform::ScopedPort<platform::FirmwareTables> use(firmware);
+  EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile));
+  EXPECT_EQ(RecordText(),
+            "0xff: fopen failed :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access\\req.dat :The system "
+            "cannot find the file specified. @ReqDatConverter::Convert at ReqDatConverter.cpp line 52");
+  EXPECT_EQ(firmware.calls, 0);
+}
+
+TEST_F(Converter, AMissingProductIdFailsBeforeAnythingIsRead) {
+  m.WriteOldBoundKeyFile("K");
+  m.machine.Write("registry/HKLM.reg", "Windows Registry Editor Version 5.00\n\n"
+                                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n");
+  TempMachine::Reload();
+  EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile));
+  EXPECT_THAT(RecordText(), HasSubstr("RegQueryValueEx failed"));
+  EXPECT_FALSE(m.DataExists("req.dat.new"));
+}
+
+TEST_F(Converter, APathOutsideTheAnsiCodePageCannotBeOpened) {
+  EXPECT_FALSE(ReqDatConverter::Convert(L"C:\\Users\\\u03a9mega\\req.dat"));
+  EXPECT_THAT(RecordText(), HasSubstr("fopen failed :C:\\Users\\?mega\\req.dat :"));
+  EXPECT_THAT(RecordText(), HasSubstr("line 52"));
+}
+
+TEST_F(Converter, AnOutputThatCannotBeCreatedFailsAtLine123) {
+  m.WriteOldBoundKeyFile("K");
+  fs::create_directories(Data("req.dat.new"));
+  EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile));
+  EXPECT_THAT(RecordText(), HasSubstr("0xff: fopen failed :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access"
+                                      "\\req.dat.new :Access is denied."));
+  EXPECT_THAT(RecordText(), HasSubstr("line 123"));
+}
+
+TEST_F(Converter, WithoutFirmwareIdentityTheOldBindingIsKeptAndLogged) {
+  NoFirmware firmware;
+  platform::ScopedPort<platform::FirmwareTables> use(firmware);
+  m.WriteOldBoundKeyFile("K-77");
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_THAT(m.LogLines(),
+              ElementsAre("[info] InitialStatus : 1", "[info] Start converting", "[info] GetSystemFirmwareTable failed",
+                          "[info] It gets old one as fall back because of failure to get unique ID.",
+                          "[info] Finish converting"));
+  // Rewritten in the new layout, with a signature made with the old key.
+  EXPECT_EQ(Decrypt(OldKey(), m.ReadData("req.dat")), ConvertedPlaintext(OldKey(), "K-77"));
+}
+
+TEST_F(Converter, AFailedCopyDeletesTheConvertedFileAndKeepsTheKeyFile) {
+  m.WriteOldBoundKeyFile("K-1");
+  std::string before = m.ReadData("req.dat");
+  // A read-only key file refuses to be replaced.
+  m.files.SetAttributes(kKeyFile.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
+                                        "[error] failed CopyFile", "[info] Finish converting"));
+  EXPECT_EQ(m.ReadData("req.dat"), before);
+  EXPECT_FALSE(m.DataExists("req.dat.new"));
+  EXPECT_EQ(m.ReadData("_completed_mig"), "3");
+  EXPECT_THAT(m.files.copies, ElementsAre(kKeyFile + L".new -> " + kKeyFile + L" (replace)"));
+}
+
+TEST_F(Converter, AFailedDeleteLeavesTheConvertedFileAndTheRunGoesOn) {
+  m.WriteOldBoundKeyFile("K-1");
+  m.files.failRemove = ERROR_SHARING_VIOLATION;
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
+                                        "[error] failed DeleteFile", "[info] Finish converting"));
+  EXPECT_EQ(m.ReadData("req.dat"), m.ReadData("req.dat.new"));
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat")), ConvertedPlaintext(NewKey(), "K-1"));
+  EXPECT_EQ(m.ReadData("_completed_mig"), "3");
+}
+
+TEST_F(Converter, AConvertedFileLeftBehindByAFailureStaysWhereItIs) {
+  m.WriteData("req.dat", "");
+  m.WriteData("req.dat.new", "left over");
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_EQ(m.ReadData("req.dat.new"), "left over");
+  EXPECT_EQ(m.ReadData("req.dat"), "");
+  EXPECT_THAT(m.LogLines()[3], HasSubstr("Key Value is not found"));
+}
+
+}  // namespace
+}  // namespace velk_test
