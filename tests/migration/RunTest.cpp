@@ -2,6 +2,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 
 #include "MigrationMachine.h"
@@ -229,6 +233,42 @@ TEST(RunDeathTest, AnExceptionEscapingAHookIsLoggedShownAndEndsTheProcessWithZer
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
                                         "[error] failed ReqDatConverter", ::testing::_, "[info] Finish converting",
                                         "[error] Disk full while accessing C:\\x. (system error 112)"));
+}
+
+}  // namespace
+}  // namespace velk_test
+
+namespace velk_test {
+namespace {
+
+int RunProgram(const std::string& arguments, std::string* errors) {
+  std::string command = std::string(VELK_BINARY_DIR) + "/velk-access-migration " + arguments + " 2>&1 </dev/null";
+  FILE* p = ::popen(command.c_str(), "r");
+  char buf[1024];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) errors->append(buf, n);
+  int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Program, ConvertsAndIgnoresItsArguments) {
+  MigrationMachine m;
+  m.MakeDataDirectory();
+  m.WriteOldBoundKeyFile("K-9");
+  std::string output;
+  EXPECT_EQ(RunProgram("/quiet --help C:\\elsewhere", &output), 0);
+  EXPECT_EQ(output, "");
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat")), ConvertedPlaintext(NewKey(), "K-9"));
+  EXPECT_EQ(m.ReadData("_completed_mig"), "3");
+}
+
+TEST(Program, ShowsTheErrorBoxAndExitsWithZero) {
+  MigrationMachine m;
+  std::string output;
+  EXPECT_EQ(RunProgram("", &output), 0);
+  EXPECT_EQ(output,
+            "[] An error occurred so the Connection Definition File Update Tool will now exit.\r\n\r\n\r\n"
+            "If the same message is displayed again, contact the velk-box admin.\n");
 }
 
 }  // namespace
