@@ -1,0 +1,38 @@
+# The migration program's Windows adapters under Wine, through
+# migration-adapters.exe (the program itself needs OpenSSL for Windows,
+# which Debian lacks): known folder, files and the completion state over
+# them, CopyFileW and DeleteFileW, hidden cmd.exe processes removing a
+# folder tree, the registry subkeys, the message box and string 515 in
+# English and Japanese. A copy of the program named cmd.exe is planted in
+# its folder: the hidden interpreter must not be that one.
+
+# Each "ok"/"FAIL" line of the program becomes a check of the case.
+adapters_run() {
+  local lang=$1 want=$2 out
+  out=$(cd "$WORK/app" && LANG=$lang LC_ALL=$lang wine_run migration-adapters.exe 'C:\velk-work' "$want" 2>/dev/null |
+    tr -d '\r')
+  printf '%s\n' "$out" >"$WORK/adapters-$want.out"
+  [ -n "$out" ] || { not_ok "migration-adapters.exe runs ($want)"; return; }
+  while IFS= read -r line; do
+    case "$line" in
+      "ok - "*) ok "${line#ok - }" ;;
+      "FAIL - "*) not_ok "${line#FAIL - }" ;;
+      "info - "*) printf '  info - %s\n' "${line#info - }" ;;
+    esac
+  done <<<"$out"
+}
+
+case_main() {
+  wine_new_prefix
+  mkdir -p "$WORK/app"
+  cp "$STAGE/migration-adapters.exe" "$WORK/app/" || { not_ok "migration-adapters.exe is staged"; return; }
+  cp "$STAGE/migration-adapters.exe" "$WORK/app/cmd.exe"
+
+  adapters_run en_US.UTF-8 en
+  check "the planted cmd.exe never ran for the program" test ! -e "$WORK/app/planted-cmd-ran" -o \
+    -n "$(grep -F 'planted cmd.exe ran' "$WORK/adapters-en.out")"
+
+  # The user-interface language is the process's; a fresh server picks it up.
+  wineserver -k 2>/dev/null
+  adapters_run ja_JP.UTF-8 ja
+}
