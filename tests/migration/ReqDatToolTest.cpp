@@ -1,0 +1,87 @@
+// velk-reqdat, run as a process on a machine.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "MigrationMachine.h"
+
+namespace velk_test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+int Tool(const std::string& arguments, std::string* output) {
+  std::string command = std::string(VELK_BINARY_DIR) + "/velk-reqdat " + arguments + " 2>&1";
+  FILE* p = ::popen(command.c_str(), "r");
+  char buf[1024];
+  size_t n;
+  output->clear();
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) output->append(buf, n);
+  int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class ReqDatTool : public ::testing::Test {
+ protected:
+  ReqDatTool() { m.MakeDataDirectory(); }
+  std::string Path(const std::string& name) const { return (m.machine.Root() / kDataDir / name).string(); }
+  MigrationMachine m;
+  std::string out;
+};
+
+TEST_F(ReqDatTool, EncryptWritesTheProgramsLayoutForTheBinding) {
+  ASSERT_EQ(Tool("encrypt " + Path("req.dat") + " --value 'K 1' --key product-id=" + kProductId, &out), 0) << out;
+  EXPECT_EQ(Decrypt(OldKey(), m.ReadData("req.dat")), ConvertedPlaintext(OldKey(), "K 1"));
+  ASSERT_EQ(Tool("encrypt " + Path("new.dat") + " --value K2 --key smbios=" + kSmbiosUuidText, &out), 0) << out;
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("new.dat")), ConvertedPlaintext(NewKey(), "K2"));
+  ASSERT_EQ(Tool("encrypt " + Path("machine.dat") + " --value K3 --key machine", &out), 0) << out;
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("machine.dat")), ConvertedPlaintext(NewKey(), "K3"));
+}
+
+TEST_F(ReqDatTool, InspectMasksTheValueAndNamesTheBinding) {
+  m.WriteOldBoundKeyFile("SECRET-VALUE");
+  ASSERT_EQ(Tool("inspect " + Path("req.dat"), &out), 0) << out;
+  EXPECT_THAT(out, HasSubstr("Binding: machine-old (this machine's product ID)\n"));
+  EXPECT_THAT(out, HasSubstr("Signature: does not match\n"));
+  EXPECT_THAT(out, HasSubstr("Value=<12 bytes hidden; --show-value shows them>\n"));
+  EXPECT_THAT(out, Not(HasSubstr("SECRET")));
+  ASSERT_EQ(Tool("inspect " + Path("req.dat") + " --show-value --key product-id=" + kProductId, &out), 0);
+  EXPECT_THAT(out, HasSubstr("Binding: product-id=" + std::string(kProductId) + "\n"));
+  EXPECT_THAT(out, HasSubstr("Value=SECRET-VALUE\n"));
+  // A file the program converted opens with the SMBIOS identity and its
+  // signature matches.
+  EXPECT_EQ(m.Run(), 0);
+  ASSERT_EQ(Tool("inspect " + Path("req.dat"), &out), 0) << out;
+  EXPECT_THAT(out, HasSubstr("Binding: machine-new (smbios=" + std::string(kSmbiosUuidText) + ")\n"));
+  EXPECT_THAT(out, HasSubstr("Signature: matches\n"));
+}
+
+TEST_F(ReqDatTool, RebindMovesTheValueToTheNewIdentity) {
+  m.WriteOldBoundKeyFile("\"quoted\"");
+  ASSERT_EQ(Tool("rebind " + Path("req.dat") + " " + Path("out.dat") + " --from machine-old --to smbios=ACME-SN-1",
+                 &out),
+            0)
+      << out;
+  std::string key = MachineKey("ACME-SN-1");
+  EXPECT_EQ(Decrypt(key, m.ReadData("out.dat")), ConvertedPlaintext(key, "quoted"));
+}
+
+TEST_F(ReqDatTool, FailuresAreReportedWithTheirExitCodes) {
+  m.WriteData("req.dat", Encrypt(MachineKey("nobody"), "[Key]\r\nValue=x\r\n"));
+  EXPECT_EQ(Tool("inspect " + Path("req.dat"), &out), 1);
+  EXPECT_THAT(out, HasSubstr("Binding: none of the keys tried opens the file"));
+  EXPECT_EQ(Tool("rebind " + Path("req.dat") + " " + Path("o") + " --from machine-old --to machine", &out), 1);
+  EXPECT_FALSE(m.DataExists("o"));
+  EXPECT_EQ(Tool("inspect " + Path("absent.dat"), &out), 1);
+  EXPECT_EQ(Tool("encrypt " + Path("x") + " --value v --key serial=1", &out), 1);
+  EXPECT_THAT(out, HasSubstr("unknown binding serial=1"));
+  EXPECT_EQ(Tool("encrypt " + Path("x") + " --key machine", &out), 2);
+  EXPECT_EQ(Tool("frobnicate", &out), 2);
+}
+
+}  // namespace
+}  // namespace velk_test
