@@ -4,11 +4,14 @@
 //
 //   cmd.exe /c rmdir /S /Q "C:\...\folder"
 //
-// It runs as a real separate process (a shell running rm) that removes the
-// mapped folder in the machine and never anything outside the machine's
-// drive folders. Any other command fails as a missing program does on
+// It runs as a real separate process (a child of the caller that removes
+// the mapped folder and ends; it runs no other program) and never removes
+// anything outside the machine's drive folders. Any other command fails as a missing program does on
 // Windows (ERROR_FILE_NOT_FOUND).
-#include <spawn.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,19 +31,91 @@
 #include "platform/host/StartedProcesses.h"
 #include "platform/host/Utf.h"
 
-extern char** environ;
-
 namespace platform {
 
 namespace {
 
 constexpr wchar_t kSystemFolder[] = L"C:\\Windows\\system32";
 
-// Removes $1 as "rmdir /S /Q" does: a folder with everything in it, a link
-// to a folder as a link only; a file or a missing name is an error.
-constexpr char kRemoveTree[] =
-    "if [ -L \"$1\" ]; then [ -d \"$1\" ] || exit 1; exec rm -f -- \"$1\"; fi; "
-    "[ -d \"$1\" ] || exit 2; exec rm -rf --one-file-system -- \"$1\"";
+// The child's work. Between fork and _exit only system calls are made, so
+// that a caller with other threads cannot leave a lock held in the child.
+constexpr int kMaxDepth = 200;
+
+struct LinuxDirent64 {
+  ino64_t d_ino;
+  off64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[];
+};
+
+bool IsDots(const char* n) { return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)); }
+
+// Removes the entries of an open folder, staying on device; false when
+// something stays.
+bool EmptyFolder(int fd, dev_t device, int depth) {
+  bool ok = true;
+  // Removing while reading may hide entries from the reading: read again
+  // until a pass removes nothing more.
+  for (int pass = 0; pass < 4; ++pass) {
+    bool removed = false;
+    ::lseek(fd, 0, SEEK_SET);
+    alignas(8) char buffer[2048];
+    for (;;) {
+      long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (long off = 0; off < n;) {
+        auto* e = reinterpret_cast<LinuxDirent64*>(buffer + off);
+        off += e->d_reclen;
+        if (IsDots(e->d_name)) continue;
+        struct stat st;
+        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+          // Another file system mounted here is left alone, as rm does.
+          if (st.st_dev != device || depth >= kMaxDepth) {
+            ok = false;
+            continue;
+          }
+          int sub = ::openat(fd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+          if (sub < 0) {
+            ok = false;
+            continue;
+          }
+          bool emptied = EmptyFolder(sub, device, depth + 1);
+          ::close(sub);
+          if (emptied && ::unlinkat(fd, e->d_name, AT_REMOVEDIR) == 0) removed = true;
+          else ok = false;
+        } else if (::unlinkat(fd, e->d_name, 0) == 0) {
+          removed = true;
+        } else {
+          ok = false;
+        }
+      }
+    }
+    if (!removed) break;
+  }
+  return ok;
+}
+
+// "rmdir /S /Q": a folder with everything in it, a link to a folder as a
+// link only; a file or a missing name is an error. The exit code is the
+// Windows error.
+int RemoveTree(int parent, const char* name) {
+  struct stat st;
+  if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return ERROR_FILE_NOT_FOUND;
+  if (S_ISLNK(st.st_mode)) {
+    struct stat target;
+    if (::fstatat(parent, name, &target, 0) != 0 || !S_ISDIR(target.st_mode)) return ERROR_DIRECTORY;
+    return ::unlinkat(parent, name, 0) == 0 ? 0 : ERROR_ACCESS_DENIED;
+  }
+  if (!S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
+  int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return ERROR_ACCESS_DENIED;
+  bool emptied = EmptyFolder(fd, st.st_dev, 0);
+  ::close(fd);
+  if (!emptied || ::unlinkat(parent, name, AT_REMOVEDIR) != 0) return ERROR_ACCESS_DENIED;
+  return 0;
+}
 
 struct HostHandle {
   pid_t pid;
@@ -131,13 +206,17 @@ class HostProcessStart : public ProcessStart {
     std::string target = ContainedTarget(folder);
     // A target that cannot be there still starts the interpreter, which
     // then fails on its own, as on Windows.
-    std::vector<std::string> args = {"sh", "-c", target.empty() ? std::string("exit 2") : kRemoveTree, "sh"};
-    if (!target.empty()) args.push_back(target);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0) {
+    int parent = -1;
+    std::string name;
+    if (!target.empty()) {
+      size_t slash = target.rfind('/');
+      name = target.substr(slash + 1);
+      parent = ::open(target.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(parent < 0 ? ERROR_PATH_NOT_FOUND : RemoveTree(parent, name.c_str()));
+    if (parent >= 0) ::close(parent);
+    if (pid < 0) {
       SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
       return FALSE;
     }
