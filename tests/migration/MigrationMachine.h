@@ -107,6 +107,8 @@ class WatchedFileSystem : public platform::FileSystem {
   std::vector<std::string> stateWrites;
   std::vector<std::wstring> copies, removals;
   DWORD failCopy = 0;    // the error CopyEntry fails with, 0 for none
+  bool copyCutsTarget = false;  // a failing copy leaves the target empty, as one that fails half way
+  bool failTargetWrites = false;  // nothing can be written to req.dat
   DWORD failRemove = 0;  // the error RemoveFile fails with, 0 for none
   DWORD failStateOpen = 0;
 

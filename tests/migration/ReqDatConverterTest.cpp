@@ -187,6 +187,32 @@ TEST_F(Converter, AFailedCopyDeletesTheConvertedFileAndKeepsTheKeyFile) {
   EXPECT_THAT(m.files.copies, ElementsAre(kKeyFile + L".new -> " + kKeyFile + L" (replace)"));
 }
 
+TEST_F(Converter, ACopyThatFailsHalfWayPutsTheOldBytesBack) {
+  m.WriteOldBoundKeyFile("K-1");
+  std::string before = m.ReadData("req.dat");
+  m.files.failCopy = ERROR_DISK_FULL;
+  m.files.copyCutsTarget = true;
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
+                                        "[error] failed CopyFile", "[info] Finish converting"));
+  EXPECT_EQ(m.ReadData("req.dat"), before);
+  EXPECT_FALSE(m.DataExists("req.dat.new"));
+}
+
+TEST_F(Converter, WhenTheOldBytesCannotBePutBackTheConvertedFileStays) {
+  m.WriteOldBoundKeyFile("K-1");
+  m.files.failCopy = ERROR_DISK_FULL;
+  m.files.copyCutsTarget = true;
+  m.files.failTargetWrites = true;
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
+                                        "[error] failed CopyFile",
+                                        "[error] failed to restore req.dat; req.dat.new is kept",
+                                        "[info] Finish converting"));
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
+  EXPECT_EQ(m.ReadData("_completed_mig"), "3");
+}
+
 TEST_F(Converter, AFailedDeleteLeavesTheConvertedFileAndTheRunGoesOn) {
   m.WriteOldBoundKeyFile("K-1");
   m.files.failRemove = ERROR_SHARING_VIOLATION;
