@@ -78,6 +78,16 @@ TEST_F(RasLogTest, LinesHaveThePrefixTagMessageAndLineFeed) {
   EXPECT_EQ(RasLog_Get()->size, Current().size());
 }
 
+TEST_F(RasLogTest, LongLinesAreWrittenWhole) {
+  ASSERT_TRUE(Open());
+  std::string message(5000, 'q');
+  message += "\xE9";
+  Write(message.c_str(), std::string(300, 't').c_str());
+  std::string expected = kPrefix + std::string(300, 't') + " " + std::string(5000, 'q') + "\xC3\xA9\n";
+  EXPECT_EQ(Current(), expected);
+  EXPECT_EQ(RasLog_Get()->size, expected.size());
+}
+
 TEST_F(RasLogTest, MessageIsConvertedToUtf8ButTheTagIsNot) {
   ASSERT_TRUE(Open());
   Write("caf\xE9 \x80", "[t\xE9]");  // code page 1252: e acute, euro sign
@@ -213,9 +223,9 @@ TEST_F(RasLogTest, LinesOfSeveralThreadsDoNotInterleave) {
 TEST_F(RasLogTest, UnconvertibleMessageKeepsItsOwnBytes) {
   ASSERT_TRUE(Open());
   RasUtil_FailAllocationsAfter(0);
-  Write("no memory");
+  Write("no memory for caf\xE9");
   RasUtil_FailAllocationsAfter(-1);
-  EXPECT_EQ(Current(), kPrefix + "[info] no memory\n");
+  EXPECT_EQ(Current(), kPrefix + "[info] no memory for caf\xE9\n");
 }
 
 }  // namespace
