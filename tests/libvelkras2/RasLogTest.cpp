@@ -103,6 +103,19 @@ TEST_F(RasLogTest, MissingPartsAndAClosedLogWriteNothing) {
   EXPECT_EQ(Current(), "");
 }
 
+TEST_F(RasLogTest, LogThatCannotBeAllocatedIsNone) {
+  RasLog_Close(RasLog_Get());
+  RasUtil_FailAllocationsAfter(0);
+  RasLog* log = RasLog_Get();
+  RasUtil_FailAllocationsAfter(-1);
+  EXPECT_EQ(log, nullptr);
+  EXPECT_FALSE(RasLog_Open(log, LogPath().c_str()));
+  RasLog_Write(log, "[info]", "lost");
+  EXPECT_FALSE(fs::exists(LogPath()));
+  // The next call makes one.
+  EXPECT_NE(RasLog_Get(), nullptr);
+}
+
 TEST_F(RasLogTest, OpenFailsInAMissingFolderOrForAnOverlongPath) {
   std::string missing = folder.Path("no/such/folder/x.log").string();
   EXPECT_FALSE(RasLog_Open(RasLog_Get(), missing.c_str()));
