@@ -1,12 +1,12 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
 # sanitizers) and runs each for a bounded time.
-#   VELK_FUZZ_SECONDS  seconds per target (default 60)
+#   run.sh [SECONDS]   seconds per target (default: VELK_FUZZ_SECONDS, else 60)
 #   VELK_FUZZ_BUILD    build folder (default build/fuzz)
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${VELK_FUZZ_BUILD:-$root/build/fuzz}
-seconds=${VELK_FUZZ_SECONDS:-60}
+seconds=${1:-${VELK_FUZZ_SECONDS:-60}}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
