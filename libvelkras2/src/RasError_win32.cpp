@@ -11,16 +11,18 @@ namespace {
 
 const char kFile[] = "RasError_win32.cpp";
 
-// Each thread's record lives until the process ends, as the record handed
-// out by RasGetLastError may be kept by its caller.
-thread_local RasError* t_record = nullptr;
+// Each thread's record, freed when the thread ends (nothing of a thread
+// outlives it that could still read its record).
+struct ThreadSlot {
+  RasError* record = nullptr;
+  ~ThreadSlot() { RasUtil_Free(record); }
+};
+thread_local ThreadSlot t_slot;
 RasError g_fallback;
 
 RasError* ThreadRecord() {
-  if (!t_record) {
-    t_record = static_cast<RasError*>(RasUtil_Calloc(1, sizeof(RasError)));
-  }
-  return t_record;
+  if (!t_slot.record) t_slot.record = static_cast<RasError*>(RasUtil_Calloc(1, sizeof(RasError)));
+  return t_slot.record;
 }
 
 const char* BaseName(const char* path) {

@@ -63,12 +63,38 @@ bool Rotate(RasLog* log) {
   return log->file != nullptr;
 }
 
+bool IsAscii(const char* text) {
+  for (; *text; ++text)
+    if (static_cast<unsigned char>(*text) >= 0x80) return false;
+  return true;
+}
+
 // Writes bytes, counting them; an empty part is no failure.
 bool Put(RasLog* log, const char* bytes, size_t count) {
   if (count == 0) return true;
   if (std::fwrite(bytes, 1, count, log->file) != count) return false;
   AddSize(log, count);
   return true;
+}
+
+// The parts of one line in order, as a single stream write when they fit a
+// small block; a failed write drops the rest of the line.
+template <size_t N>
+bool PutParts(RasLog* log, const char* const (&parts)[N], const size_t (&lengths)[N]) {
+  char line[512];
+  size_t used = 0;
+  for (size_t i = 0; i < N; ++i) {
+    if (lengths[i] > sizeof line - used) {
+      for (size_t k = 0; k < N; ++k)
+        if (!Put(log, parts[k], lengths[k])) return false;
+      return true;
+    }
+    std::memcpy(line + used, parts[i], lengths[i]);
+    used += lengths[i];
+  }
+  size_t done = std::fwrite(line, 1, used, log->file);
+  AddSize(log, done);
+  return done == used;
 }
 
 }  // namespace
@@ -131,16 +157,17 @@ void RasLog_Write(RasLog* log, const char* tag, const char* message) {
   int prefixLength = std::snprintf(prefix, sizeof prefix, "%04d/%02d/%02d %02d:%02d:%02d ", now.wYear, now.wMonth,
                                    now.wDay, now.wHour, now.wMinute, now.wSecond);
   if (prefixLength < 0 || static_cast<size_t>(prefixLength) >= sizeof prefix) return;
-  if (!Put(log, prefix, static_cast<size_t>(prefixLength)) || !Put(log, tag, std::strlen(tag)) || !Put(log, " ", 1))
-    return;
 
-  char* utf8 = RasLog_AnsiToUtf8(message);
-  // Should the conversion fail, the message is kept in its own bytes rather
+  // ASCII is the same in every ANSI code page and in UTF-8: no conversion.
+  // Should a conversion fail, the message is kept in its own bytes rather
   // than lost.
+  char* utf8 = IsAscii(message) ? nullptr : RasLog_AnsiToUtf8(message);
   const char* text = utf8 ? utf8 : message;
-  bool written = Put(log, text, std::strlen(text));
+  const char* parts[] = {prefix, tag, " ", text, "\n"};
+  size_t lengths[] = {static_cast<size_t>(prefixLength), std::strlen(tag), 1, std::strlen(text), 1};
+  bool written = PutParts(log, parts, lengths);
   RasUtil_Free(utf8);
-  if (!written || !Put(log, "\n", 1)) return;
+  if (!written) return;
   std::fflush(log->file);
   log->day = today;
 }

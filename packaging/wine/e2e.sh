@@ -54,7 +54,10 @@ for c in "${cases[@]}"; do
   set -- $result
   passed=$((passed + ${1:-0}))
   failed=$((failed + ${2:-1}))
+  # A prefix takes some hundred megabytes: keep only those of failed cases.
+  [ "${2:-1}" -eq 0 ] && rm -rf "$work/prefix"
   echo "   ($(( $(date +%s) - start )) s; logs in $work)"
 done
+rm -rf "$root/probe"
 echo "wine: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

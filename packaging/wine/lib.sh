@@ -51,29 +51,21 @@ msi_build() {
   echo "$WORK/$name.msi"
 }
 
-# msi_install MSI LOG [PROPERTY=VALUE ...]: installs quietly with a verbose
-# log (as plain text); the exit code is msiexec's, cut to 8 bits by Wine.
-msi_install() {
-  local msi=$1 log=$2
-  shift 2
+# msi_exec /i|/x MSI LOG [PROPERTY=VALUE ...]: installs or removes quietly
+# with a verbose log (made plain text); the exit code is msiexec's, cut to
+# 8 bits by Wine.
+msi_exec() {
+  local verb=$1 msi=$2 log=$3
+  shift 3
   local rc=0
-  timeout "$WINE_TIMEOUT" wine msiexec /i "$(winepath -w "$msi" 2>/dev/null)" /qn /l*v "$(winepath -w "$log" 2>/dev/null)" "$@" \
+  timeout "$WINE_TIMEOUT" wine msiexec "$verb" "$(winepath -w "$msi" 2>/dev/null)" /qn /l*v "$(winepath -w "$log" 2>/dev/null)" "$@" \
     >"$log.out" 2>&1 || rc=$?
   timeout "$WINE_TIMEOUT" wineserver -w
   msi_log_to_text "$log"
   return $rc
 }
-
-msi_uninstall() {
-  local msi=$1 log=$2
-  shift 2
-  local rc=0
-  timeout "$WINE_TIMEOUT" wine msiexec /x "$(winepath -w "$msi" 2>/dev/null)" /qn /l*v "$(winepath -w "$log" 2>/dev/null)" "$@" \
-    >"$log.out" 2>&1 || rc=$?
-  timeout "$WINE_TIMEOUT" wineserver -w
-  msi_log_to_text "$log"
-  return $rc
-}
+msi_install() { msi_exec /i "$@"; }
+msi_uninstall() { msi_exec /x "$@"; }
 
 # Wine writes the log as ANSI text, Windows as UTF-16: make it plain text.
 msi_log_to_text() {

@@ -10,6 +10,7 @@
 #include "platform/FirmwareTables.h"
 #include "platform/LastError.h"
 #include "platform/host/Machine.h"
+#include "platform/host/RawSmbios.h"
 
 namespace platform {
 
@@ -46,7 +47,11 @@ bool VersionFromEntryPoint(const std::vector<BYTE>& ep, BYTE* major, BYTE* minor
   return false;
 }
 
-bool ComposeFromSysfs(const std::filesystem::path& folder, std::vector<BYTE>* out) {
+}  // namespace
+
+namespace host {
+
+bool ComposeRawSmbios(const std::filesystem::path& folder, std::vector<BYTE>* out) {
   std::vector<BYTE> ep, dmi;
   if (!ReadWhole(folder / "smbios_entry_point", &ep) || !ReadWhole(folder / "DMI", &dmi)) return false;
   BYTE major = 0, minor = 0, revision = 0;
@@ -58,6 +63,10 @@ bool ComposeFromSysfs(const std::filesystem::path& folder, std::vector<BYTE>* ou
   out->insert(out->end(), dmi.begin(), dmi.end());
   return true;
 }
+
+}  // namespace host
+
+namespace {
 
 class HostFirmwareTables : public FirmwareTables {
  public:
@@ -88,7 +97,7 @@ class HostFirmwareTables : public FirmwareTables {
       std::filesystem::path file = m->Root() / "smbios.bin";
       if (std::filesystem::is_regular_file(file, ec)) return ReadWhole(file, data);
     }
-    return ComposeFromSysfs("/sys/firmware/dmi/tables", data);
+    return host::ComposeRawSmbios("/sys/firmware/dmi/tables", data);
   }
 };
 
