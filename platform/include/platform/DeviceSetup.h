@@ -11,6 +11,9 @@
 #include <devpropdef.h>
 #include <newdev.h>
 #include <setupapi.h>
+#ifndef MAX_CLASS_NAME_LEN
+#define MAX_CLASS_NAME_LEN 32
+#endif
 #else
 
 typedef void* HDEVINFO;
