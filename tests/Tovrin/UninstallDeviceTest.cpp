@@ -56,6 +56,7 @@ TEST_F(UninstallDeviceTest, RemovesMatchingDevicesAndTheirPackages) {
   plain.hardwareIdType = REG_SZ;
   plain.hardwareIds = {L'r', L'o', L'o', L't', L'\\', L'v', L'n', L'e', L't', L'\0'};
   Add(L"PCI\\VEN_8086\\3", {L"root\\vn"});
+  Add(L"ROOT\\NET\\0004", {});  // an empty list
   EXPECT_EQ(Uninstall(), S_OK);
   EXPECT_THAT(setup.removedDevices, ElementsAre(L"ROOT\\NET\\0000", L"ROOT\\NET\\0002"));
   EXPECT_THAT(setup.uninstalledInfs, ElementsAre(L"oem7.inf", L"oem9.inf"));
