@@ -33,6 +33,18 @@ BOOL Fail(DWORD error) {
   return FALSE;
 }
 
+// Whether a registered device is present is run-time state on Windows;
+// the host keeps it as a non-zero DWORD "Phantom" on the device node
+// (a device that was not there at the last start).
+bool IsPhantom(const std::wstring& node) {
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  if (pnp::ReadRaw(node, L"Phantom", &type, &data) != ERROR_SUCCESS || type != REG_DWORD || data.size() != 4) return false;
+  DWORD v;
+  std::memcpy(&v, data.data(), 4);
+  return v != 0;
+}
+
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Windows keeps class GUIDs in lower case in device nodes and class keys.
@@ -160,13 +172,12 @@ class HostDeviceSetup : public DeviceSetup {
       for (const auto& device : pnp::Subkeys(root + L"\\" + enumerator)) {
         for (const auto& instance : pnp::Subkeys(root + L"\\" + enumerator + L"\\" + device)) {
           std::wstring id = enumerator + L"\\" + device + L"\\" + instance;
-          std::wstring node = root + L"\\" + id, guidText, driver;
+          std::wstring node = root + L"\\" + id, guidText;
           GUID g{};
           if (!pnp::ReadString(node, L"ClassGUID", &guidText) || ClsidFromString(guidText.c_str(), &g) != S_OK)
             continue;
           if (!(flags & DIGCF_ALLCLASSES) && !SameGuid(g, *classGuid)) continue;
-          // A node without a driver is not started: the host's "not present".
-          if ((flags & DIGCF_PRESENT) && !(pnp::ReadString(node, L"Driver", &driver) && !driver.empty())) continue;
+          if ((flags & DIGCF_PRESENT) && IsPhantom(node)) continue;
           Element e;
           e.instanceId = id;
           e.classGuid = g;
@@ -521,7 +532,7 @@ class HostDeviceSetup : public DeviceSetup {
     return TRUE;
   }
 
-  // Instance ids of the registered nodes listing the id (ids compare without case).
+  // Instance ids of the present nodes listing the id (ids compare without case).
   static std::vector<std::wstring> DevicesWithHardwareId(const std::wstring& hardwareId) {
     std::vector<std::wstring> out;
     const std::wstring root = pnp::kEnum;
@@ -530,7 +541,7 @@ class HostDeviceSetup : public DeviceSetup {
         for (const auto& inst : pnp::Subkeys(root + L"\\" + en + L"\\" + dev)) {
           std::wstring id = en + L"\\" + dev + L"\\" + inst;
           std::vector<std::wstring> ids;
-          if (!pnp::ReadMultiSz(root + L"\\" + id, L"HardwareID", &ids)) continue;
+          if (IsPhantom(root + L"\\" + id) || !pnp::ReadMultiSz(root + L"\\" + id, L"HardwareID", &ids)) continue;
           if (std::any_of(ids.begin(), ids.end(), [&](const std::wstring& h) { return EqualsNoCase(h, hardwareId); }))
             out.push_back(id);
         }

@@ -89,4 +89,24 @@ TEST(DeviceEndToEnd, InstallRenameAndUninstall) {
   EXPECT_THAT(out, testing::EndsWith("Result: 1603\n"));
 }
 
+TEST(DeviceEndToEnd, ANodeLeftByAFailedInstallationIsRemoved) {
+  velk_test::TempMachine machine;
+  machine.Write("registry/HKLM.reg", kHklm);
+  machine.Write("drive_c/velk/vnet.inf", kInf);
+  const std::string m = "--machine '" + machine.Root().string() + "' ";
+
+  // The INF has no driver for this id: the node stays registered without one.
+  std::string out = TovrinRun(m + "RunInstallDeviceW '/inf=C:\\velk\\vnet.inf' '/hwid=root\\other'");
+  EXPECT_THAT(out, HasSubstr(" E UpdateDriverForPlugAndPlayDevices() = (0xe0000228)\n"));
+  EXPECT_THAT(out, testing::EndsWith("HRESULT: 0xe0000228\n"));
+  velk_test::TempMachine::Reload();
+  EXPECT_TRUE(pnp::KeyExists(L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000"));
+
+  out = TovrinRun(m + "RunUninstallDeviceW '/hwid=root\\other' '/clsid={4D36E972-E325-11CE-BFC1-08002BE10318}'");
+  EXPECT_THAT(out, HasSubstr(" E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"));
+  EXPECT_THAT(out, HasSubstr(" I ROOT\\NET\\0000 : RemoveDevice result = 00000000\n"));
+  velk_test::TempMachine::Reload();
+  EXPECT_FALSE(pnp::KeyExists(L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET"));
+}
+
 }  // namespace

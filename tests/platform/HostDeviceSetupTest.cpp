@@ -240,7 +240,7 @@ TEST_F(HostDeviceSetupTest, InstallAndRemoveTwoAdapters) {
   EXPECT_EQ(platform::GetLastErrorCode(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST_F(HostDeviceSetupTest, OnlyDevicesWithADriverArePresent) {
+TEST_F(HostDeviceSetupTest, RegisteredDevicesArePresentUnlessPhantom) {
   // An element never registered leaves nothing behind.
   HDEVINFO set = setup.CreateDeviceInfoList(&kNet);
   SP_DEVINFO_DATA d{};
@@ -249,9 +249,10 @@ TEST_F(HostDeviceSetupTest, OnlyDevicesWithADriverArePresent) {
   ASSERT_TRUE(setup.DestroyDeviceInfoList(set));
   EXPECT_FALSE(pnp::KeyExists(kEnumNet));
 
+  // A node whose driver never came (an interrupted installation) is present.
   EXPECT_EQ(Register(L"root\\vnet"), L"ROOT\\NET\\0000");
-  EXPECT_TRUE(Present().empty());
-  HDEVINFO all = setup.GetClassDevs(&kNet, 0);
+  HDEVINFO all = nullptr;
+  EXPECT_THAT(Present(&all), testing::ElementsAre(L"ROOT\\NET\\0000"));
   SP_DEVINFO_DATA e{};
   e.cbSize = sizeof e;
   EXPECT_TRUE(setup.EnumDeviceInfo(all, 0, &e));
@@ -262,10 +263,24 @@ TEST_F(HostDeviceSetupTest, OnlyDevicesWithADriverArePresent) {
   EXPECT_EQ(platform::GetLastErrorCode(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
   EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
   EXPECT_EQ(size, 11 * sizeof(wchar_t));
+  DEVPROPTYPE propType = 0;
+  EXPECT_FALSE(setup.GetDeviceProperty(all, &e, &kDriverInfPath, &propType, nullptr, 0, &size));
+  EXPECT_EQ(platform::GetLastErrorCode(), static_cast<DWORD>(ERROR_NOT_FOUND));
   setup.DestroyDeviceInfoList(all);
 
+  // A phantom is listed only without DIGCF_PRESENT and gets no driver.
+  DWORD one = 1;
+  pnp::WriteRaw(kEnumNet + L"\\0000", L"Phantom", REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  EXPECT_TRUE(Present().empty());
+  all = setup.GetClassDevs(&kNet, 0);
+  EXPECT_TRUE(setup.EnumDeviceInfo(all, 0, &e));
+  setup.DestroyDeviceInfoList(all);
+  EXPECT_FALSE(Update());
+  EXPECT_EQ(platform::GetLastErrorCode(), static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
+  EXPECT_EQ(Register(L"root\\vnet"), L"ROOT\\NET\\0001");
   ASSERT_TRUE(Update());
-  EXPECT_THAT(Present(), testing::ElementsAre(L"ROOT\\NET\\0000"));
+  EXPECT_THAT(Present(), testing::ElementsAre(L"ROOT\\NET\\0001"));
+  EXPECT_EQ(Read(kEnumNet + L"\\0000", L"Driver"), L"<none>");
 }
 
 TEST_F(HostDeviceSetupTest, DriverUpdateFailures) {
