@@ -54,7 +54,9 @@ TEST_F(Converter, OutputHasTheFivePiecesAndTheSizeOfTheLayout) {
     ASSERT_TRUE(ReqDatConverter::Convert(kKeyFile)) << RecordText();
     fs::path out = Data("req.dat.new");
     EXPECT_EQ(fs::file_size(out), 16 * ((n + 86) / 16 + 1)) << n;
-    if (n == 0) EXPECT_EQ(fs::file_size(out), 96u);
+    if (n == 0) {
+      EXPECT_EQ(fs::file_size(out), 96u);
+    }
     std::string plain = Shell("openssl enc -d -aes-256-cbc -K " + Hex(NewKey()) + " -iv " + std::string(32, '0') +
                               " -in '" + out.string() + "'");
     ASSERT_EQ(plain.size(), n + 86);

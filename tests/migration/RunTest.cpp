@@ -37,6 +37,8 @@ struct Row {
   std::string end = "3";
 };
 
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
 class RunTable : public ::testing::TestWithParam<Row> {};
 
 TEST_P(RunTable, EndsWithThreeAfterTheWritesOfTheTable) {
