@@ -92,13 +92,17 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
   }
 
   unsigned char newKey[32];
+  if (!SystemInfo_GetUniqueId(newKey)) {
+    RasUtil_Free(keyValue);
+    return false;
+  }
+  // From here on the value is freed with its buffer.
   parts.value = Buffer_New();
   if (!parts.value) {
     RasUtil_Free(keyValue);
     return false;
   }
   Buffer_Attach(parts.value, keyValue);
-  if (!SystemInfo_GetUniqueId(newKey)) return false;
 
   parts.signature = Buffer_New();
   if (!parts.signature || !Buffer_Append(parts.signature, newKey, sizeof newKey) ||

@@ -11,6 +11,7 @@
 #include "ReqDatConverter.h"
 #include "platform/FirmwareTables.h"
 #include "velkras2/RasError.h"
+#include "velkras2/RasUtil.h"
 
 namespace velk_test {
 namespace {
@@ -125,6 +126,26 @@ TEST_F(Converter, ACutFileIsNotConvertedEvenWhenItsValueSurvives) {
     EXPECT_FALSE(m.DataExists("req.dat.new"));
     EXPECT_EQ(m.ReadData("req.dat"), content);
   }
+}
+
+TEST_F(Converter, EveryFailedAllocationEndsCleanlyWithoutOutput) {
+  m.WriteOldBoundKeyFile("K-alloc");
+  std::string before = m.ReadData("req.dat");
+  int succeeding = 0;
+  for (; succeeding < 200; ++succeeding) {
+    fs::remove(Data("req.dat.new"));
+    RasGetLastError();  // the thread's record exists before allocations fail
+    RasUtil_FailAllocationsAfter(succeeding);
+    bool converted = ReqDatConverter::Convert(kKeyFile);
+    RasUtil_FailAllocationsAfter(-1);
+    EXPECT_EQ(m.ReadData("req.dat"), before);
+    if (converted) break;
+    EXPECT_FALSE(m.DataExists("req.dat.new")) << succeeding;
+    EXPECT_THAT(RecordText(), HasSubstr("failed")) << succeeding;
+  }
+  EXPECT_GT(succeeding, 5);
+  EXPECT_LT(succeeding, 200) << "never succeeded";
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-alloc"));
 }
 
 TEST_F(Converter, AMissingFileFailsWithSystemErrorTwoBeforeTheFirmwareIsRead) {
