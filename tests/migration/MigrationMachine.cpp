@@ -187,6 +187,20 @@ MigrationMachine::MigrationMachine(const std::string& uiLanguage, const std::str
   clock.unixTime = static_cast<int64_t>(std::time(nullptr));
 }
 
+std::string MigrationMachine::MoveProfile(const std::string& name) const {
+  machine.Write("registry/HKLM.reg",
+                "Windows Registry Editor Version 5.00\n\n"
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
+                "\"ProductId\"=\"" + std::string(kProductId) + "\"\n\n"
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
+                "\"ProfileImagePath\"=\"C:\\\\Users\\\\" + name + "\"\n");
+  machine.Write("drive_c/Users/" + name + "/NTUSER.DAT", "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
+  std::string data = "drive_c/Users/" + name + "/AppData/Local/TESSMAR/velk/velk-access";
+  fs::create_directories(machine.Root() / data);
+  TempMachine::Reload();
+  return data;
+}
+
 void MigrationMachine::MakeDataDirectory() const { fs::create_directories(machine.Root() / kDataDir); }
 
 void MigrationMachine::WriteData(const std::string& name, const std::string& content) const {

@@ -129,6 +129,9 @@ class MigrationMachine {
   RecordedStarts starts;
   WatchedFileSystem files;
 
+  // Moves the user's profile to C:\Users\<name> (UTF-8); returns the
+  // data directory's folder below the machine root.
+  std::string MoveProfile(const std::string& name) const;
   void MakeDataDirectory() const;
   void WriteData(const std::string& name, const std::string& content) const;
   std::string ReadData(const std::string& name) const;

@@ -207,6 +207,29 @@ TEST(Run, ALocalAppDataFolderTooLongForTheDataDirectoryTouchesNothing) {
   EXPECT_THAT(m.files.stateWrites, IsEmpty());
 }
 
+TEST(Run, ADataDirectoryOutsideTheAnsiCodePageShowsTheBoxAndTouchesNothing) {
+  MigrationMachine m("1033", "1252");
+  std::string data = m.MoveProfile("\xce\xa9mega");  // U+03A9 has no place in code page 1252
+  m.machine.Write(data + "/req.dat", Encrypt(OldKey(), "[Key]\r\nValue=K\r\n"));
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_EQ(m.boxes.shown.size(), 1u);
+  EXPECT_FALSE(fs::exists(m.machine.Root() / data / "velk-access-migration.log"));
+  EXPECT_FALSE(fs::exists(m.machine.Root() / data / "_completed_mig"));
+  EXPECT_THAT(m.starts.starts, IsEmpty());
+}
+
+TEST(Run, AJapaneseProfileNameIsConvertedThroughCodePage932) {
+  MigrationMachine m("1041", "932");
+  std::string data = m.MoveProfile("\xe5\xb1\xb1\xe7\x94\xb0");  // 山田
+  m.machine.Write(data + "/req.dat", Encrypt(OldKey(), "[Key]\r\nValue=K-932\r\n"));
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_THAT(m.boxes.shown, IsEmpty());
+  EXPECT_EQ(Decrypt(NewKey(), m.machine.Read(data + "/req.dat")), ConvertedPlaintext(NewKey(), "K-932"));
+  EXPECT_EQ(m.machine.Read(data + "/_completed_mig"), "3");
+  EXPECT_EQ(m.starts.starts[0].commandLine,
+            L"cmd.exe /c rmdir /S /Q \"C:\\Users\\\u5c71\u7530\\AppData\\Local\\TESSMAR\\velk\\velk-access\\keydata\"");
+}
+
 TEST(Run, TheExitHookClosesTheLog) {
   MigrationMachine m;
   m.MakeDataDirectory();
