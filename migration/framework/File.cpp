@@ -22,7 +22,8 @@ BOOL CFile::Open(const wchar_t* fileName, UINT openFlags, CFileException* error)
   }
   DWORD disposition = OPEN_EXISTING;
   if (openFlags & modeCreate) disposition = (openFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
-  HANDLE h = Fs().OpenFile(fileName, access, disposition);
+  // The framework's default share mode lets nobody else in.
+  HANDLE h = Fs().OpenFileShared(fileName, access, 0, disposition);
   if (h == INVALID_HANDLE_VALUE) {
     LONG code = static_cast<LONG>(platform::GetLastErrorCode());
     if (error) {

@@ -77,6 +77,9 @@ class Win32FileSystem : public FileSystem {
   }
   BOOL CloseFile(HANDLE file) override { return CloseHandle(file); }
   FILE* OpenStream(const char* ansiPath, const char* mode) override { return std::fopen(ansiPath, mode); }
+  HANDLE OpenFileShared(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) override {
+    return CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
 };
 
 class Win32KnownFolders : public KnownFolders {

@@ -101,6 +101,16 @@ void CheckCompletionState(const std::wstring& work) {
   WriteCompletionStateAt(data.c_str(), 2);
   Check(ReadAll(file) == "2bc" && ReadCompletionStateAt(data.c_str()) == 1,
         "an existing file is not truncated: 2bc reads as 1");
+  {
+    CFile held;
+    held.Open(file.c_str(), CFile::modeRead);
+    HANDLE other = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    DWORD error = GetLastError();
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    Check(other == INVALID_HANDLE_VALUE && error == ERROR_SHARING_VIOLATION,
+          "the state file is opened without sharing");
+  }
   DeleteFileW(file.c_str());
   CreateDirectoryW(file.c_str(), nullptr);
   bool thrown = false;

@@ -92,6 +92,13 @@ class FileSystem {
   // page; null with errno set on failure.
   virtual FILE* OpenStream(const char* ansiPath, const char* mode) = 0;
 
+  // CreateFileW as OpenFile, with the share mode given (0: other openers
+  // are refused while the handle is open). Adapters that cannot refuse
+  // sharing open as OpenFile does.
+  virtual HANDLE OpenFileShared(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) {
+    return OpenFile(path, access, disposition);
+  }
+
   VELK_PORT(FileSystem);
 };
 
