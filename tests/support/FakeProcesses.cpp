@@ -34,8 +34,19 @@ FakeProcess& FakeProcesses::Add(DWORD id, const std::wstring& path) {
 }
 
 void FakeProcesses::Exit(DWORD id) {
+  indexed_ = SIZE_MAX;
   processes.erase(std::remove_if(processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.id == id; }),
                   processes.end());
+}
+
+FakeProcess* FakeProcesses::Find(DWORD id) {
+  if (indexed_ != processes.size()) {
+    index_.clear();
+    for (size_t i = 0; i < processes.size(); ++i) index_.emplace(processes[i].id, i);
+    indexed_ = processes.size();
+  }
+  auto it = index_.find(id);
+  return it == index_.end() ? nullptr : &processes[it->second];
 }
 
 BOOL FakeProcesses::ListSessionProcesses(std::vector<DWORD>* processIds) {
@@ -83,8 +94,8 @@ HANDLE FakeProcesses::Open(DWORD access, BOOL inherit, DWORD processId) {
   if (onOpen) onOpen(processId);
   opened.push_back(processId);
   accessRequested.push_back(access);
-  auto it = std::find_if(processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.id == processId; });
-  if (it == processes.end()) {
+  FakeProcess* it = Find(processId);
+  if (!it) {
     SetLastErrorCode(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -98,8 +109,8 @@ HANDLE FakeProcesses::Open(DWORD access, BOOL inherit, DWORD processId) {
 
 DWORD FakeProcesses::MainModulePath(HANDLE process, wchar_t* path, DWORD chars) {
   DWORD id = static_cast<ProcessHandle*>(process)->id;
-  auto it = std::find_if(processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.id == id; });
-  if (it == processes.end()) return Fail(ERROR_PARTIAL_COPY);
+  FakeProcess* it = Find(id);
+  if (!it) return Fail(ERROR_PARTIAL_COPY);
   if (it->pathError) return Fail(it->pathError);
   if (chars == 0) return Fail(ERROR_INSUFFICIENT_BUFFER);
   size_t n = std::min<size_t>(it->path.size(), chars - 1);

@@ -2,6 +2,7 @@
 // to inject.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -50,6 +51,11 @@ class FakeProcesses : public platform::Processes {
   int snapshots = 0;
   int openHandles = 0;
   int openSnapshots = 0;
+
+ private:
+  FakeProcess* Find(DWORD id);
+  std::map<DWORD, size_t> index_;  // id -> position, rebuilt when the list changes
+  size_t indexed_ = SIZE_MAX;
 };
 
 class FakeToken : public platform::Token {
