@@ -15,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include "Log.h"
+#include "RatioReporter.h"
 #include "RunningClient.h"
 #include "platform/Port.h"
 #include "platform/TextCompare.h"
@@ -148,4 +149,14 @@ BENCHMARK(BM_PgrepF)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("IsRasExec over 10 000 fake processes / bare scan of the same paths: %.1f\n",
+              reporter.Ratio("BM_IsRasExec_FakeList10000", "BM_PlainScan10000"));
+  std::printf("pgrep -f / IsRasExec over /proc (real time): %.1f\n",
+              reporter.Ratio("BM_PgrepF", "BM_IsRasExec_HostProc"));
+  benchmark::Shutdown();
+  return 0;
+}
