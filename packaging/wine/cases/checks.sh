@@ -7,6 +7,12 @@
 # sets RASXX_RUNNING. The privilege step is not tested here: Wine's one user
 # holds every privilege (the host tests and fakes cover the refusals).
 
+registered() {
+  wine_run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+    grep -q -F 'Tovrin checks test'
+}
+not_registered() { ! registered; }
+
 case_main() {
   wine_new_prefix
   local msi log rc
@@ -23,7 +29,7 @@ case_main() {
   check "the second check fails with the HRESULT" log_has_line "$log" "E .*\(0x8000400e\)"
   check "installer error 25001" grep -q -F 'The error code is 25001.' "$log"
   check "the install rolled back" test ! -e "$product"
-  check "the rollback ran" grep -q -E '^Action start .*: RemoveFiles\.' "$log"
+  check "the product is not registered" not_registered
   check "the running-client check did not run" log_lacks "$log" "CheckRasExec - enter"
 
   # A client running from the candidate path of the client being installed.
@@ -54,6 +60,7 @@ case_main() {
   check "RASXX_RUNNING = 1" test "$(log_property "$log" RASXX_RUNNING)" = 1
   check "CheckRasExec returns 0" grep -q -E 'Action ended .*: CA_CheckRasExec\. Return value 1\.' "$log"
   check "the product is installed" test -e "$product"
+  check "the product is registered" registered
 
   # No client: no flag.
   msi_uninstall "$msi" "$WORK/uninstall.log"
