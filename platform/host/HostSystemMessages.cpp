@@ -20,6 +20,7 @@ const Entry kSystem[] = {
     {1, "Incorrect function.\r\n"},
     {2, "The system cannot find the file specified.\r\n"},
     {3, "The system cannot find the path specified.\r\n"},
+    {4, "The system cannot open the file.\r\n"},
     {5, "Access is denied.\r\n"},
     {6, "The handle is invalid.\r\n"},
     {8, "Not enough memory resources are available to process this command.\r\n"},
@@ -37,6 +38,7 @@ const Entry kSystem[] = {
     {206, "The filename or extension is too long.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
+    {299, "Only part of a ReadProcessMemory or WriteProcessMemory request was completed.\r\n"},
     {1009, "The configuration registry database is corrupt.\r\n"},
     {1010, "The configuration registry key is invalid.\r\n"},
     {1011, "The configuration registry key could not be opened.\r\n"},
@@ -49,6 +51,7 @@ const Entry kSystem[] = {
     {1313, "A specified privilege does not exist.\r\n"},
     {1314, "A required privilege is not held by the client.\r\n"},
     {1603, "Fatal error during installation.\r\n"},
+    {1814, "The specified resource name cannot be found in the image file.\r\n"},
     {3010, "The requested operation is successful. Changes will not be effective until the system is rebooted.\r\n"},
 };
 

@@ -134,7 +134,7 @@ TEST_F(CheckRasExecTest, AMissingMessageStillAsks) {
   ASSERT_EQ(dialog.shown.size(), 1u);
   EXPECT_EQ(dialog.shown[0].text, L"");
   std::vector<std::string> lines = Lines();
-  EXPECT_EQ(lines[11], "W LoadString() = (0x80070716)");
+  EXPECT_EQ(lines[11], "W LoadString() = The specified resource name cannot be found in the image file. (0x80070716)");
   EXPECT_TRUE(Flagged());
 }
 
