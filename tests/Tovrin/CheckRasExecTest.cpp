@@ -112,6 +112,18 @@ TEST_F(CheckRasExecTest, ClientExitingBeforeOkLeavesNoFlag) {
   EXPECT_EQ(lines.back(), "I CheckRasExec - leave");
 }
 
+TEST_F(CheckRasExecTest, ASecondCheckThatCannotListProcessesFails) {
+  processes.Add(700, kCurrentExe);
+  dialog.whileShown = [&] {
+    processes.sessionListError = ERROR_ACCESS_DENIED;
+    processes.snapshotError = ERROR_ACCESS_DENIED;
+  };
+  EXPECT_EQ(CheckRasExec(FakeInstaller::kSession), 1603u);
+  EXPECT_FALSE(Flagged());
+  std::vector<std::string> lines = Lines();
+  EXPECT_EQ(lines[lines.size() - 3], "E CreateToolhelp32Snapshot() = Access is denied. (0x80070005)");
+}
+
 TEST_F(CheckRasExecTest, TheMessageFollowsTheUserInterfaceLanguage) {
   machine.Write("machine.ini", "[machine]\nacp=932 ui_language=1041\n");
   velk_test::TempMachine::Reload();

@@ -57,6 +57,7 @@ case_main() {
   check "found twice: before and after the message" \
     test "$(grep -c -F 'I module = C:\velk-target\bin\velk-access.exe' "$log")" -eq 2
   check "the copy elsewhere is not the client" log_lacks "$log" 'module = C:\velk v1'
+  check "the message (string 103) loads from the module's resources" log_lacks "$log" "LoadString()"
   check "RASXX_RUNNING = 1" test "$(log_property "$log" RASXX_RUNNING)" = 1
   check "CheckRasExec returns 0" grep -q -E 'Action ended .*: CA_CheckRasExec\. Return value 1\.' "$log"
   check "the product is installed" test -e "$product"
