@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,17 +71,29 @@ bool ReadProcessIds(std::vector<DWORD>* ids) {
   return true;
 }
 
+// The machine root with its links resolved, as the kernel reports paths;
+// machines are never freed, so the cache cannot outlive its machine.
+fs::path ResolvedRoot(const host::Machine* machine) {
+  static std::mutex lock;
+  static const host::Machine* cachedFor = nullptr;
+  static fs::path cached;
+  std::lock_guard<std::mutex> hold(lock);
+  if (cachedFor != machine) {
+    std::error_code ec;
+    cached = fs::canonical(machine->Root(), ec);
+    if (ec) cached.clear();
+    cachedFor = machine;
+  }
+  return cached;
+}
+
 // The Windows path of a file under one of the machine's drive folders.
 bool MachinePath(const std::string& target, std::wstring* windowsPath) {
   const host::Machine* machine = host::Machine::Current();
   if (!machine) return false;
   fs::path file(target);
-  if (machine->UnmapPath(file, windowsPath)) return true;
-  // The kernel reports resolved paths; the machine root may be named
-  // through a link.
-  std::error_code ec;
-  fs::path root = fs::canonical(machine->Root(), ec);
-  if (ec) return false;
+  fs::path root = ResolvedRoot(machine);
+  if (root.empty()) return false;
   fs::path relative = file.lexically_relative(root);
   if (relative.empty() || *relative.begin() == "..") return false;
   return machine->UnmapPath(machine->Root() / relative, windowsPath);

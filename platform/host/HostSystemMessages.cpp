@@ -20,6 +20,7 @@ const Entry kSystem[] = {
     {1, "Incorrect function.\r\n"},
     {2, "The system cannot find the file specified.\r\n"},
     {3, "The system cannot find the path specified.\r\n"},
+    {4, "The system cannot open the file.\r\n"},
     {5, "Access is denied.\r\n"},
     {6, "The handle is invalid.\r\n"},
     {8, "Not enough memory resources are available to process this command.\r\n"},
@@ -37,6 +38,7 @@ const Entry kSystem[] = {
     {206, "The filename or extension is too long.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
+    {299, "Only part of a ReadProcessMemory or WriteProcessMemory request was completed.\r\n"},
     // SetupAPI's 0xE000xxxx codes are looked up by their low 16 bits, which
     // find these system texts for 0xE000023C and 0xE000023D.
     {572, "{Application Exit by CTRL+C}\r\nThe application terminated as a result of a CTRL+C.\r\n"},
@@ -56,6 +58,7 @@ const Entry kSystem[] = {
     {1603, "Fatal error during installation.\r\n"},
     {1629, "The data supplied is of the wrong type.\r\n"},
     {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
+    {1814, "The specified resource name cannot be found in the image file.\r\n"},
     {3010, "The requested operation is successful. Changes will not be effective until the system is rebooted.\r\n"},
 };
 
