@@ -221,6 +221,9 @@ class HostProcessStart : public ProcessStart {
       return FALSE;
     }
     std::lock_guard<std::mutex> g(g_lock);
+    // Children that have ended meanwhile are reaped, so that a long-lived
+    // caller does not gather them.
+    std::erase_if(g_running, [](pid_t p) { return ::waitpid(p, nullptr, WNOHANG) == p; });
     g_running.push_back(pid);
     auto* process = new HostHandle{pid, false};
     auto* thread = new HostHandle{pid, true};
