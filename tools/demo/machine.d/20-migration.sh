@@ -23,7 +23,12 @@ echo "old profile" >"$data/mig/profile.ini"
 echo "old LE settings" >"$m/drive_c/Users/alice/AppData/Local/Pellacor/velk/velk-access LE/settings.ini"
 
 product_id=$(sed -n 's/^"ProductId"="\(.*\)"$/\1/p' "$m/registry/HKLM.reg")
-velk-reqdat encrypt "$data/req.dat" --value "VK-2F9A-77C1-DEMO" --key "product-id=$product_id" >/dev/null
+tool=$(command -v velk-reqdat || echo "$(cd "$(dirname "$0")/../../.." && pwd)/build/host/bin/velk-reqdat")
+if [ -x "$tool" ]; then
+  "$tool" encrypt "$data/req.dat" --value "VK-2F9A-77C1-DEMO" --key "product-id=$product_id" >/dev/null
+else
+  echo "make-machine: velk-reqdat is not built; alice gets no req.dat" >&2
+fi
 
 cat >>"$m/drive_c/Users/alice/NTUSER.DAT" <<'REG'
 
