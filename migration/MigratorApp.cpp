@@ -1,5 +1,6 @@
 #include "MigratorApp.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -44,9 +45,13 @@ BOOL CMigratorApp::InitInstance() {
       throw new AppException("CMigratorApp::InitInstance", kSourceFile, 48, L"data directory path too long");
     }
 
-    std::string logPath = platform::WideToAnsi(m_dataDirectory) + platform::WideToAnsi(kLogName);
+    // A path that does not convert at all cannot be opened either (and must
+    // not become a relative one).
+    std::string logPath;
+    bool converted = platform::ToMultiByte(CP_ACP, m_dataDirectory, &logPath) && !logPath.empty();
+    logPath += platform::WideToAnsi(kLogName);
     RasLog* log = RasLog_Get();
-    if (!RasLog_Open(log, logPath.c_str())) throw new RasException(RasGetLastError());
+    if (!converted || !RasLog_Open(log, logPath.c_str())) throw new RasException(RasGetLastError());
 
     int state = ReadCompletionState();
     char line[64];
