@@ -9,6 +9,8 @@ class CTovrinModule {
   // Each action takes the owner window (null in the installer form) and the
   // action parameters, and returns an HRESULT.
   HRESULT ShowHelp(HWND window, CActionParameters& params);
+  // Removes every profile's client data and the "_installed_??" entries of bin.
+  HRESULT RemoveRakAll(HWND window, CActionParameters& params);
 };
 
 // The one module object of the process.
