@@ -1,13 +1,3 @@
-# Cross-build for 64-bit Windows with the posix-thread mingw-w64 compilers
-# (the win32-thread variant has no std::mutex).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(VELK_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${VELK_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VELK_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${VELK_MINGW_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${VELK_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

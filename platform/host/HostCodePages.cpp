@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <type_traits>
 #include <string>
 
 #include "platform/CodePages.h"
@@ -35,6 +36,15 @@ class Converter {
   iconv_t cd_;
 };
 
+// ANSI code pages agree with ASCII below 0x80, so plain ASCII text needs no
+// converter at all.
+template <class C>
+bool IsAscii(const C* text, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (static_cast<uint32_t>(static_cast<std::make_unsigned_t<C>>(text[i])) >= 0x80) return false;
+  return true;
+}
+
 class HostCodePages : public CodePages {
  public:
   UINT AnsiCodePage() override {
@@ -47,7 +57,9 @@ class HostCodePages : public CodePages {
     size_t n = bytes == -1 ? std::strlen(text) + 1 : static_cast<size_t>(bytes);
     std::wstring wide;
     UINT cp = codePage == CP_ACP ? AnsiCodePage() : codePage;
-    if (cp == CP_UTF8) {
+    if (IsAscii(text, n)) {
+      wide.assign(text, text + n);
+    } else if (cp == CP_UTF8) {
       wide = host::Utf8ToWide(std::string_view(text, n));
     } else {
       Converter cv("WCHAR_T", CharsetName(cp));
@@ -77,7 +89,9 @@ class HostCodePages : public CodePages {
     size_t n = chars == -1 ? std::wcslen(text) + 1 : static_cast<size_t>(chars);
     std::string narrow;
     UINT cp = codePage == CP_ACP ? AnsiCodePage() : codePage;
-    if (cp == CP_UTF8) {
+    if (IsAscii(text, n)) {
+      narrow.assign(text, text + n);
+    } else if (cp == CP_UTF8) {
       narrow = host::WideToUtf8(std::wstring_view(text, n));
     } else {
       Converter cv(CharsetName(cp), "WCHAR_T");

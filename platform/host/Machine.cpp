@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 
@@ -49,6 +50,12 @@ std::vector<std::wstring> SplitList(const std::string& text) {
 std::mutex g_machineLock;
 bool g_loaded = false;
 const Machine* g_machine = nullptr;
+// Every machine loaded stays alive to the end of the process: callers may
+// still hold one that a later Reset() replaced.
+std::vector<std::unique_ptr<Machine>>& Loaded() {
+  static std::vector<std::unique_ptr<Machine>> all;
+  return all;
+}
 
 }  // namespace
 
@@ -122,14 +129,15 @@ const Machine* Machine::Current() {
     std::fprintf(stderr, "velk: %s\n", error.c_str());
     return nullptr;
   }
-  g_machine = new Machine(std::move(config));  // lives for the process
+  Loaded().push_back(std::make_unique<Machine>(std::move(config)));
+  g_machine = Loaded().back().get();
   return g_machine;
 }
 
 void Machine::Reset() {
   std::lock_guard<std::mutex> lock(g_machineLock);
   g_loaded = false;
-  g_machine = nullptr;  // the old object may still be referenced; it is leaked on purpose
+  g_machine = nullptr;
 }
 
 bool Machine::MapPath(std::wstring_view windowsPath, fs::path* hostPath) const {

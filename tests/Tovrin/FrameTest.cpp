@@ -51,6 +51,14 @@ TEST_F(FrameTest, HelpUrlPropertyIsAppendedAndWins) {
   EXPECT_THAT(installer.Lines()[2], EndsWith(" I TovrinData:/x=1 /HelpUrl=old /HelpUrl=\"C:\\doc\\help.htm\""));
 }
 
+TEST_F(FrameTest, PercentSignsInPropertiesAreNotFormats) {
+  installer.properties[L"TovrinData"] = L"/a=%s%n%%";
+  installer.properties[L"HelpUrl"] = L"C:\\100%\\%d.htm";
+  RunInstallerForm(FakeInstaller::kSession, "ShowHelp", Returning(S_OK));
+  EXPECT_THAT(installer.Lines()[2], EndsWith(" I TovrinData:/a=%s%n%% /HelpUrl=\"C:\\100%\\%d.htm\""));
+  EXPECT_EQ(seen.Get("a"), L"%s%n%%");
+}
+
 TEST_F(FrameTest, EmptyHelpUrlLeavesTheTextAlone) {
   installer.properties[L"TovrinData"] = L"/x=1";
   RunInstallerForm(FakeInstaller::kSession, "ShowHelp", Returning(S_OK));

@@ -1,0 +1,94 @@
+# Functions for the Wine end-to-end cases. A case file defines case_main
+# and runs in a subshell of its own with a fresh Wine prefix.
+#
+#   STAGE    folder holding the Windows binaries (Tovrin64.dll, tovrin-load.exe ...)
+#   WORK     the case's own scratch folder (MSI files, logs)
+#   WINEPREFIX  the case's prefix, made by wine_new_prefix
+
+WINE_TIMEOUT=${WINE_TIMEOUT:-120}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+CASE_PASSED=0
+CASE_FAILED=0
+
+ok() { CASE_PASSED=$((CASE_PASSED + 1)); printf '  ok   - %s\n' "$*"; }
+not_ok() { CASE_FAILED=$((CASE_FAILED + 1)); printf '  FAIL - %s\n' "$*"; }
+
+# check DESCRIPTION COMMAND...: passes when the command succeeds.
+check() {
+  local what=$1
+  shift
+  if "$@"; then ok "$what"; else not_ok "$what"; fi
+}
+
+# A fresh prefix for this case; Windows 7 version values unless told.
+wine_new_prefix() {
+  export WINEPREFIX="$WORK/prefix"
+  rm -rf "$WINEPREFIX"
+  timeout "$WINE_TIMEOUT" wine wineboot -i >"$WORK/wineboot.log" 2>&1
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
+
+wine_run() { timeout "$WINE_TIMEOUT" wine "$@"; }
+
+# Sets the Windows version the prefix reports (win7, win10 ...).
+wine_set_version() {
+  timeout "$WINE_TIMEOUT" wine winecfg /v "$1" >/dev/null 2>&1
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
+
+# Makes WORK/NAME.msi from the case's WiX source; the source names the
+# staged binaries by their file names.
+msi_build() {
+  local wxs=$1 name
+  name=$(basename "$wxs" .wxs)
+  cp "$STAGE"/* "$WORK/" 2>/dev/null
+  (cd "$WORK" && wixl -a x64 -o "$name.msi" "$wxs" >"$name.wixl.log" 2>&1) || {
+    cat "$WORK/$name.wixl.log"
+    return 1
+  }
+  echo "$WORK/$name.msi"
+}
+
+# msi_exec /i|/x MSI LOG [PROPERTY=VALUE ...]: installs or removes quietly
+# with a verbose log (made plain text); the exit code is msiexec's, cut to
+# 8 bits by Wine.
+msi_exec() {
+  local verb=$1 msi=$2 log=$3
+  shift 3
+  local rc=0
+  timeout "$WINE_TIMEOUT" wine msiexec "$verb" "$(winepath -w "$msi" 2>/dev/null)" /qn /l*v "$(winepath -w "$log" 2>/dev/null)" "$@" \
+    >"$log.out" 2>&1 || rc=$?
+  timeout "$WINE_TIMEOUT" wineserver -w
+  msi_log_to_text "$log"
+  return $rc
+}
+msi_install() { msi_exec /i "$@"; }
+msi_uninstall() { msi_exec /x "$@"; }
+
+# Wine writes the log as ANSI text, Windows as UTF-16: make it plain text.
+msi_log_to_text() {
+  local log=$1
+  [ -f "$log" ] || return 0
+  if [ "$(head -c 2 "$log" | od -An -tx1 | tr -d ' ')" = "fffe" ]; then
+    iconv -f UTF-16LE -t UTF-8 "$log" | tr -d '\r' >"$log.txt"
+  else
+    tr -d '\r' <"$log" >"$log.txt"
+  fi
+  mv "$log.txt" "$log"
+}
+
+# The text MSI logs for a line sent by a custom action: "1: <line> ".
+log_has() { grep -q -F -- "1: $2 " "$1"; }
+# A custom-action line with its time, thread and level prefix.
+log_has_line() { grep -q -E -- "^1: [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:.]{12} [0-9A-F]{8} $2 " "$1"; }
+log_lacks() { ! grep -q -F -- "$2" "$1"; }
+# Lines sent by the custom actions, without their prefix, in order.
+log_lines() { sed -n 's/^1: \(....-..-.. ..:..:..\.... ........ \)\?\(.*\) $/\2/p' "$1"; }
+
+# The value of a property as the end of the install logged it.
+log_property() { sed -n "s/^Property(S): $2 = \(.*\)$/\1/p" "$1" | tail -n 1; }
+
+# The lines of the log between a custom action's start and end.
+action_lines() { sed -n "/^Action start .*: $2\.\$/,/^Action ended .*: $2\./p" "$1"; }

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the builds need from Debian's packages (as root).
+#   deps.sh host     host build, tests and demo
+#   deps.sh all      also the Windows cross build, Wine, fuzzing and the peers
+set -eu
+host_pkgs="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl"
+all_pkgs="$host_pkgs clang libclang-rt-14-dev dmidecode mingw-w64 msitools wixl wine wine64 procps"
+case "${1:-host}" in
+  host) pkgs=$host_pkgs ;;
+  all) pkgs=$all_pkgs ;;
+  *) echo "usage: deps.sh host|all" >&2; exit 2 ;;
+esac
+missing=""
+for p in $pkgs; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "deps: missing packages:$missing (run as root to install them)" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq $missing >/dev/null
