@@ -277,10 +277,9 @@ TEST_F(RemoveRakAllTest, PathsLongerThanTheInlineRoom) {
   EXPECT_STREQ(buffer.c_str(), L"xxx");
 }
 
-TEST(RelativeDataPathTest, LocalFolderInsideOrOutsideTheProfile) {
-  velk_test::FakeInstaller installer;
-  platform::ScopedPort<platform::Installer> useInstaller(installer);
-  g_logger.m_hInstall = velk_test::FakeInstaller::kSession;
+class RelativeDataPathTest : public velk_test::LogFixture {};
+
+TEST_F(RelativeDataPathTest, LocalFolderInsideOrOutsideTheProfile) {
   EXPECT_EQ(_pde::ComputeRelativeDataPath(L"C:\\Users\\someone", L"C:\\Users\\someone\\AppData\\Local"),
             L"\\AppData\\Local\\TESSMAR\\velk\\velk-access");
   EXPECT_EQ(_pde::ComputeRelativeDataPath(L"C:\\Users\\SomeOne\\", L"c:\\users\\someone\\AppData\\Local\\"),
@@ -294,7 +293,6 @@ TEST(RelativeDataPathTest, LocalFolderInsideOrOutsideTheProfile) {
   EXPECT_THAT(installer.Lines()[0],
               testing::EndsWith(" W local application data D:\\Redirected\\Local is not inside the profile "
                                 "C:\\Users\\someone; using \\AppData\\Local\\TESSMAR\\velk\\velk-access"));
-  g_logger.m_hInstall = 0;
 }
 
 TEST_F(RemoveRakAllTest, InstallerFormReadsBinFromTovrinData) {
