@@ -75,7 +75,8 @@ BENCHMARK(BM_RmRf)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A machine of its own beside the working folder (same file system as the build).
+  // A machine of its own in the working folder: run it where the file
+  // system of interest is (the build folder; /dev/shm for a CPU-bound look).
   g_machine = fs::absolute("bench-machine-" + std::to_string(::getpid()));
   fs::create_directories(g_machine / "drive_c/bench");
   std::FILE* keep = std::fopen((g_machine / "drive_c/bench/keep.txt").c_str(), "w");

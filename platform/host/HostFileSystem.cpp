@@ -84,6 +84,8 @@ struct Entry {
   std::string host;
   int dirFd = AT_FDCWD;
   std::string leaf;
+  bool statted = false;  // st holds the entry's lstat data
+  struct stat st {};
   const char* Name() const { return dirFd == AT_FDCWD ? host.c_str() : leaf.c_str(); }
 };
 
@@ -101,13 +103,14 @@ bool MapEntry(const wchar_t* path, Entry* out) {
   if (plainName && last.fd >= 0 && last.machine == m && EqualsNoCase(text.substr(0, sep), last.windows)) {
     // The held folder must still be the one at that path (not moved away,
     // not replaced), and the name spelled as on disk; else map afresh.
-    struct stat folder {}, entry {};
+    struct stat folder {};
     std::string leaf = WideToUtf8(text.substr(sep + 1));
     if (::stat(last.host.c_str(), &folder) == 0 && folder.st_dev == last.dev && folder.st_ino == last.ino &&
-        ::fstatat(last.fd, leaf.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+        ::fstatat(last.fd, leaf.c_str(), &out->st, AT_SYMLINK_NOFOLLOW) == 0) {
       out->host = last.host + "/" + leaf;
       out->dirFd = last.fd;
       out->leaf = std::move(leaf);
+      out->statted = true;
       return true;
     }
   }
@@ -431,8 +434,8 @@ class HostFileSystem : public FileSystem {
   BOOL RemoveFile(const wchar_t* path) override {
     Entry e;
     if (!MapEntry(path, &e)) return FALSE;
-    struct stat st {};
-    if (::fstatat(e.dirFd, e.Name(), &st, AT_SYMLINK_NOFOLLOW) != 0) return FailErrno(e.host);
+    struct stat& st = e.st;
+    if (!e.statted && ::fstatat(e.dirFd, e.Name(), &st, AT_SYMLINK_NOFOLLOW) != 0) return FailErrno(e.host);
     bool link = S_ISLNK(st.st_mode);
     DWORD a = AttributesOf(st, link ? 0 : StoredBitsAt(e.dirFd, e.Name(), std::string(), &e.host),
                            link && LinkToDir(e.dirFd, e.Name()));

@@ -36,9 +36,9 @@ class Registry {
   // the process needs SeBackupPrivilege and SeRestorePrivilege enabled.
   // A name already mounted is refused; a file in use is ERROR_SHARING_VIOLATION.
   // Stores that cannot mount hives keep the default: ERROR_CALL_NOT_IMPLEMENTED.
-  virtual LSTATUS LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) { return 120; }
+  virtual LSTATUS LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) { return ERROR_CALL_NOT_IMPLEMENTED; }
   // RegUnLoadKeyW: every key opened inside must be closed first.
-  virtual LSTATUS UnloadHive(HKEY root, const wchar_t* name) { return 120; }
+  virtual LSTATUS UnloadHive(HKEY root, const wchar_t* name) { return ERROR_CALL_NOT_IMPLEMENTED; }
 
   VELK_PORT(Registry);
 };
