@@ -57,6 +57,9 @@ std::wstring _pde::ComputeRelativeDataPath(const std::wstring& profile, const st
 }
 
 void _pde::OnProfileDirectory(std::wstring home) {
+  // A home that could not be expanded is empty: the data path alone would
+  // name a folder at the root of the current drive, not one of a profile.
+  if (home.empty()) return;
   platform::FileSystem& files = Use<platform::FileSystem>();
   std::wstring path = home + m_relativeDataPath;
   if (!files.IsDirectory(path.c_str()) || files.IsSystemFolder(path.c_str(), 0)) return;

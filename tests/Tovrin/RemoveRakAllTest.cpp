@@ -48,9 +48,18 @@ class FailingFileSystem : public platform::FileSystem {
   BOOL MoveEntry(const wchar_t* a, const wchar_t* b) override { return in.MoveEntry(a, b); }
   BOOL CopyEntry(const wchar_t* a, const wchar_t* b, BOOL f) override { return in.CopyEntry(a, b, f); }
   BOOL PathExists(const wchar_t* p) override { return in.PathExists(p); }
-  BOOL IsDirectory(const wchar_t* p) override { return in.IsDirectory(p); }
+  BOOL IsDirectory(const wchar_t* p) override {
+    tested.push_back(p);
+    return in.IsDirectory(p);
+  }
   BOOL IsSystemFolder(const wchar_t* p, DWORD a) override { return in.IsSystemFolder(p, a); }
-  DWORD ExpandEnvironment(const wchar_t* s, wchar_t* o, DWORD n) override { return in.ExpandEnvironment(s, o, n); }
+  DWORD ExpandEnvironment(const wchar_t* s, wchar_t* o, DWORD n) override {
+    if (failExpand) {
+      platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
+      return 0;
+    }
+    return in.ExpandEnvironment(s, o, n);
+  }
   HANDLE OpenFile(const wchar_t* p, DWORD a, DWORD d) override { return in.OpenFile(p, a, d); }
   BOOL ReadBytes(HANDLE f, void* b, DWORD n, DWORD* d) override { return in.ReadBytes(f, b, n, d); }
   BOOL WriteBytes(HANDLE f, const void* b, DWORD n, DWORD* d) override { return in.WriteBytes(f, b, n, d); }
@@ -62,6 +71,8 @@ class FailingFileSystem : public platform::FileSystem {
   platform::FileSystem& in;
   std::function<bool(const std::wstring&)> failRemoveFile;
   std::vector<std::wstring> removed;
+  std::vector<std::wstring> tested;
+  bool failExpand = false;
 };
 
 class FixedFolders : public platform::KnownFolders {
@@ -293,6 +304,14 @@ TEST_F(RelativeDataPathTest, LocalFolderInsideOrOutsideTheProfile) {
   EXPECT_THAT(installer.Lines()[0],
               testing::EndsWith(" W local application data D:\\Redirected\\Local is not inside the profile "
                                 "C:\\Users\\someone; using \\AppData\\Local\\TESSMAR\\velk\\velk-access"));
+}
+
+TEST_F(RemoveRakAllTest, AHomeThatCannotBeExpandedIsLeftOut) {
+  File(Data("a.txt"));
+  files.failExpand = true;
+  EXPECT_THAT(Run(), ElementsAre(testing::_, testing::_, kEnter, kLeave, testing::_, testing::_));
+  EXPECT_TRUE(files.tested.empty());  // no root-relative data path was tried
+  EXPECT_TRUE(fs::exists(Data("a.txt")));
 }
 
 TEST_F(RemoveRakAllTest, InstallerFormReadsBinFromTovrinData) {
