@@ -306,6 +306,23 @@ TEST_F(RelativeDataPathTest, LocalFolderInsideOrOutsideTheProfile) {
                                 "C:\\Users\\someone; using \\AppData\\Local\\TESSMAR\\velk\\velk-access"));
 }
 
+TEST_F(RemoveRakAllTest, TheClimbStopsAtTheVolume) {
+  // D:\ holds nothing but the bin folder: the folder goes, the drive stays.
+  machine.Write("drive_d/solo/_installed_01", "");
+  auto lines = Run(L"/bin=D:\\solo");
+  EXPECT_EQ(lines.size(), 6u);
+  EXPECT_FALSE(fs::exists(machine.Root() / "drive_d/solo"));
+  EXPECT_TRUE(fs::is_directory(machine.Root() / "drive_d"));
+  EXPECT_EQ(files.removed.back(), L"D:\\solo");
+
+  files.removed.clear();
+  lines = Run(L"/bin=\\\\server\\share\\bin");
+  EXPECT_THAT(std::vector<std::string>(lines.begin() + 4, lines.end() - 2),
+              ElementsAre("W remove failed - \\\\server\\share\\bin\\ The system cannot find the path specified. "
+                          "(0x80070003)"));
+  EXPECT_THAT(files.removed, ElementsAre(L"\\\\server\\share\\bin"));
+}
+
 TEST_F(RemoveRakAllTest, AHomeThatCannotBeExpandedIsLeftOut) {
   File(Data("a.txt"));
   files.failExpand = true;
