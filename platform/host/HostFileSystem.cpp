@@ -21,7 +21,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/CodePages.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/Registry.h"
@@ -659,29 +658,6 @@ class HostFileSystem : public FileSystem {
     owned.reset(*it);
     files_.erase(it);
     return TRUE;
-  }
-
-  FILE* OpenStream(const char* ansiPath, const char* mode) override {
-    if (!ansiPath || !mode) {
-      errno = EINVAL;
-      return nullptr;
-    }
-    std::string host;
-    if (!Map(AnsiToWide(ansiPath).c_str(), &host)) {
-      errno = ENOENT;
-      return nullptr;
-    }
-    bool writes = std::strpbrk(mode, "wa+") != nullptr;
-    DWORD a = HostAttributes(host);
-    if (writes && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
-      errno = EACCES;
-      return nullptr;
-    }
-    std::string m;
-    for (const char* p = mode; *p; ++p)
-      if (*p != 't' && *p != 'b' && *p != ',') m += *p;
-      else if (*p == ',') break;  // "ccs=..." and the like have no meaning here
-    return std::fopen(host.c_str(), m.c_str());
   }
 
  private:

@@ -20,6 +20,7 @@ const Entry kSystem[] = {
     {1, "Incorrect function.\r\n"},
     {2, "The system cannot find the file specified.\r\n"},
     {3, "The system cannot find the path specified.\r\n"},
+    {4, "The system cannot open the file.\r\n"},
     {5, "Access is denied.\r\n"},
     {6, "The handle is invalid.\r\n"},
     {8, "Not enough memory resources are available to process this command.\r\n"},
@@ -47,6 +48,12 @@ const Entry kSystem[] = {
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
     {267, "The directory name is invalid.\r\n"},
+    {299, "Only part of a ReadProcessMemory or WriteProcessMemory request was completed.\r\n"},
+    // SetupAPI's 0xE000xxxx codes are looked up by their low 16 bits, which
+    // find these system texts for 0xE000023C and 0xE000023D.
+    {572, "{Application Exit by CTRL+C}\r\nThe application terminated as a result of a CTRL+C.\r\n"},
+    {573, "{Missing System File}\r\nThe required system file %hs is bad or missing.\r\n"},
+    {1004, "Invalid flags.\r\n"},
     {1009, "The configuration registry database is corrupt.\r\n"},
     {1010, "The configuration registry key is invalid.\r\n"},
     {1011, "The configuration registry key could not be opened.\r\n"},
@@ -59,7 +66,9 @@ const Entry kSystem[] = {
     {1313, "A specified privilege does not exist.\r\n"},
     {1314, "A required privilege is not held by the client.\r\n"},
     {1603, "Fatal error during installation.\r\n"},
-    {1629, "Data supplied is of wrong type.\r\n"},
+    {1629, "The data supplied is of the wrong type.\r\n"},
+    {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
+    {1814, "The specified resource name cannot be found in the image file.\r\n"},
     {1921, "The name of the file cannot be resolved by the system.\r\n"},
     {3010, "The requested operation is successful. Changes will not be effective until the system is rebooted.\r\n"},
 };

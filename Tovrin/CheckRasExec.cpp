@@ -1,0 +1,218 @@
+// Looks for a running client, asks the user once to exit it, and flags a
+// client still running in RASXX_RUNNING.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "Frame.h"
+#include "InstallerProperty.h"
+#include "Log.h"
+#include "PathJoin.h"
+#include "Privilege.h"
+#include "RunningClient.h"
+#include "Strings.h"
+#include "platform/Export.h"
+#include "platform/Hresult.h"
+#include "platform/Installer.h"
+#include "platform/LastError.h"
+#include "platform/Port.h"
+#include "platform/Processes.h"
+#include "platform/StringTable.h"
+#include "platform/TextCompare.h"
+#include "platform/Token.h"
+#include "platform/UserDialog.h"
+
+using platform::Use;
+
+namespace {
+
+enum Row { kV1, kEx, kLe, kCurrent, kRows };
+
+struct Candidate {
+  const wchar_t* property;
+  const wchar_t* relative;
+  const char* logLine;
+  std::wstring path;  // empty: never matches
+  bool running = false;
+};
+
+// The order in which a process's path is compared with the candidates.
+constexpr Row kCompareOrder[] = {kLe, kV1, kEx, kCurrent};
+
+// The last error as a failure HRESULT, even where a call failed without
+// setting one.
+HRESULT LastErrorHresult() {
+  DWORD code = platform::GetLastErrorCode();
+  return code ? platform::HresultFromWin32(code) : E_FAIL;
+}
+
+class ProcessHandle {
+ public:
+  explicit ProcessHandle(HANDLE h) : h_(h) {}
+  ~ProcessHandle() {
+    if (h_) Use<platform::Processes>().Close(h_);
+  }
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+  HANDLE Get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+class SnapshotHandle {
+ public:
+  explicit SnapshotHandle(HANDLE h) : h_(h) {}
+  ~SnapshotHandle() { Use<platform::Processes>().CloseSnapshot(h_); }
+  SnapshotHandle(const SnapshotHandle&) = delete;
+  SnapshotHandle& operator=(const SnapshotHandle&) = delete;
+
+ private:
+  HANDLE h_;
+};
+
+// Compares one process with the candidates; true on a match, which ends
+// the walk. A process that cannot be opened or read is passed over.
+bool MatchProcess(platform::Processes& processes, DWORD id, Candidate* rows, const char* currentRunningLine) {
+  ProcessHandle process(processes.Open(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  if (!process.Get()) return false;
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = processes.MainModulePath(process.Get(), path, MAX_PATH);
+  if (length == 0) return false;
+  if (length > MAX_PATH - 1) length = MAX_PATH - 1;
+  path[length] = L'\0';
+  std::wstring_view module(path, length);
+  for (Row row : kCompareOrder) {
+    Candidate& c = rows[row];
+    if (c.path.empty() || !platform::EqualsIgnoreCase(module, c.path)) continue;
+    c.running = true;
+    Log(Info, "module = %ls", path);
+    if (row == kCurrent) Log(Info, "%s", currentRunningLine);
+    return true;
+  }
+  return false;
+}
+
+// Walks the session-wide list, or the snapshot when that list is not
+// available; S_OK, or the failure that left no list at all.
+HRESULT WalkProcesses(Candidate* rows) {
+  platform::Processes& processes = Use<platform::Processes>();
+  std::vector<DWORD> ids;
+  if (processes.ListSessionProcesses(&ids)) {
+    for (DWORD id : ids)
+      if (MatchProcess(processes, id, rows, "bRasTmRunning = TRUE")) break;
+    return S_OK;
+  }
+  HANDLE snapshot = processes.CreateSnapshot();
+  if (!snapshot || snapshot == INVALID_HANDLE_VALUE) {
+    HRESULT hr = LastErrorHresult();
+    Log(Error, "CreateToolhelp32Snapshot() = %s", ErrorText(hr).c_str());
+    return hr;
+  }
+  SnapshotHandle closer(snapshot);
+  DWORD id = 0;
+  if (!processes.FirstInSnapshot(snapshot, &id)) {
+    HRESULT hr = LastErrorHresult();
+    Log(Error, "Process32First() = %s", ErrorText(hr).c_str());
+    return hr;
+  }
+  do {
+    if (MatchProcess(processes, id, rows, "bRasV2Running = TRUE")) break;
+  } while (processes.NextInSnapshot(snapshot, &id));
+  return S_OK;
+}
+
+HRESULT FindRunningClient(MSIHANDLE install) {
+  Candidate rows[kRows] = {
+      {L"RASV1_INSTALLED", L"bin\\velk-access.exe", "rasV1InstalledPath = %ls", {}, false},
+      {L"RASEX_INSTALLED", L"bin\\velk-access-ex.exe", "rasExInstalledPath = %ls", {}, false},
+      {L"RASLE_INSTALLED", L"bin\\velk-access-LE.exe", "rasLeInstalledPath = %ls", {}, false},
+      {L"TARGETDIR", L"bin\\velk-access.exe", "rasTmInstalledPath = %ls", {}, false},
+  };
+  HRESULT targetDirStatus = S_OK;
+  bool anyCandidate = false;
+  for (Candidate& row : rows) {
+    std::wstring value;
+    HRESULT hr = GetInstallerProperty(install, row.property, value);
+    if (&row == &rows[kCurrent]) targetDirStatus = hr;
+    if (FAILED(hr)) continue;
+    row.path = value;
+    // A folder too long for a path would otherwise overrun the candidate.
+    if (!AppendToPath(row.path, row.relative)) {
+      Log(Warning, "PathAppendW(%ls) = %s", row.property,
+          ErrorText(platform::HresultFromWin32(ERROR_FILENAME_EXCED_RANGE)).c_str());
+      continue;
+    }
+    Log(Info, row.logLine, row.path.c_str());
+    anyCandidate = true;
+  }
+  if (anyCandidate) {
+    HRESULT hr = WalkProcesses(rows);
+    if (FAILED(hr)) return hr;
+    for (const Candidate& row : rows)
+      if (row.running) return E_ABORT;
+  }
+  return FAILED(targetDirStatus) ? ERROR_INSTALL_FAILURE : S_OK;
+}
+
+// A failure of the check itself (exhausted memory): logged and reported to
+// the installer with its own code.
+HRESULT InternalFailure(MSIHANDLE install, HRESULT hr) noexcept {
+  try {
+    g_logger.WriteText(Error, ErrorText(hr).c_str());
+  } catch (...) {
+  }
+  ReportInstallerError(install, INSTALLMESSAGE_ERROR, hr);
+  return ERROR_INSTALL_FAILURE;
+}
+
+void AskToExitClient() {
+  std::wstring text;
+  if (!Use<platform::StringTable>().LoadText(kTovrinStrings, IDS_CLIENT_RUNNING, &text))
+    Log(Warning, "LoadString() = %s", ErrorText(LastErrorHresult()).c_str());
+  Use<platform::UserDialog>().ShowMessage(nullptr, text.c_str(), L"velk-access", MB_OK);
+}
+
+UINT CheckRunningClient(MSIHANDLE install) {
+  {
+    platform::TokenHandle token;
+    if (!Use<platform::Token>().OpenProcessToken(TOKEN_ADJUST_PRIVILEGES, token.Put())) {
+      Log(Error, "OpenProcessToken Error");
+      return ERROR_SUCCESS;
+    }
+    // Without it fewer processes open; the check goes on all the same.
+    EnablePrivilege(token.Get(), L"SeDebugPrivilege");
+  }
+  HRESULT r = IsRasExec(install);
+  if (r != E_ABORT) return FAILED(r) ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
+
+  AskToExitClient();
+  r = IsRasExec(install);
+  if (r != E_ABORT) return FAILED(r) ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
+  UINT rc = Use<platform::Installer>().SetProperty(install, L"RASXX_RUNNING", L"1");
+  if (rc != ERROR_SUCCESS) {
+    Log(Error, "MsiSetPropertyW() = %s", ErrorText(platform::HresultFromWin32(rc)).c_str());
+    return ERROR_INSTALL_FAILURE;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+HRESULT IsRasExec(MSIHANDLE install) {
+  BeginInstallerCall(install);
+  CLogScope scope(g_logger, Info, "IsRasExec");
+  try {
+    return FindRunningClient(install);
+  } catch (const std::bad_alloc&) {
+    return InternalFailure(install, E_OUTOFMEMORY);
+  } catch (...) {
+    return InternalFailure(install, E_UNEXPECTED);
+  }
+}
+
+VELK_EXPORT UINT WINAPI CheckRasExec(MSIHANDLE install) {
+  BeginInstallerCall(install);
+  CLogScope scope(g_logger, Info, "CheckRasExec");
+  return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [&] { return CheckRunningClient(install); });
+}

@@ -1,0 +1,88 @@
+#include <cstring>
+
+#include "BufferPrivate.h"
+#include "platform/LastError.h"
+#include "velkras2/RasError.h"
+#include "velkras2/RasUtil.h"
+
+namespace {
+const char kFile[] = "Buffer.cpp";
+constexpr uint32_t kUnit = 256;
+}  // namespace
+
+Buffer* Buffer_New() {
+  Buffer* buffer = static_cast<Buffer*>(RasUtil_Calloc(1, sizeof(Buffer)));
+  if (!buffer) {
+    RasSetLastError("Buffer_New", kFile, 17, 255, platform::GetLastErrorCode(), "malloc failed");
+    return nullptr;
+  }
+  buffer->unit = kUnit;
+  return buffer;
+}
+
+bool Buffer_Append(Buffer* buffer, const void* bytes, uint32_t count) {
+  if (static_cast<uint64_t>(buffer->length) + count > buffer->capacity) {
+    // Growth counts from the capacity, so an attached text (length equal to
+    // capacity, no whole unit) grows to the next unit boundary.
+    uint32_t capacity = 0;
+    unsigned char* block = nullptr;
+    if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(buffer->capacity) + count, &capacity)) {
+      block = static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, capacity)
+                                                       : RasUtil_Malloc(capacity));
+    } else {
+      platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    if (!block) {
+      RasSetLastError("Buffer_Append", kFile, 92, 255, platform::GetLastErrorCode(), "alloc failed");
+      return false;
+    }
+    buffer->data = block;
+    buffer->capacity = capacity;
+  }
+  if (count) std::memcpy(buffer->data + buffer->length, bytes, count);
+  buffer->length += count;
+  return true;
+}
+
+bool Buffer_AppendNull(Buffer* buffer) {
+  uint32_t need = 0;
+  bool fits = _Buffer_RoundUp(buffer, static_cast<uint64_t>(buffer->length) + 1, &need);
+  if (!fits || buffer->capacity < need) {
+    unsigned char* block = nullptr;
+    if (fits) {
+      block = static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, need) : RasUtil_Malloc(need));
+    } else {
+      platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    if (!block) {
+      RasSetLastError("Buffer_AppendNull", kFile, 118, 255, platform::GetLastErrorCode(), "realloc failed");
+      return false;
+    }
+    buffer->data = block;
+    buffer->capacity = need;
+  }
+  buffer->data[buffer->length] = 0;
+  buffer->length += 1;
+  return true;
+}
+
+void Buffer_Attach(Buffer* buffer, char* text) {
+  if (buffer->data) RasUtil_Free(buffer->data);
+  size_t length = std::strlen(text);
+  buffer->data = reinterpret_cast<unsigned char*>(text);
+  buffer->length = static_cast<uint32_t>(length);
+  buffer->capacity = static_cast<uint32_t>(length);
+}
+
+void Buffer_Free(Buffer* buffer) {
+  if (!buffer) return;
+  if (buffer->data) RasUtil_Free(buffer->data);
+  RasUtil_Free(buffer);
+}
+
+void _Buffer_Replace(Buffer* buffer, unsigned char* block, uint32_t capacity, uint32_t length) {
+  if (buffer->data) RasUtil_Free(buffer->data);
+  buffer->data = block;
+  buffer->capacity = capacity;
+  buffer->length = length;
+}

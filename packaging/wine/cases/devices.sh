@@ -1,0 +1,69 @@
+# The device actions under Wine: an adapter from a driver-less Net INF is
+# registered and gets its driver through InstallDevice (an MSI custom
+# action), and UninstallDevice finds it again. Wine has no Network
+# Connections folder, no DriverInfPath property and only a stub of
+# SetupDiSetClassInstallParamsW, so the renaming fails (the installation
+# still succeeds) and the removal stops before DIF_REMOVE; the checks
+# pin down those lines. The rest is tested on the host build.
+
+net_devices() { wine_run reg query 'HKLM\System\CurrentControlSet\Enum\Root\NET' 2>/dev/null | tr -d '\r' | grep -c -i 'Enum\\Root\\NET\\[0-9]'; }
+
+case_main() {
+  wine_new_prefix
+  local msi log lines
+  cp "$CASE_DIR/devices.inf" "$WORK/"
+  msi=$(msi_build "$CASE_DIR/devices.wxs") || { not_ok "devices.msi builds"; return; }
+
+  log="$WORK/install.log"
+  local rc=0
+  msi_install "$msi" "$log" || rc=$?
+  check "installation succeeds (msiexec 0)" test "$rc" -eq 0
+  lines=$(log_lines "$log")
+  printf '%s\n' "$lines" >"$WORK/install-lines.txt"
+  check "InstallDevice scope" log_has_line "$log" "I CTovrinModule::InstallDevice - enter"
+  check "the INF's class, registration and driver update work" \
+    log_has_line "$log" "I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0"
+  check "no setup step fails" log_lacks "$log" "() = "
+  check "the renaming is asked for" log_has_line "$log" 'I SetConnectionName\("velk test VPN"\)'
+  check "the renaming's scope" log_has_line "$log" "I CTovrinModule::SetConnectionName - leave"
+  # Wine's Net class installer writes no NetCfgInstanceId: the renaming ends
+  # at once (no waits) with the error text of 0x80070002 in Wine's wording;
+  # the action still succeeds.
+  check "the renaming fails with 0x80070002" log_has_line "$log" "E .*\(0x80070002\)"
+  check "no connection key was waited for" log_lacks "$log" "I open SYSTEM"
+  check "no connection was renamed" log_lacks "$log" "Change connection name"
+  check "InstallDevice result 0 (no installer error)" log_lacks "$log" "The error code is 25000"
+  check "the device node exists" test "$(net_devices)" -ge 1
+
+  log="$WORK/uninstall.log"
+  rc=0
+  msi_uninstall "$msi" "$log" || rc=$?
+  check "uninstallation succeeds (msiexec 0)" test "$rc" -eq 0
+  lines=$(log_lines "$log")
+  printf '%s\n' "$lines" >"$WORK/uninstall-lines.txt"
+  check "UninstallDevice scope" log_has_line "$log" "I CTovrinModule::UninstallDevice - enter"
+  check "the device is found by its hardware id" log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"
+  check "DriverInfPath is not known to Wine (1168)" \
+    log_has_line "$log" "E SetupDiGetDeviceProperty\(\) = .*\(0x80070490\)"
+  # The stub sets no error of its own: the text is that of the last one (1168).
+  check "the remove parameters are refused by Wine's stub" \
+    log_has_line "$log" "E SetupDiSetClassInstallParams\(\) = .*\(0x8[0-9a-f]{7}\)"
+  check "the removal result is logged with the instance id" \
+    log_has_line "$log" "I ROOT\\\\NET\\\\[0-9]{4} : RemoveDevice result = 8[0-9a-f]{7}"
+  check "the action still succeeds" log_lacks "$log" "The error code is 25000"
+  check "no driver package removal is tried without its name" log_lacks "$log" "infPath = "
+  check "so the device node stays in Wine" test "$(net_devices)" -ge 1
+
+  # The command-line forms through a rundll-style caller (their log lines
+  # reach no installation).
+  local out
+  out=$(cd "$WORK" && wine_run tovrin-load.exe Tovrin64.dll RunInstallDeviceW '/inf=C:\velk-missing\vnettest.inf' \
+    '/hwid=root\vnettest' 2>/dev/null | tr -d '\r')
+  check "a missing INF fails the command-line form with 0x80070002" test "$out" = "HRESULT: 0x80070002"
+  out=$(cd "$WORK" && wine_run tovrin-load.exe Tovrin64.dll RunUninstallDeviceW '/hwid=root\vnettest' \
+    '/clsid={4D36E972-E325-11CE-BFC1-08002BE10318}' 2>/dev/null | tr -d '\r')
+  check "RunUninstallDeviceW only logs the failed removal" test "$out" = "HRESULT: 0x00000000"
+  out=$(cd "$WORK" && wine_run tovrin-load.exe Tovrin64.dll RunUninstallDeviceW '/hwid=root\vnettest' '/clsid=Net' \
+    2>/dev/null | tr -d '\r')
+  check "a clsid that is no GUID is CO_E_CLASSSTRING" test "$out" = "HRESULT: 0x800401f3"
+}

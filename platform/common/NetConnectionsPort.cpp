@@ -1,0 +1,7 @@
+#include "platform/NetConnections.h"
+
+namespace platform {
+
+VELK_DEFINE_PORT_SLOT(NetConnections)
+
+}  // namespace platform

@@ -1,0 +1,7 @@
+#include "platform/Processes.h"
+
+namespace platform {
+
+VELK_DEFINE_PORT_SLOT(Processes)
+
+}  // namespace platform

@@ -1,0 +1,142 @@
+// Byte-stream files of the host. A drive-absolute Windows path ("C:\...")
+// is converted from the ANSI code page and mapped into the machine folder;
+// any other path is a host path and used as it is (tests, tools).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/ByteStreams.h"
+#include "platform/CodePages.h"
+#include "platform/LastError.h"
+#include "platform/host/Machine.h"
+
+namespace platform {
+
+namespace {
+
+bool IsDrivePath(const char* path) {
+  char c = path[0];
+  return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':' && path[2] == '\\';
+}
+
+DWORD Win32FromErrno(int error) {
+  switch (error) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EBUSY: return ERROR_SHARING_VIOLATION;
+    default: return ERROR_INVALID_FUNCTION;
+  }
+}
+
+// Windows tells a missing folder (3) from a missing file (2).
+DWORD MissingCode(const std::string& hostPath) {
+  std::string::size_type slash = hostPath.rfind('/');
+  if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
+  struct stat st;
+  return ::stat(hostPath.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                                    : ERROR_PATH_NOT_FOUND;
+}
+
+void SetFromErrno(int error, const std::string& hostPath) {
+  SetLastErrorCode(error == ENOENT ? MissingCode(hostPath) : Win32FromErrno(error));
+}
+
+// Host path for a narrow path; false when a Windows path cannot be mapped.
+bool HostPath(const char* path, std::string* out) {
+  if (!path || !*path) {
+    SetLastErrorCode(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  if (!IsDrivePath(path)) {
+    *out = path;
+    return true;
+  }
+  const host::Machine* m = host::Machine::Current();
+  std::wstring wide;
+  std::filesystem::path mapped;
+  if (!m || !ToWide(CP_ACP, path, &wide) || !m->MapPath(wide, &mapped)) {
+    SetLastErrorCode(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  *out = mapped.string();
+  return true;
+}
+
+class HostByteStreams : public ByteStreams {
+ public:
+  FILE* Open(const char* path, const char* mode) override {
+    std::string host;
+    if (!HostPath(path, &host)) return nullptr;
+    struct stat st;
+    if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      SetLastErrorCode(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    FILE* f = std::fopen(host.c_str(), mode);
+    if (!f) SetFromErrno(errno, host);
+    return f;
+  }
+  int Status(const char* path, StreamFileStatus* status) override {
+    std::string host;
+    if (!HostPath(path, &host)) return -1;
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0) {
+      SetFromErrno(errno, host);
+      return -1;
+    }
+    status->size = static_cast<uint64_t>(st.st_size);
+    status->modified = static_cast<int64_t>(st.st_mtime);
+    return 0;
+  }
+  int Remove(const char* path) override {
+    std::string host;
+    if (!HostPath(path, &host)) return -1;
+    // remove() of the Windows runtime deletes files only.
+    struct stat st;
+    if (::lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      SetLastErrorCode(ERROR_ACCESS_DENIED);
+      errno = EACCES;
+      return -1;
+    }
+    if (::unlink(host.c_str()) != 0) {
+      SetFromErrno(errno, host);
+      return -1;
+    }
+    return 0;
+  }
+  int Rename(const char* from, const char* to) override {
+    std::string hostFrom, hostTo;
+    if (!HostPath(from, &hostFrom) || !HostPath(to, &hostTo)) return -1;
+    // Like MoveFile, rename() of the Windows runtime refuses an existing target.
+    struct stat st;
+    if (::lstat(hostTo.c_str(), &st) == 0) {
+      SetLastErrorCode(ERROR_ALREADY_EXISTS);
+      errno = EEXIST;
+      return -1;
+    }
+    if (::rename(hostFrom.c_str(), hostTo.c_str()) != 0) {
+      SetFromErrno(errno, hostFrom);
+      return -1;
+    }
+    return 0;
+  }
+};
+
+}  // namespace
+
+ByteStreams& ByteStreams::Default() {
+  static HostByteStreams streams;
+  return streams;
+}
+
+}  // namespace platform

@@ -1,0 +1,111 @@
+// Firmware tables of the host: the raw SMBIOS data comes from the machine's
+// smbios.bin (already in the firmware-table layout), else is composed from
+// the kernel's SMBIOS entry point and DMI table, else is missing.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/FirmwareTables.h"
+#include "platform/LastError.h"
+#include "platform/host/Machine.h"
+#include "platform/host/RawSmbios.h"
+
+namespace platform {
+
+namespace {
+
+bool ReadWhole(const std::filesystem::path& file, std::vector<BYTE>* out) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// Header of the raw layout from an SMBIOS 3 ("_SM3_"), 2.x ("_SM_") or
+// legacy ("_DMI_") entry point.
+bool VersionFromEntryPoint(const std::vector<BYTE>& ep, BYTE* major, BYTE* minor, BYTE* revision) {
+  if (ep.size() >= 0x18 && std::memcmp(ep.data(), "_SM3_", 5) == 0) {
+    *major = ep[7];
+    *minor = ep[8];
+    *revision = ep[9];
+    return true;
+  }
+  if (ep.size() >= 0x1F && std::memcmp(ep.data(), "_SM_", 4) == 0) {
+    *major = ep[6];
+    *minor = ep[7];
+    *revision = 0;
+    return true;
+  }
+  if (ep.size() >= 0x0F && std::memcmp(ep.data(), "_DMI_", 5) == 0) {
+    *major = static_cast<BYTE>(ep[0x0E] >> 4);
+    *minor = static_cast<BYTE>(ep[0x0E] & 0x0F);
+    *revision = 0;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+namespace host {
+
+bool ComposeRawSmbios(const std::filesystem::path& folder, std::vector<BYTE>* out) {
+  std::vector<BYTE> ep, dmi;
+  if (!ReadWhole(folder / "smbios_entry_point", &ep) || !ReadWhole(folder / "DMI", &dmi)) return false;
+  BYTE major = 0, minor = 0, revision = 0;
+  if (!VersionFromEntryPoint(ep, &major, &minor, &revision)) return false;
+  if (dmi.size() > 0xFFFFFFF0u) return false;
+  DWORD length = static_cast<DWORD>(dmi.size());
+  out->assign({0, major, minor, revision, static_cast<BYTE>(length), static_cast<BYTE>(length >> 8),
+               static_cast<BYTE>(length >> 16), static_cast<BYTE>(length >> 24)});
+  out->insert(out->end(), dmi.begin(), dmi.end());
+  return true;
+}
+
+}  // namespace host
+
+namespace {
+
+class HostFirmwareTables : public FirmwareTables {
+ public:
+  UINT GetTable(DWORD provider, DWORD tableId, void* buffer, DWORD bufferSize) override {
+    std::vector<BYTE> data;
+    if (provider != kFirmwareProviderRsmb || tableId != 0 || !Load(&data)) {
+      SetLastErrorCode(ERROR_NOT_FOUND);
+      return 0;
+    }
+    if (data.size() > 0xFFFFFFFFu) {
+      SetLastErrorCode(ERROR_INVALID_DATA);
+      return 0;
+    }
+    UINT needed = static_cast<UINT>(data.size());
+    if (!buffer || bufferSize < needed) {
+      if (buffer) SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
+      return needed;
+    }
+    if (needed) std::memcpy(buffer, data.data(), needed);
+    return needed;
+  }
+
+ private:
+  static bool Load(std::vector<BYTE>* data) {
+    const host::Machine* m = host::Machine::Current();
+    if (m) {
+      std::error_code ec;
+      std::filesystem::path file = m->Root() / "smbios.bin";
+      if (std::filesystem::is_regular_file(file, ec)) return ReadWhole(file, data);
+    }
+    return host::ComposeRawSmbios("/sys/firmware/dmi/tables", data);
+  }
+};
+
+}  // namespace
+
+FirmwareTables& FirmwareTables::Default() {
+  static HostFirmwareTables tables;
+  return tables;
+}
+
+}  // namespace platform
