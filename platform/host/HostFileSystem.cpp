@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/CodePages.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/Registry.h"
@@ -658,6 +659,28 @@ class HostFileSystem : public FileSystem {
     owned.reset(*it);
     files_.erase(it);
     return TRUE;
+  }
+
+  FILE* OpenStream(const char* ansiPath, const char* mode) override {
+    if (!ansiPath || !mode) {
+      errno = EINVAL;
+      return nullptr;
+    }
+    std::string host;
+    if (!Map(AnsiToWide(ansiPath).c_str(), &host)) {
+      errno = ENOENT;
+      return nullptr;
+    }
+    bool writes = std::strpbrk(mode, "wa+") != nullptr;
+    DWORD a = HostAttributes(host);
+    if (writes && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
+      errno = EACCES;
+      return nullptr;
+    }
+    std::string m;
+    for (const char* p = mode; *p && *p != ','; ++p)  // "ccs=..." has no meaning here
+      if (*p != 't' && *p != 'b') m += *p;
+    return std::fopen(host.c_str(), m.c_str());
   }
 
  private:

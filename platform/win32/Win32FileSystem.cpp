@@ -76,6 +76,7 @@ class Win32FileSystem : public FileSystem {
     return TRUE;
   }
   BOOL CloseFile(HANDLE file) override { return CloseHandle(file); }
+  FILE* OpenStream(const char* ansiPath, const char* mode) override { return std::fopen(ansiPath, mode); }
 };
 
 class Win32KnownFolders : public KnownFolders {

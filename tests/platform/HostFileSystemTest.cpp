@@ -258,7 +258,7 @@ TEST_F(HostFileSystemTest, MakeMoveAndCopy) {
   EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(HostFileSystemTest, ByteFiles) {
+TEST_F(HostFileSystemTest, ByteFilesAndStreams) {
   platform::FileHandle out(files.OpenFile(L"C:\\Data\\f.bin", GENERIC_WRITE, CREATE_NEW));
   ASSERT_TRUE(out.Valid());
   DWORD done = 0;
@@ -285,6 +285,11 @@ TEST_F(HostFileSystemTest, ByteFiles) {
   ASSERT_TRUE(files.SetAttributes(L"C:\\Data\\f.bin", FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(files.OpenFile(L"C:\\Data\\f.bin", GENERIC_WRITE, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(files.OpenStream("C:\\Data\\f.bin", "wb"), nullptr);
+  FILE* f = files.OpenStream("C:\\data\\f.bin", "rb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(std::fread(buf, 1, sizeof buf, f), 6u);
+  std::fclose(f);
 }
 
 TEST_F(HostFileSystemTest, EnvironmentAndKnownFoldersOfTheMachineUser) {

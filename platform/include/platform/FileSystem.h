@@ -1,9 +1,9 @@
 // File-system port: the Win32 file and folder calls of the kit, with their
 // status codes (set as the thread's last error), attribute bits and
 // wildcard rules. Paths are wide Windows paths ("C:\Users\alice\...").
-// The runtime library's byte streams on narrow paths are the ByteStreams port.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "platform/Port.h"
@@ -87,6 +87,10 @@ class FileSystem {
   virtual BOOL FileSize(HANDLE file, ULONGLONG* size) = 0;
   // CloseHandle on such a handle.
   virtual BOOL CloseFile(HANDLE file) = 0;
+
+  // The runtime library's byte stream (fopen) on a path in the ANSI code
+  // page; null with errno set on failure.
+  virtual FILE* OpenStream(const char* ansiPath, const char* mode) = 0;
 
   VELK_PORT(FileSystem);
 };
