@@ -300,6 +300,8 @@ std::wstring TranslatePattern(std::wstring_view pattern) {
 }
 
 bool MatchTranslated(std::wstring_view p, std::wstring_view n) {
+  // No Windows name or pattern is longer; the table below stays small.
+  if (p.size() >= MAX_PATH || n.size() >= MAX_PATH) return false;
   const size_t P = p.size(), N = n.size();
   // 0 unknown, 1 no, 2 yes
   std::vector<unsigned char> memo((P + 1) * (N + 1), 0);
