@@ -29,6 +29,10 @@ case_main() {
   put "$unixLocal/Pellacor/velk/velk-access/connections/office.vpn" "[office]"
   put "$unixLocal/Pellacor/velk/velk-access/logs/velk-access.log" "log"
   put "$unixLocal/Pellacor/velk/velk-access/state/settings.ini" "[ui]"
+  # Deeper than MAX_PATH once moved: the removal reaches it all the same.
+  local deep
+  deep=$(printf 'd%.0s' $(seq 1 120))
+  put "$unixLocal/Pellacor/velk/velk-access/deep/$deep/$deep/$deep/leaf.txt" "deep"
   put "$unixLocal/Pellacor/velk/velk-access LE/cache/thumbs.db" "cache"
   wine_run cmd /c attrib +h "$winLocal\\Pellacor\\velk\\velk-access\\logs\\velk-access.log" >/dev/null 2>&1
   wine_run cmd /c attrib +r "$winLocal\\Pellacor\\velk\\velk-access\\state\\settings.ini" >/dev/null 2>&1
@@ -72,7 +76,7 @@ case_main() {
   msi_uninstall "$msi" "$log"
   check "RemoveRakAll scope" log_has_line "$log" "I CTovrinModule::RemoveRakAll - leave"
   check "the enumerator's scope" log_has_line "$log" "I CProfileDirectoryEnumerator<_pde>::Enumerate - enter"
-  check "data directory removed (hidden and read-only files included)" \
+  check "data directory removed (hidden, read-only and files deeper than MAX_PATH included)" \
     test ! -e "$unixLocal/TESSMAR/velk/velk-access" -a -d "$unixLocal/TESSMAR/velk"
   check "system file skipped" log_has_line "$log" "W skipped system file thumbs.db"
   check "system file stays" test -f "$unixLocal/TESSMAR/velk/velk-access LE/cache/thumbs.db"
