@@ -27,7 +27,10 @@ using velk_test::Short;
 class FailingFileSystem : public platform::FileSystem {
  public:
   explicit FailingFileSystem(platform::FileSystem& inner) : in(inner) {}
-  HANDLE FindFirst(const wchar_t* p, platform::FindData* d) override { return in.FindFirst(p, d); }
+  HANDLE FindFirst(const wchar_t* p, platform::FindData* d) override {
+    if (beforeFind) beforeFind(p);
+    return in.FindFirst(p, d);
+  }
   BOOL FindNext(HANDLE h, platform::FindData* d) override { return in.FindNext(h, d); }
   BOOL CloseFind(HANDLE h) override { return in.CloseFind(h); }
   DWORD GetAttributes(const wchar_t* p) override { return in.GetAttributes(p); }
@@ -70,6 +73,7 @@ class FailingFileSystem : public platform::FileSystem {
 
   platform::FileSystem& in;
   std::function<bool(const std::wstring&)> failRemoveFile;
+  std::function<void(const std::wstring&)> beforeFind;
   std::vector<std::wstring> removed;
   std::vector<std::wstring> tested;
   bool failExpand = false;
@@ -246,6 +250,20 @@ TEST_F(RemoveRakAllTest, AFileInUseIsReportedAndTheWalkGoesOn) {
                           "another process. (0x80070020)",
                           "W remove failed - " + D() + "\\ The directory is not empty. (0x80070091)"));
   EXPECT_FALSE(fs::exists(Data("free.dat")));
+}
+
+TEST_F(RemoveRakAllTest, AFolderThatVanishesDuringTheWalk) {
+  File(Data("a/one.txt"));
+  File(Data("b/two.txt"));
+  File(Data("../velk-access LE/x.txt"));
+  // Another process removes folder b just before the walk looks into it.
+  files.beforeFind = [this](const std::wstring& p) {
+    if (p.ends_with(L"\\b\\*.*")) fs::remove_all(Data("b"));
+  };
+  auto lines = Run();
+  EXPECT_THAT(std::vector<std::string>(lines.begin() + 3, lines.end() - 3),
+              ElementsAre("W remove failed - " + D("\\b") + "\\ The system cannot find the file specified. (0x80070002)"));
+  EXPECT_FALSE(fs::exists(Host("Users/alice/AppData/Local/TESSMAR")));
 }
 
 TEST_F(RemoveRakAllTest, LinksNeverLeadOutOfTheTree) {
