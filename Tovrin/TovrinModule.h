@@ -22,6 +22,8 @@ class CTovrinModule {
   // Gives the connection of the adapter with that driver key a new name.
   HRESULT SetConnectionName(const std::wstring& classGuid, const std::wstring& driverKey,
                             const std::wstring& newName);
+  // Removes every profile's client data and the "_installed_??" entries of bin.
+  HRESULT RemoveRakAll(HWND window, CActionParameters& params);
 };
 
 // The one module object of the process.

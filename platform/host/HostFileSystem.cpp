@@ -6,10 +6,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,6 +59,82 @@ bool Map(const wchar_t* path, std::string* host) {
     return false;
   }
   *host = p.string();
+  return true;
+}
+
+// The folder of the entry mapped last on this thread, held open: while a
+// tree is walked the entries of one folder are handled one after another,
+// and their folder need neither be searched for nor walked to again.
+struct LastFolder {
+  const Machine* machine = nullptr;
+  std::wstring windows;
+  std::string host;
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  ~LastFolder() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+thread_local LastFolder t_lastFolder;
+
+// An entry as its folder's open handle and its name there; the folder is
+// AT_FDCWD and the name the whole host path when there is none.
+struct Entry {
+  std::string host;
+  int dirFd = AT_FDCWD;
+  std::string leaf;
+  bool statted = false;  // st holds the entry's lstat data
+  struct stat st {};
+  const char* Name() const { return dirFd == AT_FDCWD ? host.c_str() : leaf.c_str(); }
+};
+
+bool MapEntry(const wchar_t* path, Entry* out) {
+  if (!path || !*path) {
+    SetLastErrorCode(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  const Machine* m = Machine::Current();
+  std::wstring_view text(path);
+  size_t sep = text.find_last_of(L"\\/");
+  bool plainName = m && sep != std::wstring_view::npos && sep > 2 && sep + 1 < text.size() &&
+                   text.substr(sep + 1) != L"." && text.substr(sep + 1) != L"..";
+  LastFolder& last = t_lastFolder;
+  if (plainName && last.fd >= 0 && last.machine == m && EqualsNoCase(text.substr(0, sep), last.windows)) {
+    // The held folder must still be the one at that path (not moved away,
+    // not replaced), and the name spelled as on disk; else map afresh.
+    struct stat folder {};
+    std::string leaf = WideToUtf8(text.substr(sep + 1));
+    if (::stat(last.host.c_str(), &folder) == 0 && folder.st_dev == last.dev && folder.st_ino == last.ino &&
+        ::fstatat(last.fd, leaf.c_str(), &out->st, AT_SYMLINK_NOFOLLOW) == 0) {
+      out->host = last.host + "/" + leaf;
+      out->dirFd = last.fd;
+      out->leaf = std::move(leaf);
+      out->statted = true;
+      return true;
+    }
+  }
+  if (!Map(path, &out->host)) return false;
+  out->dirFd = AT_FDCWD;
+  out->leaf.clear();
+  if (!plainName) return true;
+  size_t slash = out->host.find_last_of('/');
+  std::string folderPath = out->host.substr(0, slash);
+  int fd = ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (fd >= 0) ::close(fd);
+    return true;
+  }
+  if (last.fd >= 0) ::close(last.fd);
+  last.machine = m;
+  last.windows.assign(text.substr(0, sep));
+  last.host = folderPath;
+  last.fd = fd;
+  last.dev = st.st_dev;
+  last.ino = st.st_ino;
+  out->dirFd = fd;
+  out->leaf = out->host.substr(slash + 1);
   return true;
 }
 
@@ -112,15 +190,41 @@ DWORD Win32Error(int error, const std::string& host) {
 
 BOOL FailErrno(const std::string& host) { return Fail(Win32Error(errno, host)); }
 
-// The DOS bits kept for a file; 0 when it has none.
-DWORD StoredBits(const char* host) {
+#ifndef SYS_getxattrat
+#define SYS_getxattrat 464
+#endif
+
+// The DOS bits kept for an entry of a folder; 0 when it has none. The
+// attribute is read relative to the open folder where the kernel can
+// (getxattrat), else through the whole path.
+DWORD StoredBitsAt(int dirFd, const char* name, const std::string& folder, const std::string* full = nullptr) {
+  static std::atomic<bool> noRelativeRead{false};
   char text[32];
-  ssize_t n = ::lgetxattr(host, kDosAttrib, text, sizeof text - 1);
+  ssize_t n = -1;
+  bool done = false;
+  if (dirFd != AT_FDCWD && !noRelativeRead.load(std::memory_order_relaxed)) {
+    struct {
+      uint64_t value;
+      uint32_t size;
+      uint32_t flags;
+    } args{reinterpret_cast<uintptr_t>(text), sizeof text - 1, 0};
+    n = ::syscall(SYS_getxattrat, dirFd, name, AT_SYMLINK_NOFOLLOW, kDosAttrib, &args, sizeof args);
+    if (n >= 0 || (errno != ENOSYS && errno != EPERM && errno != EINVAL))
+      done = true;
+    else
+      noRelativeRead = true;
+  }
+  if (!done) {
+    std::string whole = dirFd == AT_FDCWD ? std::string(name) : full ? *full : folder + "/" + name;
+    n = ::lgetxattr(whole.c_str(), kDosAttrib, text, sizeof text - 1);
+  }
   if (n <= 2) return 0;
   text[n] = '\0';
   if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return 0;
   return static_cast<DWORD>(std::strtoul(text + 2, nullptr, 16)) & kStoredBits;
 }
+
+DWORD StoredBits(const char* host) { return StoredBitsAt(AT_FDCWD, host, std::string()); }
 
 ULONGLONG FileTime(const struct timespec& t) {
   constexpr long long kEpochDiff = 11644473600LL;
@@ -163,7 +267,7 @@ bool WriteStoredBits(const std::string& host, DWORD bits) {
 // One search: the folder's names read at the start, in NTFS order.
 struct Search {
   int dirFd = -1;
-  std::string folder;  // host path with a trailing slash
+  std::string folder;  // host path
   std::wstring pattern;
   std::vector<std::string> names;
   size_t next = 0;
@@ -196,6 +300,8 @@ std::wstring TranslatePattern(std::wstring_view pattern) {
 }
 
 bool MatchTranslated(std::wstring_view p, std::wstring_view n) {
+  // No Windows name or pattern is longer; the table below stays small.
+  if (p.size() >= MAX_PATH || n.size() >= MAX_PATH) return false;
   const size_t P = p.size(), N = n.size();
   // 0 unknown, 1 no, 2 yes
   std::vector<unsigned char> memo((P + 1) * (N + 1), 0);
@@ -262,7 +368,7 @@ class HostFileSystem : public FileSystem {
       int e = errno;
       return FailHandle(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32Error(e, host));
     }
-    search->folder = host + "/";
+    search->folder = host;
     search->pattern = TranslatePattern(namePattern);
     const bool literal = !HasWildcards(namePattern);
     const bool driveRoot = folder.size() == 3 && folder[1] == L':';
@@ -328,13 +434,15 @@ class HostFileSystem : public FileSystem {
   }
 
   BOOL RemoveFile(const wchar_t* path) override {
-    std::string host;
-    if (!Map(path, &host)) return FALSE;
-    struct stat st {};
-    DWORD a = HostAttributes(host, &st);
-    if (a == INVALID_FILE_ATTRIBUTES) return FailErrno(host);
+    Entry e;
+    if (!MapEntry(path, &e)) return FALSE;
+    struct stat& st = e.st;
+    if (!e.statted && ::fstatat(e.dirFd, e.Name(), &st, AT_SYMLINK_NOFOLLOW) != 0) return FailErrno(e.host);
+    bool link = S_ISLNK(st.st_mode);
+    DWORD a = AttributesOf(st, link ? 0 : StoredBitsAt(e.dirFd, e.Name(), std::string(), &e.host),
+                           link && LinkToDir(e.dirFd, e.Name()));
     if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
-    if (::unlink(host.c_str()) != 0) return FailErrno(host);
+    if (::unlinkat(e.dirFd, e.Name(), 0) != 0) return FailErrno(e.host);
     return TRUE;
   }
 
@@ -572,9 +680,8 @@ class HostFileSystem : public FileSystem {
       return nullptr;
     }
     std::string m;
-    for (const char* p = mode; *p; ++p)
-      if (*p != 't' && *p != 'b' && *p != ',') m += *p;
-      else if (*p == ',') break;  // "ccs=..." and the like have no meaning here
+    for (const char* p = mode; *p && *p != ','; ++p)  // "ccs=..." has no meaning here
+      if (*p != 't' && *p != 'b') m += *p;
     return std::fopen(host.c_str(), m.c_str());
   }
 
@@ -604,7 +711,7 @@ class HostFileSystem : public FileSystem {
       std::wstring wide = Utf8ToWide(name);
       if (wide.size() >= MAX_PATH) continue;  // Windows cannot hold such a name
       bool link = S_ISLNK(st.st_mode);
-      DWORD stored = link ? 0 : StoredBits((s.folder + name).c_str());
+      DWORD stored = link ? 0 : StoredBitsAt(s.dirFd, name.c_str(), s.folder);
       *data = FindData{};
       data->attributes = AttributesOf(st, stored, link && LinkToDir(s.dirFd, name.c_str()));
       data->size = S_ISREG(st.st_mode) ? static_cast<ULONGLONG>(st.st_size) : 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/host/Machine.h"
 
@@ -473,6 +474,31 @@ LSTATUS HostRegistry::UnmountUserHive(const std::wstring& name) {
     if (h->where.hive == hive) return ERROR_ACCESS_DENIED;
   userHives_.erase(name);
   return ERROR_SUCCESS;
+}
+
+LSTATUS HostRegistry::LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  if (root != HKEY_USERS || !name || !*name || std::wcschr(name, L'\\') || !file) return ERROR_INVALID_PARAMETER;
+  const Machine* m = Machine::Current();
+  fs::path hostFile;
+  if (!m || !m->MapPath(file, &hostFile)) return ERROR_PATH_NOT_FOUND;
+  struct stat st {};
+  if (::stat(hostFile.c_str(), &st) != 0) return ERROR_FILE_NOT_FOUND;
+  if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<Hive> none;
+  HiveForUser(L"", &none);  // the start mounts count as users of their files
+  for (const auto& [n, h] : userHives_) {
+    struct stat other {};
+    if (EqualsNoCase(n, name)) return ERROR_ALREADY_EXISTS;
+    if (::stat(h->File().c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino)
+      return ERROR_SHARING_VIOLATION;
+  }
+  return MountUserHive(name, hostFile);
+}
+
+LSTATUS HostRegistry::UnloadHive(HKEY root, const wchar_t* name) {
+  if (root != HKEY_USERS || !name || !*name) return ERROR_INVALID_PARAMETER;
+  return UnmountUserHive(name);
 }
 
 bool HostRegistry::IsUserHiveMounted(const std::wstring& name) {

@@ -33,6 +33,10 @@ class Win32Registry : public Registry {
     return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subkeys, maxSubkeyChars, nullptr, values, nullptr,
                             nullptr, nullptr, nullptr);
   }
+  LSTATUS LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) override {
+    return RegLoadKeyW(root, name, file);
+  }
+  LSTATUS UnloadHive(HKEY root, const wchar_t* name) override { return RegUnLoadKeyW(root, name); }
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ using testing::ElementsAre;
 namespace {
 
 TEST(MatchFileNameTest, WindowsWildcardRules) {
+  static const std::wstring kLongName(300, L'x');
   struct Case {
     const wchar_t* pattern;
     const wchar_t* name;
@@ -39,6 +40,7 @@ TEST(MatchFileNameTest, WindowsWildcardRules) {
       {L"a?.txt", L"abc.txt", false},     {L"*.", L"noext", true},
       {L"*.", L"has.ext", false},         {L"a.", L"A", true},         {L"velk", L"VELK", true},
       {L"velk", L"velk2", false},         {L"a.*", L"a", true},
+      {L"*", kLongName.c_str(), false},  // longer than any Windows name
   };
   for (const auto& c : cases)
     EXPECT_EQ(MatchFileName(c.pattern, c.name), c.match) << testing::PrintToString(std::wstring(c.pattern)) << " "

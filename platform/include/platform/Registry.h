@@ -32,6 +32,13 @@ class Registry {
   virtual LSTATUS DeleteKey(HKEY parent, const wchar_t* subkey, REGSAM view) = 0;
   // RegQueryInfoKeyW: any out pointer may be null.
   virtual LSTATUS QueryInfoKey(HKEY key, DWORD* subkeys, DWORD* maxSubkeyChars, DWORD* values) = 0;
+  // RegLoadKeyW: mounts a user's hive file as root\name (HKEY_USERS\<SID>);
+  // the process needs SeBackupPrivilege and SeRestorePrivilege enabled.
+  // A name already mounted is refused; a file in use is ERROR_SHARING_VIOLATION.
+  // Stores that cannot mount hives keep the default: ERROR_CALL_NOT_IMPLEMENTED.
+  virtual LSTATUS LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) { return ERROR_CALL_NOT_IMPLEMENTED; }
+  // RegUnLoadKeyW: every key opened inside must be closed first.
+  virtual LSTATUS UnloadHive(HKEY root, const wchar_t* name) { return ERROR_CALL_NOT_IMPLEMENTED; }
 
   VELK_PORT(Registry);
 };

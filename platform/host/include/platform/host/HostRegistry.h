@@ -34,6 +34,12 @@ class HostRegistry : public Registry {
   LSTATUS DeleteValue(HKEY key, const wchar_t* name) override;
   LSTATUS DeleteKey(HKEY parent, const wchar_t* subkey, REGSAM view) override;
   LSTATUS QueryInfoKey(HKEY key, DWORD* subkeys, DWORD* maxSubkeyChars, DWORD* values) override;
+  // The hive file is a Windows path of the machine (a profile's NTUSER.DAT):
+  // ERROR_FILE_NOT_FOUND when it is missing, ERROR_BADDB when it does not
+  // parse, ERROR_SHARING_VIOLATION when it is mounted under another name,
+  // ERROR_ALREADY_EXISTS when the name is mounted.
+  LSTATUS LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) override;
+  LSTATUS UnloadHive(HKEY root, const wchar_t* name) override;
 
   // Mounts a hive file (keys under HKEY_CURRENT_USER in the file) as
   // HKEY_USERS\<name>. ERROR_ALREADY_EXISTS when that name is mounted.
