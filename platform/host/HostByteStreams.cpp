@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/ByteStreams.h"
 #include "platform/CodePages.h"
 #include "platform/LastError.h"
+#include "platform/host/FileNames.h"
 #include "platform/host/Machine.h"
 
 namespace platform {
@@ -82,6 +84,13 @@ class HostByteStreams : public ByteStreams {
       SetLastErrorCode(ERROR_ACCESS_DENIED);
       return nullptr;
     }
+    // The runtime refuses to write a file marked read-only.
+    bool writes = std::strpbrk(mode, "wa+") != nullptr;
+    if (writes && (host::StoredDosAttributes(host.c_str()) & FILE_ATTRIBUTE_READONLY)) {
+      SetLastErrorCode(ERROR_ACCESS_DENIED);
+      errno = EACCES;
+      return nullptr;
+    }
     FILE* f = std::fopen(host.c_str(), mode);
     if (!f) SetFromErrno(errno, host);
     return f;
@@ -103,7 +112,8 @@ class HostByteStreams : public ByteStreams {
     if (!HostPath(path, &host)) return -1;
     // remove() of the Windows runtime deletes files only.
     struct stat st;
-    if (::lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::lstat(host.c_str(), &st) == 0 &&
+        (S_ISDIR(st.st_mode) || (host::StoredDosAttributes(host.c_str()) & FILE_ATTRIBUTE_READONLY))) {
       SetLastErrorCode(ERROR_ACCESS_DENIED);
       errno = EACCES;
       return -1;

@@ -663,27 +663,6 @@ class HostFileSystem : public FileSystem {
     return TRUE;
   }
 
-  FILE* OpenStream(const char* ansiPath, const char* mode) override {
-    if (!ansiPath || !mode) {
-      errno = EINVAL;
-      return nullptr;
-    }
-    std::string host;
-    if (!Map(AnsiToWide(ansiPath).c_str(), &host)) {
-      errno = ENOENT;
-      return nullptr;
-    }
-    bool writes = std::strpbrk(mode, "wa+") != nullptr;
-    DWORD a = HostAttributes(host);
-    if (writes && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
-      errno = EACCES;
-      return nullptr;
-    }
-    std::string m;
-    for (const char* p = mode; *p && *p != ','; ++p)  // "ccs=..." has no meaning here
-      if (*p != 't' && *p != 'b') m += *p;
-    return std::fopen(host.c_str(), m.c_str());
-  }
 
  private:
   static HANDLE FailHandle(DWORD code) {
@@ -836,6 +815,8 @@ class HostKnownFolders : public KnownFolders {
     return S_OK;
   }
 };
+
+unsigned long StoredDosAttributes(const char* hostPath) { return StoredBits(hostPath); }
 
 }  // namespace platform::host
 

@@ -123,7 +123,6 @@ class Win32FileSystem : public FileSystem {
     return TRUE;
   }
   BOOL CloseFile(HANDLE file) override { return CloseHandle(file); }
-  FILE* OpenStream(const char* ansiPath, const char* mode) override { return std::fopen(ansiPath, mode); }
   HANDLE OpenFileShared(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) override {
     return CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   }

@@ -69,7 +69,6 @@ class FailingFileSystem : public platform::FileSystem {
   BOOL Seek(HANDLE f, LONGLONG d, DWORD m, ULONGLONG* p) override { return in.Seek(f, d, m, p); }
   BOOL FileSize(HANDLE f, ULONGLONG* s) override { return in.FileSize(f, s); }
   BOOL CloseFile(HANDLE f) override { return in.CloseFile(f); }
-  FILE* OpenStream(const char* p, const char* m) override { return in.OpenStream(p, m); }
 
   platform::FileSystem& in;
   std::function<bool(const std::wstring&)> failRemoveFile;

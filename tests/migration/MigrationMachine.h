@@ -102,7 +102,6 @@ class WatchedFileSystem : public platform::FileSystem {
   BOOL Seek(HANDLE f, LONGLONG d, DWORD m, ULONGLONG* p) override { return real().Seek(f, d, m, p); }
   BOOL FileSize(HANDLE f, ULONGLONG* s) override { return real().FileSize(f, s); }
   BOOL CloseFile(HANDLE f) override { return real().CloseFile(f); }
-  FILE* OpenStream(const char* p, const char* m) override { return real().OpenStream(p, m); }
 
   std::vector<std::string> stateWrites;
   std::vector<std::wstring> copies, removals;

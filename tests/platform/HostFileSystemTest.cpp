@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <filesystem>
 
+#include "platform/ByteStreams.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/host/FileNames.h"
@@ -287,8 +288,12 @@ TEST_F(HostFileSystemTest, ByteFilesAndStreams) {
   ASSERT_TRUE(files.SetAttributes(L"C:\\Data\\f.bin", FILE_ATTRIBUTE_READONLY));
   EXPECT_EQ(files.OpenFile(L"C:\\Data\\f.bin", GENERIC_WRITE, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(files.OpenStream("C:\\Data\\f.bin", "wb"), nullptr);
-  FILE* f = files.OpenStream("C:\\data\\f.bin", "rb");
+  // The runtime's byte streams honour the same attribute.
+  platform::ByteStreams& streams = platform::Use<platform::ByteStreams>();
+  EXPECT_EQ(streams.Open("C:\\Data\\f.bin", "wb"), nullptr);
+  EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(streams.Remove("C:\\Data\\f.bin"), -1);
+  FILE* f = streams.Open("C:\\data\\f.bin", "rb");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(std::fread(buf, 1, sizeof buf, f), 6u);
   std::fclose(f);

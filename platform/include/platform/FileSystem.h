@@ -88,10 +88,6 @@ class FileSystem {
   // CloseHandle on such a handle.
   virtual BOOL CloseFile(HANDLE file) = 0;
 
-  // The runtime library's byte stream (fopen) on a path in the ANSI code
-  // page; null with errno set on failure.
-  virtual FILE* OpenStream(const char* ansiPath, const char* mode) = 0;
-
   // CreateFileW as OpenFile, with the share mode given (0: other openers
   // are refused while the handle is open). Adapters that cannot refuse
   // sharing open as OpenFile does.

@@ -11,6 +11,10 @@ namespace platform::host {
 // name or before a dot, none; "*." and ".?" / ".*" follow the DOS rules.
 bool MatchFileName(std::wstring_view pattern, std::wstring_view name);
 
+// The attributes Linux lacks (read-only, hidden, system, archive) as kept in
+// the extended attribute user.DOSATTRIB of a host path; 0 when none.
+unsigned long StoredDosAttributes(const char* hostPath);
+
 // ExpandEnvironmentStringsW over a lookup: %NAME% references whose name
 // the lookup knows are replaced; an unknown one stays as written, and its
 // closing '%' may open the next reference, as Windows does.
