@@ -20,10 +20,14 @@ for pair in fuzz_ini_reader:ini fuzz_smbios:smbios fuzz_inf_file:inf fuzz_profil
   corpus=$build/corpus/$target
   mkdir -p "$corpus"
   echo "== $target: $seconds s"
+  # The fuzzer's progress goes to a log; the final statistics are shown.
   if ! "$build/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="$build/$target-" -print_final_stats=1 "$corpus" "$seeds"; then
-    echo "== $target FAILED (crash input in $build/$target-*)"
+      -artifact_prefix="$build/$target-" -print_final_stats=1 "$corpus" "$seeds" >"$build/$target.log" 2>&1; then
+    tail -n 40 "$build/$target.log"
+    echo "== $target FAILED (crash input in $build/$target-*; log $build/$target.log)"
     status=1
+  else
+    grep -E '^(stat::|Done )' "$build/$target.log" || true
   fi
 done
 exit $status
