@@ -56,10 +56,12 @@ class HostCodePages : public CodePages {
     if (!text || bytes == 0 || bytes < -1 || outChars < 0) return Fail(ERROR_INVALID_PARAMETER);
     size_t n = bytes == -1 ? std::strlen(text) + 1 : static_cast<size_t>(bytes);
     std::wstring wide;
-    UINT cp = codePage == CP_ACP ? AnsiCodePage() : codePage;
     if (IsAscii(text, n)) {
       wide.assign(text, text + n);
-    } else if (cp == CP_UTF8) {
+      return Deliver(wide.data(), wide.size(), out, outChars);
+    }
+    UINT cp = codePage == CP_ACP ? AnsiCodePage() : codePage;
+    if (cp == CP_UTF8) {
       wide = host::Utf8ToWide(std::string_view(text, n));
     } else {
       Converter cv("WCHAR_T", CharsetName(cp));
@@ -88,10 +90,12 @@ class HostCodePages : public CodePages {
     if (!text || chars == 0 || chars < -1 || outBytes < 0) return Fail(ERROR_INVALID_PARAMETER);
     size_t n = chars == -1 ? std::wcslen(text) + 1 : static_cast<size_t>(chars);
     std::string narrow;
-    UINT cp = codePage == CP_ACP ? AnsiCodePage() : codePage;
     if (IsAscii(text, n)) {
       narrow.assign(text, text + n);
-    } else if (cp == CP_UTF8) {
+      return Deliver(narrow.data(), narrow.size(), out, outBytes);
+    }
+    UINT cp = codePage == CP_ACP ? AnsiCodePage() : codePage;
+    if (cp == CP_UTF8) {
       narrow = host::WideToUtf8(std::wstring_view(text, n));
     } else {
       Converter cv(CharsetName(cp), "WCHAR_T");
