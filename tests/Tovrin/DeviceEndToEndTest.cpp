@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/Command.h"
 #include "platform/host/PnpStore.h"
 #include "support/TempMachine.h"
 
@@ -30,14 +31,7 @@ const char kHklm[] =
 
 std::string TovrinRun(const std::string& arguments) {
   std::string command = std::string(VELK_BINARY_DIR) + "/tovrin-run " + arguments + " 2>&1";
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), p)) > 0) out.append(buffer.data(), n);
-  ::pclose(p);
-  return out;
+  return velk_test::RunCommand(command);
 }
 
 TEST(DeviceEndToEnd, InstallRenameAndUninstall) {

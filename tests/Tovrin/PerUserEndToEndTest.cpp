@@ -9,6 +9,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "support/Command.h"
 #include "PerUserMachine.h"
 
 namespace fs = std::filesystem;
@@ -19,16 +20,7 @@ using testing::Contains;
 using testing::ElementsAre;
 using velk_test::Short;
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+std::string Shell(const std::string& command) { return velk_test::RunCommand(command); }
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;

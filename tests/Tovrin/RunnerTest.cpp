@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "support/Command.h"
 #include "support/TempMachine.h"
 
 namespace {
@@ -19,12 +20,7 @@ struct RunnerOutput {
 RunnerOutput RunRunner(const std::string& machine, const std::string& args, const std::string& env = "") {
   std::string cmd = env + " " + std::string(VELK_BINARY_DIR) + "/tovrin-run --machine '" + machine + "' " + args + " 2>&1";
   RunnerOutput r;
-  FILE* p = popen(cmd.c_str(), "r");
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = velk_test::RunCommand(cmd, &r.status);
   return r;
 }
 

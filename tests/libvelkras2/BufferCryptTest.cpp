@@ -10,6 +10,7 @@
 
 namespace {
 
+using velk_test::Hex;
 using velk_test::RunCommand;
 using velk_test::TempFolder;
 
@@ -25,16 +26,6 @@ BufferPtr BufferOf(const std::string& bytes) {
 }
 
 std::string Contents(const Buffer* b) { return std::string(reinterpret_cast<const char*>(b->data), b->length); }
-
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
 
 const unsigned char kKey[32] = {0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87, 0x98, 0xA9, 0xBA,
                                 0xCB, 0xDC, 0xED, 0xFE, 0x0F, 0x01, 0x12, 0x23, 0x34, 0x45, 0x56,

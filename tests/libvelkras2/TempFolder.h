@@ -9,6 +9,8 @@
 
 #include <stdlib.h>
 
+#include "support/Command.h"
+
 namespace velk_test {
 
 class TempFolder {
@@ -41,19 +43,6 @@ inline std::string ReadFile(const std::filesystem::path& file) {
 inline void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << bytes;
-}
-
-// Standard output of a shell command; *status receives its exit status.
-inline std::string RunCommand(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0) out.append(chunk, n);
-  int rc = ::pclose(p);
-  if (status) *status = rc;
-  return out;
 }
 
 inline bool HaveCommand(const std::string& name) {

@@ -70,16 +70,6 @@ std::string Decrypt(const std::string& key, const std::string& ciphertext, bool*
   return Cipher(key, ciphertext, false, padded);
 }
 
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 std::string ConvertedPlaintext(const std::string& key, const std::string& value) {
   return "[Key]\r\nValue=" + value + "\r\nSign=" + Hex(Sha256(key + value)) + "\r\n";
 }

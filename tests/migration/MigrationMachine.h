@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Command.h"
 #include "platform/FileSystem.h"
 #include "platform/FirmwareTables.h"
 #include "platform/Port.h"
@@ -33,7 +34,6 @@ std::string NewKey();  // the SMBIOS UUID text
 // AES-256-CBC, zero IV, PKCS#7.
 std::string Encrypt(const std::string& key, const std::string& plaintext);
 std::string Decrypt(const std::string& key, const std::string& ciphertext, bool* padded = nullptr);
-std::string Hex(const std::string& bytes);
 // The plaintext the program writes for a key value under a key.
 std::string ConvertedPlaintext(const std::string& key, const std::string& value);
 

@@ -22,16 +22,7 @@ using ::testing::HasSubstr;
 
 const std::wstring kKeyFile = std::wstring(kDataDirW) + L"\\req.dat";
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
+std::string Shell(const std::string& command) { return RunCommand(command); }
 
 class Converter : public ::testing::Test {
  protected:

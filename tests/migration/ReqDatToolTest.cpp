@@ -16,13 +16,9 @@ using ::testing::Not;
 
 int Tool(const std::string& arguments, std::string* output) {
   std::string command = std::string(VELK_BINARY_DIR) + "/velk-reqdat " + arguments + " 2>&1";
-  FILE* p = ::popen(command.c_str(), "r");
-  char buf[1024];
-  size_t n;
-  output->clear();
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) output->append(buf, n);
-  int status = ::pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int code = -1;
+  *output = RunCommand(command, &code);
+  return code;
 }
 
 class ReqDatTool : public ::testing::Test {

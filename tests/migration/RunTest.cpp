@@ -268,12 +268,9 @@ namespace {
 
 int RunProgram(const std::string& arguments, std::string* errors) {
   std::string command = std::string(VELK_BINARY_DIR) + "/velk-access-migration " + arguments + " 2>&1 </dev/null";
-  FILE* p = ::popen(command.c_str(), "r");
-  char buf[1024];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) errors->append(buf, n);
-  int status = ::pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int code = -1;
+  *errors += RunCommand(command, &code);
+  return code;
 }
 
 TEST(Program, ConvertsAndIgnoresItsArguments) {

@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/Command.h"
 #include "support/FakeInstaller.h"
 #include "support/LogFixture.h"
 #include "support/TempMachine.h"
@@ -37,11 +38,9 @@ Output TovrinRun(const fs::path& machine, const std::string& args) {
   std::string command = std::string(VELK_BINARY_DIR) + "/tovrin-run --machine '" + machine.string() + "' " + args +
                         " </dev/null 2>'" + err.string() + "'";
   Output o;
-  FILE* p = ::popen(command.c_str(), "r");
+  o.out = velk_test::RunCommand(command);
   char buffer[4096];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) o.out.append(buffer, n);
-  ::pclose(p);
   FILE* e = std::fopen(err.c_str(), "r");
   while (e && (n = std::fread(buffer, 1, sizeof buffer, e)) > 0) o.err.append(buffer, n);
   if (e) std::fclose(e);

@@ -1,0 +1,32 @@
+#include "support/Command.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+
+namespace velk_test {
+
+std::string RunCommand(const std::string& command, int* exitCode) {
+  std::string out;
+  if (exitCode) *exitCode = -1;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return out;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0) out.append(chunk, n);
+  int status = ::pclose(p);
+  if (exitCode && status != -1 && WIFEXITED(status)) *exitCode = WEXITSTATUS(status);
+  return out;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+}  // namespace velk_test
