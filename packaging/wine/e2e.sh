@@ -3,6 +3,11 @@
 # named), each in a fresh prefix, one after another.
 #
 #   packaging/wine/e2e.sh WIN64_BUILD_DIR [CASE ...]
+#
+# The 32-bit programs come from VELK_WIN32_BUILD (default: a win32 folder
+# beside the win64 one), the host tools from VELK_HOST_BUILD (default: a
+# host folder beside it); cases skip what needs a build that is absent.
+# Exit code: 0 all passed, 1 a failure, 77 nothing could run (no Wine).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: e2e.sh WIN64_BUILD_DIR [CASE ...]}
@@ -11,20 +16,28 @@ build=$(cd "$build" && pwd)
 
 if ! command -v wine >/dev/null || ! command -v wixl >/dev/null; then
   echo "wine e2e: SKIPPED: wine or wixl is not installed"
-  exit 0
+  exit 77
 fi
 
 root=$(mktemp -d /tmp/velk-wine-XXXXXX)
 stage="$root/stage"
 mkdir -p "$stage"
 cp "$build"/bin/*.dll "$build"/bin/*.exe "$stage"/ 2>/dev/null
+win32_build=${VELK_WIN32_BUILD:-$build/../win32}
+if [ -d "$win32_build/bin" ]; then
+  mkdir -p "$stage/x86"
+  cp "$win32_build"/bin/*.exe "$stage/x86"/ 2>/dev/null
+fi
+host_build=${VELK_HOST_BUILD:-$build/../host}
+host_bin=""
+[ -d "$host_build/bin" ] && host_bin=$(cd "$host_build/bin" && pwd)
 
 # Wine cannot run at all on some machines (no 64-bit loader): then the
 # cases are skipped. A Wine that runs but is slow to start a first prefix
 # under load gets more tries, and never counts as a skip.
 if [ ! -x /usr/lib/wine/wine64 ] && ! command -v wine64 >/dev/null; then
   echo "wine e2e: SKIPPED: no 64-bit Wine loader on this machine"
-  exit 0
+  exit 77
 fi
 export WINEPREFIX="$root/probe"
 started=no
@@ -51,6 +64,7 @@ fi
 
 passed=0
 failed=0
+skipped=0
 for c in "${cases[@]}"; do
   name=$(basename "$c" .sh)
   work="$root/$name"
@@ -58,21 +72,22 @@ for c in "${cases[@]}"; do
   echo "== wine case $name"
   start=$(date +%s)
   result=$(
-    export STAGE="$stage" WORK="$work" CASE_DIR="$here/cases"
+    export STAGE="$stage" WORK="$work" CASE_DIR="$here/cases" HOST_BIN="$host_bin"
     # shellcheck source=lib.sh
     . "$here/lib.sh"
     . "$c"
     case_main >&2
     wineserver -k 2>/dev/null
-    echo "$CASE_PASSED $CASE_FAILED"
-  ) || result="0 1"
+    echo "$CASE_PASSED $CASE_FAILED $CASE_SKIPPED"
+  ) || result="0 1 0"
   set -- $result
   passed=$((passed + ${1:-0}))
   failed=$((failed + ${2:-1}))
+  skipped=$((skipped + ${3:-0}))
   # A prefix takes some hundred megabytes: keep only those of failed cases.
   [ "${2:-1}" -eq 0 ] && rm -rf "$work/prefix"
   echo "   ($(( $(date +%s) - start )) s; logs in $work)"
 done
 rm -rf "$root/probe"
-echo "wine: $passed passed, $failed failed"
+echo "wine: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

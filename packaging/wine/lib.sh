@@ -11,9 +11,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 CASE_PASSED=0
 CASE_FAILED=0
+CASE_SKIPPED=0
 
 ok() { CASE_PASSED=$((CASE_PASSED + 1)); printf '  ok   - %s\n' "$*"; }
 not_ok() { CASE_FAILED=$((CASE_FAILED + 1)); printf '  FAIL - %s\n' "$*"; }
+# A check that could not run here: counted apart, never as passed.
+skip() { CASE_SKIPPED=$((CASE_SKIPPED + 1)); printf '  SKIP - %s\n' "$*"; }
 
 # check DESCRIPTION COMMAND...: passes when the command succeeds.
 check() {
@@ -31,6 +34,16 @@ wine_new_prefix() {
 }
 
 wine_run() { timeout "$WINE_TIMEOUT" wine "$@"; }
+
+# Whether this Wine runs 32-bit programs (needs Debian's wine32): the
+# staged 32-bit velk-reqdat.exe answers a call without arguments with its
+# usage exit code 2.
+wine_runs_32bit() {
+  [ -f "$STAGE/x86/velk-reqdat.exe" ] || return 1
+  local rc=0
+  timeout "$WINE_TIMEOUT" wine "$STAGE/x86/velk-reqdat.exe" >/dev/null 2>&1 || rc=$?
+  [ "$rc" -eq 2 ]
+}
 
 # Sets the Windows version the prefix reports (win7, win10 ...).
 wine_set_version() {

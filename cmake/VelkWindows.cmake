@@ -1,0 +1,59 @@
+# Windows build settings for both toolchains: mingw-w64 (cross, the one CI
+# uses) and MSVC (native, not tried here).
+
+# The runtime goes inside each binary: a customer's PC has no mingw DLLs and
+# may lack the Visual C++ redistributable.
+if(MINGW)
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  # Release binaries keep only what they use: static libcrypto brings much.
+  add_compile_options($<$<CONFIG:Release,MinSizeRel>:-ffunction-sections>
+                      $<$<CONFIG:Release,MinSizeRel>:-fdata-sections>)
+  add_link_options($<$<CONFIG:Release,MinSizeRel>:-Wl,--gc-sections>
+                   $<$<CONFIG:Release,MinSizeRel>:-s>)
+elseif(MSVC)
+  set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+endif()
+
+# velk_windows_program(TARGET [GUI]): a program entered through wmain or
+# wWinMain; GUI programs open no console window.
+function(velk_windows_program target)
+  cmake_parse_arguments(ARG "GUI" "" "" ${ARGN})
+  if(MINGW)
+    target_link_options(${target} PRIVATE -municode)
+  endif()
+  if(ARG_GUI)
+    set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+  endif()
+endfunction()
+
+# OpenSSL for the Windows targets. A builder with their own copy (vcpkg with
+# MSVC, a prebuilt mingw libcrypto) names it the usual FindOpenSSL way:
+# OPENSSL_ROOT_DIR, or OPENSSL_INCLUDE_DIR with OPENSSL_CRYPTO_LIBRARY.
+# Otherwise a mingw build makes a static libcrypto from Debian's openssl
+# source package with cmake/openssl-mingw.sh, once per version and target,
+# in a cache outside the source tree.
+option(VELK_OPENSSL_FROM_SOURCE "mingw-w64: build libcrypto from Debian's openssl source when none is given" ON)
+if(MINGW AND VELK_OPENSSL_FROM_SOURCE AND NOT OPENSSL_ROOT_DIR AND NOT DEFINED ENV{OPENSSL_ROOT_DIR}
+   AND NOT OPENSSL_CRYPTO_LIBRARY)
+  execute_process(
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/openssl-mingw.sh ${VELK_MINGW_PREFIX}
+    OUTPUT_VARIABLE velk_openssl_out
+    RESULT_VARIABLE velk_openssl_rc
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX REPLACE ".*\n" "" velk_openssl_prefix "${velk_openssl_out}")
+  if(velk_openssl_rc EQUAL 0 AND EXISTS ${velk_openssl_prefix}/lib/libcrypto.a)
+    message(STATUS "libcrypto for ${VELK_MINGW_PREFIX}: ${velk_openssl_prefix}")
+    # Named directly: the toolchain confines searches to the mingw sysroot.
+    set(OPENSSL_INCLUDE_DIR ${velk_openssl_prefix}/include CACHE PATH "OpenSSL headers" FORCE)
+    set(OPENSSL_CRYPTO_LIBRARY ${velk_openssl_prefix}/lib/libcrypto.a CACHE FILEPATH "libcrypto" FORCE)
+    # FindOpenSSL's mingw branch takes the library from this name.
+    set(LIB_EAY ${OPENSSL_CRYPTO_LIBRARY} CACHE FILEPATH "libcrypto" FORCE)
+  else()
+    message(WARNING "no libcrypto for ${VELK_MINGW_PREFIX} (cmake/openssl-mingw.sh failed): "
+                    "the support library and the programs are not built")
+  endif()
+endif()
+set(OPENSSL_USE_STATIC_LIBS TRUE)
+# What a static libcrypto calls in Windows (sockets, certificate store,
+# random numbers, the console and registry for its configuration).
+set(VELK_OPENSSL_SYSTEM_LIBS ws2_32 crypt32 bcrypt user32 advapi32)

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# A static libcrypto for one mingw-w64 target, built from the upstream
+# tarball of Debian's own openssl source package and kept in a cache that
+# later builds reuse (one folder per OpenSSL version and target).
+#
+#   cmake/openssl-mingw.sh TRIPLET     (x86_64-w64-mingw32 or i686-w64-mingw32)
+#
+# Prints the installed prefix (include/, lib/libcrypto.a) as its last line;
+# progress goes to standard error. Environment:
+#   VELK_OPENSSL_CACHE    the cache folder (default ~/.cache/velk-access/openssl)
+#   VELK_OPENSSL_REFRESH  1: ask the archive again for the newest source version
+#
+# The source list is derived from the machine's own apt sources (the same
+# entries as deb-src) and kept, with its package lists, inside the cache:
+# the system's apt state is never touched.
+set -euo pipefail
+
+triplet=${1:?usage: openssl-mingw.sh TRIPLET}
+case "$triplet" in
+  x86_64-w64-mingw32) target=mingw64 ;;
+  i686-w64-mingw32) target=mingw ;;
+  *) echo "openssl-mingw: unknown target $triplet" >&2; exit 2 ;;
+esac
+cache=${VELK_OPENSSL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/velk-access/openssl}
+apt_dir=$cache/apt
+say() { echo "openssl-mingw: $*" >&2; }
+
+apt_opts=(
+  -o Dir::Etc::SourceList=/dev/null
+  -o Dir::Etc::SourceParts="$apt_dir/sources.list.d"
+  -o Dir::State::Lists="$apt_dir/lists"
+  -o Dir::Cache="$apt_dir/cache"
+  -o Debug::NoLocking=1
+  -o APT::Sandbox::User="$(id -un)"
+)
+apt_private() { apt-get -q "${apt_opts[@]}" "$@"; }
+
+# deb entries of the machine's sources, turned into deb-src entries.
+write_source_list() {
+  local parts=$apt_dir/sources.list.d f n=0
+  rm -rf "$parts"
+  mkdir -p "$parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    n=$((n + 1))
+    sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" >"$parts/$n.list"
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    n=$((n + 1))
+    sed 's/^Types:.*$/Types: deb-src/' "$f" >"$parts/$n.sources"
+  done
+  [ "$n" -gt 0 ] || { say "no apt sources on this machine"; exit 1; }
+}
+
+if [ ! -d "$apt_dir/lists" ] || [ -z "$(ls "$apt_dir"/lists/*Sources* 2>/dev/null)" ] \
+   || [ "${VELK_OPENSSL_REFRESH:-0}" = 1 ]; then
+  say "reading the source package lists"
+  write_source_list
+  apt_private update >&2
+fi
+
+version=$(apt-cache "${apt_opts[@]}" showsrc openssl 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1)
+[ -n "$version" ] || { say "the archive lists no openssl source package"; exit 1; }
+upstream=${version#*:}
+upstream=${upstream%-*}
+prefix=$cache/$upstream/$triplet
+if [ -f "$prefix/lib/libcrypto.a" ] && [ -f "$prefix/include/openssl/evp.h" ]; then
+  say "using $prefix"
+  echo "$prefix"
+  exit 0
+fi
+
+src=$cache/$upstream/source
+tarball=$src/openssl_$upstream.orig.tar.gz
+if [ ! -f "$tarball" ]; then
+  say "fetching openssl $version"
+  mkdir -p "$src"
+  # Only the upstream tarball is needed: a missing .dsc or Debian diff is
+  # not an error here as long as the tarball came.
+  (cd "$src" && apt_private source --download-only "openssl=$version" >&2) || true
+  [ -f "$tarball" ] || { say "could not fetch $(basename "$tarball")"; exit 1; }
+fi
+# The tarball's SHA-256 from the .dsc where the archive serves one, else
+# from the source index, which the archive's signed Release file vouches for.
+sha_of() { awk '/^Checksums-Sha256:/ {on=1; next} /^[^ ]/ {on=0} on && $3 == name {print $1; exit}' name="$1"; }
+dsc=$src/openssl_${version#*:}.dsc
+if [ -f "$dsc" ]; then
+  from=$(basename "$dsc")
+  want=$(sha_of "$(basename "$tarball")" <"$dsc")
+else
+  from="the signed source index"
+  want=$(apt-cache "${apt_opts[@]}" showsrc openssl 2>/dev/null | sha_of "$(basename "$tarball")")
+fi
+have=$(sha256sum "$tarball" | cut -d' ' -f1)
+if [ -z "$want" ]; then
+  say "no SHA-256 for $(basename "$tarball") in $from"
+  exit 1
+elif [ "$want" != "$have" ]; then
+  say "$(basename "$tarball") does not match $from (sha256 $have, expected $want)"
+  rm -f "$tarball"
+  exit 1
+fi
+say "$(basename "$tarball") matches $from (sha256 $have)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/velk-openssl-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+tar -xzf "$tarball" -C "$work"
+tree=$(ls -d "$work"/openssl-*/ | head -n 1)
+say "building libcrypto $upstream for $triplet"
+start=$(date +%s)
+(
+  cd "$tree"
+  # Only libcrypto, static, with no runtime loading of modules or engines.
+  ./Configure "$target" --cross-compile-prefix="$triplet-" --prefix="$prefix" \
+    no-shared no-tests no-dso no-engine no-asm no-module no-legacy \
+    no-ui-console no-autoload-config -ffunction-sections -fdata-sections >&2
+  make -j"${VELK_JOBS:-2}" build_generated >&2
+  make -j"${VELK_JOBS:-2}" libcrypto.a >&2
+)
+rm -rf "$prefix.partial"
+mkdir -p "$prefix.partial/lib" "$prefix.partial/include/openssl"
+cp "$tree/libcrypto.a" "$prefix.partial/lib/"
+cp "$tree"/include/openssl/*.h "$prefix.partial/include/openssl/"
+printf 'openssl %s (Debian %s) for %s, built %s\n' "$upstream" "$version" "$triplet" \
+  "$($triplet-gcc --version | head -n 1)" >"$prefix.partial/VERSION"
+rm -rf "$prefix"
+mv "$prefix.partial" "$prefix"
+say "built in $(( $(date +%s) - start )) s: $prefix"
+echo "$prefix"
