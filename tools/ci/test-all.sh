@@ -39,7 +39,8 @@ cmake --build build/sanitize -j"$jobs"
 step "Windows cross build"
 for target in win64 win32; do
   start=$(date +%s)
-  { cmake --preset "$target" >/dev/null && cmake --build "build/$target" -j"$jobs"; } || failed+=("$target")
+  { cmake --preset "$target" >/dev/null && cmake --build "build/$target" -j"$jobs" \
+    && bash tools/ci/check-imports.sh "build/$target"; } || failed+=("$target")
   printf '%s: %d s; ' "$target" $(( $(date +%s) - start ))
   ls -l "build/$target/bin/"*.dll "build/$target/bin/"velk-*.exe 2>/dev/null | awk '{printf "%s %d bytes; ", $NF, $5}'
   echo
