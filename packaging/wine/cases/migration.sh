@@ -1,6 +1,6 @@
-# The migration program's Windows adapters under Wine, through
-# migration-adapters.exe (the program itself needs OpenSSL for Windows,
-# which Debian lacks): known folder, files and the completion state over
+# The migration program's Windows adapters under Wine, one by one, through
+# migration-adapters.exe (the program as a whole runs in the case
+# "program"): known folder, files and the completion state over
 # them, CopyFileW and DeleteFileW, hidden cmd.exe processes removing a
 # folder tree, the registry subkeys, the message box and string 515 in
 # English and Japanese. A copy of the program named cmd.exe is planted in
