@@ -412,16 +412,12 @@ class HostDeviceSetup : public DeviceSetup {
     InfFile inf;
     if (DWORD e = InfClass(file, &classGuid, &className, &inf)) return Fail(e);
 
+    pnp::PnpLock pnpLock;
+    if (pnpLock.Status()) return Fail(pnpLock.Status());
     std::vector<std::wstring> devices = DevicesWithHardwareId(hardwareId);
     if (devices.empty()) return Fail(ERROR_NO_SUCH_DEVINST);
     std::wstring description, installSection;
     if (!FindModel(inf, hardwareId, &description, &installSection)) return Fail(ERROR_NO_COMPAT_DRIVERS);
-    pnp::PnpLock pnpLock;
-    if (pnpLock.Status()) return Fail(pnpLock.Status());
-    // The devices again: another installation or removal may have ended
-    // while this one waited for the lock.
-    devices = DevicesWithHardwareId(hardwareId);
-    if (devices.empty()) return Fail(ERROR_NO_SUCH_DEVINST);
     std::wstring published;
     if (DWORD e = Publish(file, &published)) return Fail(e);
 
