@@ -120,4 +120,24 @@ TEST(HostSideFilesTest, PlantedLinksNeverLeadOutOfTheMachine) {
   }
 }
 
+TEST(HostSideFilesTest, LinksAreFollowedOnlyWhileTheyStayBelowTheRoot) {
+  velk_test::TempMachine machine;
+  const fs::path objects = machine.Root() / "kernel-objects";
+  // A sibling whose name merely begins with the root's name is outside.
+  const fs::path sibling = machine.Root().string() + "-x";
+  fs::create_directories(sibling);
+  fs::create_symlink(sibling, objects);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(CreateMutex(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(fs::is_empty(sibling));
+  fs::remove_all(sibling);
+
+  fs::remove(objects);
+  fs::create_directories(machine.Root() / "elsewhere");
+  fs::create_symlink(machine.Root() / "elsewhere", objects);
+  EXPECT_EQ(CreateMutex(), 0u);
+  EXPECT_TRUE(fs::exists(machine.Root() / "elsewhere/Global/Velk.Test"));
+}
+
 }  // namespace
