@@ -1,4 +1,6 @@
 // Flags Windows versions older than Windows 10 in RASXX_NOT_SUPPORTOS.
+#include <algorithm>
+#include <cstdint>
 #include <cwchar>
 
 #include "Frame.h"
@@ -58,7 +60,8 @@ UINT CheckVersion(MSIHANDLE install) {
   // The read fills at most the 16 characters; the last one is forced to
   // end the text when the stored value carries no terminator.
   build[15] = L'\0';
-  long number = std::wcstol(build, nullptr, 10);
+  // Windows' long has 32 bits, so its wcstol saturates there.
+  long number = std::clamp<long>(std::wcstol(build, nullptr, 10), INT32_MIN, INT32_MAX);
   Log(Banner, "####### IsSupportOS(Build=%d) #######", static_cast<int>(number));
   if (number >= static_cast<long>(kWindows11Build))
     Log(Banner, "####### Detect windows11 #######");

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Installer.h"
 #include "platform/Port.h"
+#include "platform/Runtime.h"
 #include "platform/SystemMessages.h"
 
 using platform::Use;
@@ -52,7 +53,7 @@ void CLoggerT<Traits>::Write(int level, const char* format, va_list args) {
   if (m_threshold < level) return;
   char line[kLogLineBytes];
   size_t prefix = WritePrefix(line, level);
-  int n = std::vsnprintf(line + prefix, kMessageRoom - prefix, format, args);
+  int n = platform::FormatAnsi(line + prefix, kMessageRoom - prefix, format, args);
   if (n < 0) line[prefix] = '\0';  // a wide argument the code page cannot hold
   FinishLine(line);
   Traits::Output(m_hInstall, line);

@@ -2,7 +2,12 @@
 // process; what Windows keeps in the registry (device nodes, driver keys,
 // connections) is kept in the machine's registry, the driver store in
 // C:\Windows\INF as oem<N>.inf.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -15,6 +20,7 @@
 #include "platform/host/InfFile.h"
 #include "platform/host/Machine.h"
 #include "platform/host/PnpStore.h"
+#include "platform/host/SideFiles.h"
 #include "platform/host/Utf.h"
 
 namespace fs = std::filesystem;
@@ -121,6 +127,11 @@ struct Element {
   GUID classGuid{};
   std::wstring className;
   bool registered = false;
+  // The node key holds the id from creation on, as a phantom with no class,
+  // so that no other process takes it; reservationTop is the highest key
+  // the reservation made.
+  bool reserved = false;
+  std::wstring reservationTop;
   bool removed = false;
   bool hasHardwareId = false;
   std::vector<BYTE> hardwareId;  // kept here until the node is registered
@@ -166,6 +177,11 @@ class HostDeviceSetup : public DeviceSetup {
       SetLastErrorCode(ERROR_INVALID_PARAMETER);
       return INVALID_HANDLE_VALUE;
     }
+    pnp::PnpLock pnpLock;
+    if (pnpLock.Status()) {
+      SetLastErrorCode(pnpLock.Status());
+      return INVALID_HANDLE_VALUE;
+    }
     Set set;
     const std::wstring root = pnp::kEnum;
     for (const auto& enumerator : pnp::Subkeys(root)) {
@@ -191,14 +207,20 @@ class HostDeviceSetup : public DeviceSetup {
     return NewSet(std::move(set));
   }
 
-  BOOL DestroyDeviceInfoList(HDEVINFO set) override {
+  BOOL DestroyDeviceInfoList(HDEVINFO handle) override {
+    pnp::PnpLock pnpLock;
     std::lock_guard<std::mutex> g(lock_);
-    if (!sets_.erase(reinterpret_cast<uintptr_t>(set))) return Fail(ERROR_INVALID_HANDLE);
+    Set* set = FindSet(handle);
+    if (!set) return Fail(ERROR_INVALID_HANDLE);
+    if (pnpLock.Status() == ERROR_SUCCESS)
+      for (auto e = set->elements.rbegin(); e != set->elements.rend(); ++e) ReleaseReservation(&*e);
+    sets_.erase(reinterpret_cast<uintptr_t>(handle));
     return TRUE;
   }
 
   BOOL CreateDeviceInfo(HDEVINFO handle, const wchar_t* deviceName, const GUID* classGuid, DWORD flags,
                         SP_DEVINFO_DATA* data) override {
+    pnp::PnpLock pnpLock;
     std::lock_guard<std::mutex> g(lock_);
     Set* set = FindSet(handle);
     if (!set) return Fail(ERROR_INVALID_HANDLE);
@@ -216,18 +238,18 @@ class HostDeviceSetup : public DeviceSetup {
         wchar_t number[8];
         std::swprintf(number, 8, L"%04u", n);
         std::wstring id = prefix + number;
-        if (!pnp::KeyExists(std::wstring(pnp::kEnum) + L"\\" + id) && !Reserved(id)) {
+        if (!pnp::KeyExists(std::wstring(pnp::kEnum) + L"\\" + id)) {
           e.instanceId = id;
           break;
         }
       }
       if (e.instanceId.empty()) return Fail(ERROR_DEVINST_ALREADY_EXISTS);
     } else {
-      if (pnp::KeyExists(std::wstring(pnp::kEnum) + L"\\" + name) || Reserved(name))
-        return Fail(ERROR_DEVINST_ALREADY_EXISTS);
+      if (pnp::KeyExists(std::wstring(pnp::kEnum) + L"\\" + name)) return Fail(ERROR_DEVINST_ALREADY_EXISTS);
       e.instanceId = name;
     }
     e.classGuid = *classGuid;
+    if (DWORD err = pnpLock.Status() ? pnpLock.Status() : Reserve(&e)) return Fail(err);
     set->elements.push_back(std::move(e));
     if (data) Fill(*set, set->elements.size() - 1, data);
     return TRUE;
@@ -358,9 +380,11 @@ class HostDeviceSetup : public DeviceSetup {
   }
 
   BOOL CallClassInstaller(DI_FUNCTION function, HDEVINFO handle, SP_DEVINFO_DATA* data) override {
+    pnp::PnpLock pnpLock;
     std::lock_guard<std::mutex> g(lock_);
     Element* e = nullptr;
     if (DWORD err = FindElement(handle, data, &e)) return Fail(err);
+    if (pnpLock.Status()) return Fail(pnpLock.Status());
     if (function == DIF_REGISTERDEVICE) return Register(e);
     if (function == DIF_REMOVE) return Remove(e);
     return Fail(ERROR_NOT_SUPPORTED);
@@ -388,6 +412,8 @@ class HostDeviceSetup : public DeviceSetup {
     InfFile inf;
     if (DWORD e = InfClass(file, &classGuid, &className, &inf)) return Fail(e);
 
+    pnp::PnpLock pnpLock;
+    if (pnpLock.Status()) return Fail(pnpLock.Status());
     std::vector<std::wstring> devices = DevicesWithHardwareId(hardwareId);
     if (devices.empty()) return Fail(ERROR_NO_SUCH_DEVINST);
     std::wstring description, installSection;
@@ -433,6 +459,8 @@ class HostDeviceSetup : public DeviceSetup {
     bool oem = upper.size() > 7 && upper.compare(0, 3, L"OEM") == 0 && upper.compare(upper.size() - 4, 4, L".INF") == 0 &&
                std::all_of(upper.begin() + 3, upper.end() - 4, [](wchar_t c) { return c >= L'0' && c <= L'9'; });
     if (!oem) return Fail(ERROR_NOT_AN_INSTALLED_OEM_INF);
+    pnp::PnpLock pnpLock;
+    if (pnpLock.Status()) return Fail(pnpLock.Status());
     fs::path file;
     std::error_code ec;
     if (!MapFile((L"C:\\Windows\\INF\\" + name).c_str(), &file) || !fs::is_regular_file(file, ec))
@@ -481,19 +509,44 @@ class HostDeviceSetup : public DeviceSetup {
     data->Reserved = index + 1;
   }
 
-  // An instance id taken by an element not yet registered.
-  bool Reserved(const std::wstring& id) {
-    for (const auto& [h, s] : sets_)
-      for (const auto& e : s.elements)
-        if (!e.registered && EqualsNoCase(e.instanceId, id)) return true;
-    return false;
+  // Makes the element's node key as a phantom without a class, which no
+  // listing shows, making the keys above it as needed.
+  static DWORD Reserve(Element* e) {
+    std::wstring node = NodePath(*e);
+    std::wstring top = node;
+    for (size_t cut = node.rfind(L'\\'); cut != std::wstring::npos && cut > 0; cut = top.rfind(L'\\')) {
+      if (pnp::KeyExists(top.substr(0, cut))) break;
+      top.resize(cut);
+    }
+    DWORD one = 1;
+    LSTATUS s = pnp::WriteRaw(node, L"Phantom", REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    if (s != ERROR_SUCCESS) return static_cast<DWORD>(s);
+    e->reserved = true;
+    e->reservationTop = top;
+    return ERROR_SUCCESS;
+  }
+
+  // Drops the node of an element never registered, the device key when
+  // that was its last instance (as a removal does), and the keys above it
+  // that the reservation made and that nothing else has come to use.
+  static void ReleaseReservation(Element* e) {
+    if (!e->reserved || e->registered) return;
+    e->reserved = false;
+    std::wstring key = NodePath(*e);
+    pnp::DeleteTree(key);
+    for (bool deviceKey = true; key.find(L'\\') != std::wstring::npos; deviceKey = false) {
+      key.resize(key.rfind(L'\\'));
+      if (!deviceKey && key.size() < e->reservationTop.size()) break;
+      if (!pnp::Subkeys(key).empty()) break;
+      pnp::DeleteTree(key);
+    }
   }
 
   static std::wstring NodePath(const Element& e) { return std::wstring(pnp::kEnum) + L"\\" + e.instanceId; }
 
   BOOL Register(Element* e) {
     if (e->registered) return Fail(e->removed ? ERROR_NO_SUCH_DEVINST : ERROR_DEVINST_ALREADY_EXISTS);
-    if (pnp::KeyExists(NodePath(*e))) return Fail(ERROR_DEVINST_ALREADY_EXISTS);
+    if (!e->reserved && pnp::KeyExists(NodePath(*e))) return Fail(ERROR_DEVINST_ALREADY_EXISTS);
     std::wstring node = NodePath(*e);
     std::wstring guidText = LowerGuidText(e->classGuid);
     std::wstring className;
@@ -504,8 +557,10 @@ class HostDeviceSetup : public DeviceSetup {
     if (s == ERROR_SUCCESS && e->hasHardwareId)
       s = pnp::WriteRaw(node, L"HardwareID", REG_MULTI_SZ, e->hardwareId.data(),
                         static_cast<DWORD>(e->hardwareId.size()));
+    if (s == ERROR_SUCCESS && e->reserved) s = pnp::DeleteValue(node, L"Phantom");
     if (s != ERROR_SUCCESS) {
       pnp::DeleteTree(node);
+      e->reserved = false;
       return Fail(static_cast<DWORD>(s));
     }
     e->registered = true;
@@ -568,14 +623,16 @@ class HostDeviceSetup : public DeviceSetup {
   }
 
   // Copies the INF into the driver store as oem<N>.inf; a package already
-  // there with the same bytes keeps its published name.
+  // there with the same bytes keeps its published name. The store's files
+  // are side files: a link at an oem name is neither read nor written.
   static DWORD Publish(const fs::path& file, std::wstring* published) {
     fs::path store = DriverStore();
     if (store.empty()) return ERROR_PATH_NOT_FOUND;
-    std::error_code ec;
-    fs::create_directories(store, ec);
+    UniqueFd folder(OpenMachineFolder(store));
+    if (folder.Get() < 0) return StoreFailure(store);
     std::string bytes = ReadBytes(file);
     std::vector<unsigned> taken;
+    std::error_code ec;
     for (const auto& entry : fs::directory_iterator(store, ec)) {
       std::wstring name = UpperCase(Utf8ToWide(entry.path().filename().string()));
       if (name.size() <= 7 || name.compare(0, 3, L"OEM") != 0 || name.compare(name.size() - 4, 4, L".INF") != 0) continue;
@@ -583,18 +640,51 @@ class HostDeviceSetup : public DeviceSetup {
       if (digits.size() > 6 || !std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
         continue;
       taken.push_back(static_cast<unsigned>(std::stoul(digits)));
-      if (ReadBytes(entry.path()) == bytes) {
+      UniqueFd in(OpenSideFile(entry.path(), O_RDONLY, 0));
+      if (in.Get() >= 0 && ReadAll(in.Get()) == bytes) {
         *published = L"oem" + std::to_wstring(taken.back()) + L".inf";
         return ERROR_SUCCESS;
       }
     }
-    unsigned n = 0;
-    while (std::find(taken.begin(), taken.end(), n) != taken.end()) ++n;
-    *published = L"oem" + std::to_wstring(n) + L".inf";
-    std::ofstream out(store / WideToUtf8(*published), std::ios::binary | std::ios::trunc);
-    out << bytes;
-    out.close();
-    return out ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    for (unsigned n = 0;; ++n) {
+      if (std::find(taken.begin(), taken.end(), n) != taken.end()) continue;
+      *published = L"oem" + std::to_wstring(n) + L".inf";
+      fs::path target = store / WideToUtf8(*published);
+      UniqueFd out(OpenSideFile(target, O_WRONLY | O_CREAT | O_EXCL, 0644));
+      if (out.Get() < 0 && errno == EEXIST) continue;  // made meanwhile by something else
+      if (out.Get() < 0) return StoreFailure(target);
+      if (!WriteAll(out.Get(), bytes)) {
+        ::unlinkat(folder.Get(), target.filename().c_str(), 0);
+        return ERROR_ACCESS_DENIED;
+      }
+      return ERROR_SUCCESS;
+    }
+  }
+
+  static DWORD StoreFailure(const fs::path& path) {
+    int e = errno;
+    std::fprintf(stderr, "velk: driver store: %s\n", SideFileError(path, e).c_str());
+    return e == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
+  }
+
+  static std::string ReadAll(int fd) {
+    std::string out;
+    char buffer[8192];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+      if (n > 0) out.append(buffer, static_cast<size_t>(n));
+    return out;
+  }
+
+  static bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
   }
 
   static std::wstring FreeDriverKey(const std::wstring& classKey) {

@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "platform/LastError.h"
 #include "platform/NamedMutex.h"
 #include "platform/host/Machine.h"
+#include "platform/host/SideFiles.h"
 #include "platform/host/Utf.h"
 
 namespace fs = std::filesystem;
@@ -41,6 +43,9 @@ DWORD FromErrno(int e) {
     case EACCES:
     case EPERM:
     case EROFS:
+    case ELOOP:
+    case EXDEV:
+    case EINVAL:
       return ERROR_ACCESS_DENIED;
     case ENAMETOOLONG:
       return ERROR_FILENAME_EXCED_RANGE;
@@ -74,27 +79,24 @@ fs::path EncodeName(std::wstring_view name) {
   return out;
 }
 
-class FdCloser {
- public:
-  explicit FdCloser(int fd) : fd_(fd) {}
-  ~FdCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
 int LockRetrying(int fd, int operation) {
   int rc;
   while ((rc = ::flock(fd, operation)) != 0 && errno == EINTR) {
   }
   return rc;
+}
+
+// The object files are side files: a link at one of their names is
+// refused, and so is a folder on the way that leads out of the machine.
+int OpenObject(const fs::path& file) {
+  int fd = host::OpenSideFile(file, O_RDWR | O_CREAT, 0666);
+  if (fd < 0) {
+    int e = errno;
+    if (e == ELOOP || e == EXDEV || e == EINVAL)
+      std::fprintf(stderr, "velk: kernel objects: %s\n", host::SideFileError(file, e).c_str());
+    Fail(FromErrno(e));
+  }
+  return fd;
 }
 
 class HostNamedMutex : public NamedMutex {
@@ -121,11 +123,7 @@ class HostNamedMutex : public NamedMutex {
     if (!machine) return Fail(ERROR_PATH_NOT_FOUND);
 
     fs::path objects = machine->Root() / "kernel-objects";
-    fs::path file = objects / space / EncodeName(rest);
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    if (ec) return Fail(FromErrno(ec.value()));
-    return CreateLocked(objects, file);
+    return CreateLocked(objects, objects / space / EncodeName(rest));
   }
 
   BOOL Close(HANDLE mutex) override {
@@ -141,14 +139,14 @@ class HostNamedMutex : public NamedMutex {
 
  private:
   static HANDLE CreateLocked(const fs::path& objects, const fs::path& file) {
-    int guardFd = ::open((objects / ".guard").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (guardFd < 0) return Fail(FromErrno(errno));
-    FdCloser guard(guardFd);
+    int guardFd = OpenObject(objects / ".guard");
+    if (guardFd < 0) return nullptr;
+    host::UniqueFd guard(guardFd);
     if (LockRetrying(guardFd, LOCK_EX) != 0) return Fail(FromErrno(errno));
 
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail(FromErrno(errno));
-    FdCloser object(fd);
+    int fd = OpenObject(file);
+    if (fd < 0) return nullptr;
+    host::UniqueFd object(fd);
     // Nobody else may hold any lock for the name to be new; the exclusive
     // lock then becomes the shared lock every handle keeps.
     bool existed = false;

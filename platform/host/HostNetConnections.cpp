@@ -85,6 +85,9 @@ class HostFolder : public ConnectionFolder {
     if (newItem) *newItem = nullptr;
     if (!item) return E_INVALIDARG;
     if (!name || !*name) return E_INVALIDARG;
+    // Another installation may be naming a connection meanwhile.
+    pnp::PnpLock pnpLock;
+    if (pnpLock.Status()) return HresultFromWin32(pnpLock.Status());
     std::wstring key = ItemKey(item), current;
     if (!pnp::ReadString(key, L"Name", &current)) return HresultFromWin32(ERROR_FILE_NOT_FOUND);
     for (const auto& c : pnp::Connections())

@@ -1,15 +1,18 @@
 #include "platform/host/HostRegistry.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 
 #include "platform/host/Machine.h"
+#include "platform/host/SideFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -45,20 +48,27 @@ LSTATUS SplitPath(const wchar_t* subkey, std::vector<std::wstring>* parts) {
   return ERROR_SUCCESS;
 }
 
-// An exclusive lock on <hive file>.lock for the span of one change.
+// An exclusive lock on <hive file>.lock for the span of one change. The
+// lock file sits in a folder the user may own, so it is a side file: a link
+// planted at its name fails the change instead of being followed.
 class FileLock {
  public:
   explicit FileLock(const fs::path& file) {
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
     fs::path lock = file;
     lock += ".lock";
-    fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+    fd_ = OpenSideFile(lock, O_RDWR | O_CREAT, 0644);
+    if (fd_ < 0) {
+      std::fprintf(stderr, "velk: registry: %s\n", SideFileError(lock, errno).c_str());
+      return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
   }
   ~FileLock() {
     if (fd_ >= 0) ::close(fd_);
   }
+  // The status a change reports when its hive could not be locked.
+  LSTATUS Status() const { return fd_ >= 0 ? ERROR_SUCCESS : ERROR_CANTWRITE; }
 
  private:
   int fd_ = -1;
@@ -277,6 +287,7 @@ LSTATUS HostRegistry::CreateKey(HKEY parent, const wchar_t* subkey, REGSAM acces
   if (s != ERROR_SUCCESS) return s;
   if (!loc.hive) return ERROR_ACCESS_DENIED;  // no keys of its own under HKEY_USERS
   FileLock fileLock(loc.hive->File());
+  if ((s = fileLock.Status()) != ERROR_SUCCESS) return s;
   if ((s = loc.hive->Refresh()) != ERROR_SUCCESS) return s;
   if (Handle* h = Find(parent)) {
     if (!Walk(loc.hive->Root(), h->where.path, h->where.path.size())) return ERROR_KEY_DELETED;
@@ -386,6 +397,7 @@ LSTATUS HostRegistry::SetValue(HKEY key, const wchar_t* name, DWORD type, const 
   if (Handle* h = Find(key); h && !(h->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   if (!loc.hive) return ERROR_ACCESS_DENIED;
   FileLock fileLock(loc.hive->File());
+  if ((s = fileLock.Status()) != ERROR_SUCCESS) return s;
   if ((s = loc.hive->Refresh()) != ERROR_SUCCESS) return s;
   RegNode* node = Walk(loc.hive->Root(), loc.path, loc.path.size());
   if (!node) return ERROR_KEY_DELETED;
@@ -404,6 +416,7 @@ LSTATUS HostRegistry::DeleteValue(HKEY key, const wchar_t* name) {
   if (Handle* h = Find(key); h && !(h->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   if (!loc.hive) return ERROR_FILE_NOT_FOUND;
   FileLock fileLock(loc.hive->File());
+  if ((s = fileLock.Status()) != ERROR_SUCCESS) return s;
   if ((s = loc.hive->Refresh()) != ERROR_SUCCESS) return s;
   RegNode* node = Walk(loc.hive->Root(), loc.path, loc.path.size());
   if (!node) return ERROR_KEY_DELETED;
@@ -418,6 +431,7 @@ LSTATUS HostRegistry::DeleteKey(HKEY parent, const wchar_t* subkey, REGSAM view)
   if (s != ERROR_SUCCESS) return s;
   if (!loc.hive || loc.path.empty()) return ERROR_ACCESS_DENIED;  // a hive's root stays
   FileLock fileLock(loc.hive->File());
+  if ((s = fileLock.Status()) != ERROR_SUCCESS) return s;
   if ((s = loc.hive->Refresh()) != ERROR_SUCCESS) return s;
   RegNode* owner = Walk(loc.hive->Root(), loc.path, loc.path.size() - 1);
   RegNode* node = owner ? owner->Child(loc.path.back()) : nullptr;

@@ -20,10 +20,13 @@ namespace platform {
 
 namespace {
 
+// A scheme begins with a letter, so no address reaches xdg-open looking
+// like an option (it refuses "--" too); machine paths begin with '/'.
 bool IsAddress(const std::wstring& file) {
   size_t colon = file.find(L':');
   if (colon == std::wstring::npos || colon < 2) return false;  // "C:" is a drive
-  for (size_t i = 0; i < colon; ++i)
+  if (!(file[0] < 0x80 && iswalpha(file[0]))) return false;
+  for (size_t i = 1; i < colon; ++i)
     if (!iswalnum(file[i]) && file[i] != L'+' && file[i] != L'-' && file[i] != L'.') return false;
   return true;
 }

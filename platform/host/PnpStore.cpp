@@ -1,9 +1,18 @@
 #include "platform/host/PnpStore.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "platform/Port.h"
 #include "platform/Registry.h"
+#include "platform/host/Machine.h"
+#include "platform/host/SideFiles.h"
 
 namespace platform::host::pnp {
 
@@ -71,6 +80,12 @@ LSTATUS WriteString(const std::wstring& path, const wchar_t* name, const std::ws
                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
+LSTATUS DeleteValue(const std::wstring& path, const wchar_t* name) {
+  RegKey key;
+  LSTATUS s = Reg().OpenKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | KEY_WRITE, key.Put());
+  return s != ERROR_SUCCESS ? s : Reg().DeleteValue(key.Get(), name);
+}
+
 bool KeyExists(const std::wstring& path) {
   RegKey key;
   return Reg().OpenKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ, key.Put()) == ERROR_SUCCESS;
@@ -109,6 +124,43 @@ std::vector<Connection> Connections() {
     }
   }
   return out;
+}
+
+namespace {
+std::recursive_mutex g_pnpThreads;
+int g_pnpDepth = 0;  // of the thread holding g_pnpThreads
+int g_pnpFd = -1;
+DWORD g_pnpStatus = ERROR_SUCCESS;
+}  // namespace
+
+PnpLock::PnpLock() {
+  g_pnpThreads.lock();
+  if (g_pnpDepth++ == 0) {
+    const Machine* m = Machine::Current();
+    g_pnpStatus = ERROR_SUCCESS;
+    if (!m) {
+      g_pnpStatus = ERROR_PATH_NOT_FOUND;
+    } else {
+      std::filesystem::path file = m->Root() / "kernel-objects" / "pnp.lock";
+      g_pnpFd = OpenSideFile(file, O_RDWR | O_CREAT, 0666);
+      if (g_pnpFd < 0) {
+        std::fprintf(stderr, "velk: plug and play: %s\n", SideFileError(file, errno).c_str());
+        g_pnpStatus = ERROR_ACCESS_DENIED;
+      } else {
+        while (::flock(g_pnpFd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+      }
+    }
+  }
+  status_ = g_pnpStatus;
+}
+
+PnpLock::~PnpLock() {
+  if (--g_pnpDepth == 0 && g_pnpFd >= 0) {
+    ::close(g_pnpFd);
+    g_pnpFd = -1;
+  }
+  g_pnpThreads.unlock();
 }
 
 }  // namespace platform::host::pnp

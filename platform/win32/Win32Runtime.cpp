@@ -1,6 +1,7 @@
 #include <objbase.h>
 
 #include <clocale>
+#include <cstdio>
 
 #include "platform/LastError.h"
 #include "platform/Runtime.h"
@@ -9,6 +10,10 @@ namespace platform {
 
 void InitializeCom() { CoInitialize(nullptr); }
 void SetLocaleFromEnvironment() { std::setlocale(LC_ALL, ""); }
+
+int FormatAnsi(char* buffer, size_t size, const char* format, va_list args) {
+  return std::vsnprintf(buffer, size, format, args);
+}
 
 DWORD GetLastErrorCode() { return GetLastError(); }
 void SetLastErrorCode(DWORD code) { SetLastError(code); }

@@ -106,6 +106,29 @@ TEST_F(IsSupportOSTest, BuildTextIsParsedLikeWcstol) {
   EXPECT_FALSE(Flagged());
 }
 
+TEST_F(IsSupportOSTest, BuildNumberSaturatesAt32Bits) {
+  const struct {
+    const char* text;
+    const char* line;
+  } cases[] = {
+      {"99999999999", "####### IsSupportOS(Build=2147483647) #######"},
+      {"2147483648", "####### IsSupportOS(Build=2147483647) #######"},
+      {"2147483647", "####### IsSupportOS(Build=2147483647) #######"},
+      {"-2147483648", "####### IsSupportOS(Build=-2147483648) #######"},
+      {"-99999999999", "####### IsSupportOS(Build=-2147483648) #######"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    installer.messages.clear();
+    Version(std::string("\"CurrentMajorVersionNumber\"=dword:0000000a\r\n\"CurrentBuild\"=\"") + c.text + "\"\r\n");
+    EXPECT_EQ(IsSupportOS(FakeInstaller::kSession), 0u);
+    ASSERT_GE(installer.Lines().size(), 5u);
+    EXPECT_EQ(installer.Lines()[3], c.line);
+    EXPECT_EQ(installer.Lines()[4], c.text[0] == '-' ? "####### Detect windows10 #######" : "####### Detect windows11 #######");
+  }
+  EXPECT_FALSE(Flagged());
+}
+
 TEST_F(IsSupportOSTest, AnEarlierFlagStaysOnASupportedSystem) {
   installer.properties[L"RASXX_NOT_SUPPORTOS"] = L"1";
   Version("\"CurrentMajorVersionNumber\"=dword:0000000a\r\n\"CurrentBuild\"=\"19045\"\r\n");

@@ -1,7 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "PerUserMachine.h"
@@ -152,6 +155,25 @@ TEST_F(RemoveSparkleRegTest, LoggedOnAndLoggedOffUsers) {
   // The system profile was never visited.
   EXPECT_NE(machine.Read("drive_c/Windows/system32/config/systemprofile/NTUSER.DAT").find("WinSparkle"),
             std::string::npos);
+}
+
+TEST_F(RemoveSparkleRegTest, ALinkPlantedAtAHiveLockWritesNothingOutside) {
+  Hive("alice", kFullChain);
+  Hive("bob", kFullChain);
+  velk_test::TempMachine outside("");
+  ::setenv("VELK_MACHINE", machine.Root().c_str(), 1);
+  velk_test::TempMachine::Reload();
+  std::filesystem::create_symlink(outside.Root() / "planted", machine.Root() / "drive_c/Users/bob/NTUSER.DAT.lock");
+  testing::internal::CaptureStderr();
+  std::vector<std::string> lines = Run();
+  EXPECT_THAT(testing::internal::GetCapturedStderr(),
+              testing::HasSubstr("drive_c/Users/bob/NTUSER.DAT.lock: a link stands at this name; refused"));
+  EXPECT_THAT(lines, ElementsAre("####### RemoveSparkleReg log PID=000001f4 #######", "E RegDeleteKey Error(1013)",
+                                 "I RegEnumKey end"));
+  EXPECT_TRUE(std::filesystem::is_empty(outside.Root()));
+  EXPECT_EQ(HiveText("alice").find("TESSMAR"), std::string::npos);
+  EXPECT_EQ(HiveText("bob"), HiveReg(kFullChain));
+  EXPECT_FALSE(Mounted(kBob));
 }
 
 TEST_F(RemoveSparkleRegTest, TheChainStopsAtKeysWithSubkeys) {

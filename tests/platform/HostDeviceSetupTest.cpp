@@ -1,8 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <set>
 
 #include "platform/DeviceSetup.h"
 #include "platform/LastError.h"
@@ -381,6 +386,171 @@ TEST_F(HostDeviceSetupTest, ConnectionsFolderListsAndRenames) {
   ASSERT_EQ(folder->GetDisplayNameOf(renamed.Get(), SHGDN_NORMAL, &after), S_OK);
   EXPECT_STREQ(after.pOleStr, L"velk access");
   allocator->Free(after.pOleStr);
+}
+
+// Runs body(i) in count processes that start together; their exit codes.
+std::vector<int> InProcesses(int count, const std::function<int(int)>& body) {
+  int gate[2];
+  if (::pipe(gate) != 0) return {};
+  std::vector<pid_t> children;
+  for (int i = 0; i < count; ++i) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(gate[1]);
+      char c;
+      while (::read(gate[0], &c, 1) < 0) {
+      }
+      ::_exit(body(i));
+    }
+    children.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);  // opens the gate
+  std::vector<int> codes;
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    codes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  }
+  return codes;
+}
+
+// The steps of an adapter installation with a connection renamed to
+// newName, as a separate process runs them; 0, or the failed step's number
+// (20 and up: the renaming, 30 when the name was taken).
+int InstallInChild(const wchar_t* newName) {
+  DeviceSetup& setup = DeviceSetup::Default();
+  HDEVINFO set = setup.CreateDeviceInfoList(&kNet);
+  SP_DEVINFO_DATA d{};
+  d.cbSize = sizeof d;
+  if (!setup.CreateDeviceInfo(set, L"Net", &kNet, DICD_GENERATE_ID, &d)) return 1;
+  const wchar_t list[] = L"root\\vnet\0";
+  if (!setup.SetDeviceRegistryProperty(set, &d, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list), sizeof list))
+    return 2;
+  if (!setup.CallClassInstaller(DIF_REGISTERDEVICE, set, &d)) return 3;
+  BOOL reboot = FALSE;
+  if (!setup.UpdateDriver(nullptr, L"root\\vnet", L"C:\\velk\\vnet.inf", INSTALLFLAG_FORCE, &reboot)) return 4;
+  wchar_t driver[64];
+  DWORD type = 0;
+  if (!setup.GetDeviceRegistryProperty(set, &d, SPDRP_DRIVER, &type, reinterpret_cast<BYTE*>(driver), sizeof driver,
+                                       nullptr))
+    return 5;
+  setup.DestroyDeviceInfoList(set);
+  if (!newName) return 0;
+  std::wstring netId, current;
+  if (!pnp::ReadString(std::wstring(pnp::kClass) + L"\\" + driver, L"NetCfgInstanceId", &netId) ||
+      !pnp::ReadString(std::wstring(pnp::kNetwork) + L"\\" + pnp::kNetClassGuid + L"\\" + netId + L"\\Connection",
+                       L"Name", &current))
+    return 20;
+  platform::NetConnections& shell = platform::NetConnections::Default();
+  platform::PortRef<platform::ShellAllocator> allocator;
+  platform::PortRef<platform::ConnectionFolder> folder;
+  platform::PortRef<platform::ConnectionEnumerator> items;
+  if (shell.GetMalloc(allocator.Put()) != S_OK || shell.CreateFolder(folder.Put()) != S_OK ||
+      folder->EnumObjects(nullptr, SHCONTF_NONFOLDERS, items.Put()) != S_OK)
+    return 21;
+  for (;;) {
+    platform::ShellMemory<LPITEMIDLIST> item(allocator.Get());
+    if (items->Next(item.Put()) != S_OK) return 22;
+    STRRET name{};
+    if (folder->GetDisplayNameOf(item.Get(), SHGDN_NORMAL, &name) != S_OK) return 23;
+    bool mine = current == name.pOleStr;
+    allocator->Free(name.pOleStr);
+    if (!mine) continue;
+    platform::ShellMemory<LPITEMIDLIST> renamed(allocator.Get());
+    HRESULT hr = folder->SetNameOf(nullptr, item.Get(), newName, SHGDN_NORMAL, renamed.Put());
+    return hr == S_OK ? 0 : hr == static_cast<HRESULT>(0x800700B7) ? 30 : 24;
+  }
+}
+
+int RemoveInChild(const std::wstring& instanceId) {
+  DeviceSetup& setup = DeviceSetup::Default();
+  HDEVINFO set = setup.GetClassDevs(&kNet, DIGCF_PRESENT);
+  SP_DEVINFO_DATA d{};
+  d.cbSize = sizeof d;
+  for (DWORD i = 0; setup.EnumDeviceInfo(set, i, &d); ++i) {
+    wchar_t id[260];
+    if (!setup.GetDeviceInstanceId(set, &d, id, 260, nullptr)) return 2;
+    if (instanceId != id) continue;
+    SP_REMOVEDEVICE_PARAMS remove{};
+    remove.ClassInstallHeader.cbSize = sizeof remove.ClassInstallHeader;
+    remove.ClassInstallHeader.InstallFunction = DIF_REMOVE;
+    remove.Scope = DI_REMOVEDEVICE_GLOBAL;
+    if (!setup.SetClassInstallParams(set, &d, &remove.ClassInstallHeader, sizeof remove)) return 3;
+    if (!setup.CallClassInstaller(DIF_REMOVE, set, &d)) return 4;
+    setup.DestroyDeviceInfoList(set);
+    return 0;
+  }
+  return 1;
+}
+
+class ConcurrentDeviceSetupTest : public HostDeviceSetupTest {
+ protected:
+  // Devices, driver keys, connections and the store agree with each other
+  // as after installations one at a time: every present device has its own
+  // driver key, configuration id and connection, no key is left without a
+  // device, names are unique and one package serves them all.
+  void ExpectConsistent(size_t devices) {
+    std::vector<std::wstring> present = Present();
+    EXPECT_EQ(present.size(), devices);
+    std::set<std::wstring> drivers, netIds, names, owners;
+    for (const auto& id : present) {
+      std::wstring driver = Read(std::wstring(pnp::kEnum) + L"\\" + id, L"Driver");
+      drivers.insert(driver);
+      EXPECT_EQ(Read(std::wstring(pnp::kClass) + L"\\" + driver, L"InfPath"), L"oem0.inf") << driver;
+      netIds.insert(Read(std::wstring(pnp::kClass) + L"\\" + driver, L"NetCfgInstanceId"));
+    }
+    EXPECT_EQ(drivers.size(), devices);
+    EXPECT_EQ(netIds.size(), devices);
+    EXPECT_EQ(pnp::Subkeys(kNetClassKey).size(), devices);  // no orphaned driver key
+    std::vector<pnp::Connection> connections = pnp::Connections();
+    EXPECT_EQ(connections.size(), devices);
+    for (const auto& c : connections) {
+      std::wstring upper = c.name;
+      for (auto& ch : upper) ch = static_cast<wchar_t>(std::towupper(ch));
+      names.insert(upper);
+      owners.insert(Read(c.key, L"PnpInstanceID"));
+    }
+    EXPECT_EQ(names.size(), devices);
+    EXPECT_EQ(owners, std::set<std::wstring>(present.begin(), present.end()));
+    std::vector<std::string> store;
+    for (const auto& entry : std::filesystem::directory_iterator(machine.Root() / "drive_c/Windows/INF"))
+      store.push_back(entry.path().filename().string());
+    EXPECT_THAT(store, testing::ElementsAre("oem0.inf"));
+    EXPECT_THAT(pnp::Subkeys(kEnumNet), testing::UnorderedElementsAreArray(Ids(present)));
+  }
+
+  static std::vector<std::wstring> Ids(const std::vector<std::wstring>& present) {
+    std::vector<std::wstring> out;
+    for (const auto& id : present) out.push_back(id.substr(id.rfind(L'\\') + 1));
+    return out;
+  }
+};
+
+TEST_F(ConcurrentDeviceSetupTest, InstallsAndRemovalsAtOnceEndAsOneAfterAnother) {
+  constexpr int kProcesses = 6;
+  // Six installations, each renaming its connection to the same name: one
+  // gets it, the others are refused as on Windows.
+  std::vector<int> codes = InProcesses(kProcesses, [](int) { return InstallInChild(L"velk access"); });
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 0), 1) << testing::PrintToString(codes);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 30), kProcesses - 1) << testing::PrintToString(codes);
+  std::vector<std::wstring> expected;
+  for (int i = 0; i < kProcesses; ++i) expected.push_back(L"ROOT\\NET\\000" + std::to_wstring(i));
+  EXPECT_THAT(Present(), testing::UnorderedElementsAreArray(expected));
+  ExpectConsistent(kProcesses);
+  std::vector<std::wstring> names;
+  for (const auto& c : pnp::Connections()) names.push_back(c.name);
+  EXPECT_THAT(names, testing::UnorderedElementsAre(L"velk access", testing::_, testing::_, testing::_, testing::_,
+                                                   testing::_));
+
+  // Half remove a device while the other half install new ones.
+  codes = InProcesses(kProcesses, [&](int i) {
+    return i % 2 ? RemoveInChild(expected[static_cast<size_t>(i)]) : InstallInChild(nullptr);
+  });
+  EXPECT_THAT(codes, testing::Each(0));
+  ExpectConsistent(kProcesses);
+  // The kept devices stay; freed instance numbers may be taken again.
+  EXPECT_THAT(Present(), testing::IsSupersetOf({expected[0], expected[2], expected[4]}));
 }
 
 }  // namespace

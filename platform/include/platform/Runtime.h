@@ -1,5 +1,8 @@
-// Load-time work of an in-process module that differs by platform.
+// Runtime-library work of an in-process module that differs by platform.
 #pragma once
+
+#include <cstdarg>
+#include <cstddef>
 
 namespace platform {
 
@@ -8,5 +11,8 @@ void InitializeCom();
 // setlocale(LC_ALL, "") so that wide text formats into narrow text through
 // the user's code page.
 void SetLocaleFromEnvironment();
+// vsnprintf for the kit's narrow text: wide arguments (%ls, %S, %lc) come
+// out in the ANSI code page, as the Windows runtime writes them.
+int FormatAnsi(char* buffer, size_t size, const char* format, va_list args);
 
 }  // namespace platform

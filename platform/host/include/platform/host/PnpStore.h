@@ -23,6 +23,7 @@ LSTATUS ReadRaw(const std::wstring& path, const wchar_t* name, DWORD* type, std:
 // Creates the key when missing.
 LSTATUS WriteRaw(const std::wstring& path, const wchar_t* name, DWORD type, const BYTE* data, DWORD bytes);
 LSTATUS WriteString(const std::wstring& path, const wchar_t* name, const std::wstring& value);
+LSTATUS DeleteValue(const std::wstring& path, const wchar_t* name);
 bool KeyExists(const std::wstring& path);
 std::vector<std::wstring> Subkeys(const std::wstring& path);
 // Deletes a key with everything below it; a missing key is not an error.
@@ -34,5 +35,22 @@ struct Connection {
 };
 // Every connection that has a name, in registry order.
 std::vector<Connection> Connections();
+
+// Held across each look-up-then-create step of device installation and
+// removal (instance ids, driver keys, connection names, the driver store),
+// as the Plug and Play manager serialises them on Windows: one holder per
+// machine among processes, and per thread within one (a thread may take it
+// again). Status() is ERROR_SUCCESS when held.
+class PnpLock {
+ public:
+  PnpLock();
+  ~PnpLock();
+  PnpLock(const PnpLock&) = delete;
+  PnpLock& operator=(const PnpLock&) = delete;
+  DWORD Status() const { return status_; }
+
+ private:
+  DWORD status_;
+};
 
 }  // namespace platform::host::pnp
