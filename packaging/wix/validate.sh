@@ -126,5 +126,20 @@ for property in RASXX_NOT_SUPPORTOS RASXX_RUNNING; do
 done
 check "HelpUrl has a value" grep -q -E $'^HelpUrl\t.+' <(rows Property)
 
+# The Japanese build: its language, code page and the .wxl's texts.
+if [ -d "$arg" ]; then
+  ja="$work/velk-access-ja.msi"
+  if bash "$here/build.sh" "$arg/bin" "$ja" 1.0.0 ja-jp >/dev/null; then
+    expected_ja=$(sed -n 's|^ *<String Id="TovrinError\([0-9]*\)">\(.*\)</String>$|\1\t\2|p' "$here/Tovrin.ja-jp.wxl")
+    check "Japanese build: language 1041, code page 932" \
+      eval 'msiinfo export "$ja" Property | tr -d "\r" | grep -q -x -F "$(printf "ProductLanguage\t1041")" &&
+        msiinfo export "$ja" _ForceCodepage | tr -d "\r\0" | grep -q "^932"'
+    check "Japanese build: the three Error rows hold the Japanese texts" \
+      test "$(msiinfo export "$ja" Error | tail -n +4 | tr -d '\r' | sort)" = "$(sort <<<"$expected_ja")"
+  else
+    not_ok "Japanese build: the package builds"
+  fi
+fi
+
 echo "package validation: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
