@@ -31,15 +31,9 @@ fi
 (cd "$work" && mkdir dump && msidump -t -s -d dump "$msi" >/dev/null) || { echo "package validation: msidump failed"; exit 1; }
 dump="$work/dump"
 
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); printf '  ok   - %s\n' "$*"; }
-not_ok() { failed=$((failed + 1)); printf '  FAIL - %s\n' "$*"; }
-check() {
-  local what=$1
-  shift
-  if "$@"; then ok "$what"; else not_ok "$what"; fi
-}
+# ok, not_ok and check, counting into CASE_PASSED and CASE_FAILED.
+# shellcheck source=../wine/lib.sh
+. "$here/../wine/lib.sh"
 # Rows of a table without its three header lines, fields tab-separated.
 rows() { tail -n +4 "$dump/$1.idt" | tr -d '\r'; }
 # Keys of a table's rows.
@@ -141,5 +135,5 @@ if [ -d "$arg" ]; then
   fi
 fi
 
-echo "package validation: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+echo "package validation: $CASE_PASSED passed, $CASE_FAILED failed"
+[ "$CASE_FAILED" -eq 0 ]
