@@ -148,10 +148,21 @@ case_main() {
     check "step 6: Wine removed the older product without UPGRADINGPRODUCTCODE: its RemoveRakAll emptied the data" \
       eval 'test ! -e "$local_unix/TESSMAR" && ! reg_has_key "HKCU\SOFTWARE\TESSMAR"'
     skip "step 6: the user's data survives the upgrade (needs UPGRADINGPRODUCTCODE in the older product's removal)"
-    # The removal below needs data to remove.
     put "$data/connections/office.vpn" "[office]"
+    cp "$WORK/req.dat.after-logon" "$data/req.dat"
     wine_run reg add 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle' /v CheckForUpdates /d 1 /f >/dev/null 2>&1
   fi
+  # The older product's removal as Windows runs it inside an upgrade, then
+  # the newer product again.
+  log="$WORK/upgrade-removal.log"
+  rc=0
+  msi_uninstall "$msi2" "$log" 'UPGRADINGPRODUCTCODE={7A3C5E21-0000-4000-8000-000000000002}' || rc=$?
+  check "step 6: a removal with UPGRADINGPRODUCTCODE keeps the user's data, removes the device (log $log)" \
+    eval 'test "$rc" -eq 0 && test "$(action_order "$log")" = "UninstallDevice " &&
+      cmp -s "$data/req.dat" "$WORK/req.dat.after-logon" && reg_has_key "HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle"'
+  rc=0
+  msi_install "$msi2" "$WORK/reinstall.log" || rc=$?
+  check "step 6: 2.0.0 installs again (log $WORK/reinstall.log)" eval 'test "$rc" -eq 0 && test "$(installed_versions)" = 2.0.0'
 
   # Files the package did not install: a marker the client made and a
   # note the user left.
@@ -173,5 +184,11 @@ case_main() {
   # Wine's class installer stub refuses DIF_REMOVE: its device nodes stay.
   check "step 7: UninstallDevice found the adapter; Wine keeps its device node" \
     eval 'log_has_line "$log" "I CTovrinModule::RemoveDevice - enter" && test "$(net_devices)" -ge 1'
-  echo "  MSI logs: $(cd "$WORK" && ls -- *.log | tr '\n' ' ')in $WORK"
+  local logs
+  logs=$(cd "$WORK" && ls -- *.log | grep -v -x wineboot.log | tr '\n' ' ')
+  echo "  MSI logs: ${logs}in $WORK"
+  # CI keeps them as an artefact when it names a folder.
+  if [ -n "${VELK_WINE_ARTIFACTS:-}" ]; then
+    mkdir -p "$VELK_WINE_ARTIFACTS/lifecycle" && (cd "$WORK" && cp -- $logs "$VELK_WINE_ARTIFACTS/lifecycle/")
+  fi
 }
