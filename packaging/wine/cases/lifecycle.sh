@@ -2,8 +2,9 @@
 # prefix: a previous generation on the machine; the launch condition on
 # Windows 7 and an installation on Windows 10; the migration program as
 # Active Setup starts it at the user's next logon; a second setup while the
-# single-instance mutex is held; a major upgrade; the removal. The MSI log
-# of every step stays in WORK. Wine keeps the adapter's device node on
+# single-instance mutex is held; a major upgrade (and the older product's
+# removal as Windows runs it there); the removal. The MSI log of every step
+# stays in WORK. Wine keeps the adapter's device node on
 # removal (its SetupDiSetClassInstallParamsW is a stub, see devices.sh).
 
 KEY_VALUE="VK-LIFE-0042"
