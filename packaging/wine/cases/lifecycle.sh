@@ -26,6 +26,21 @@ net_devices() {
 }
 put() { mkdir -p "$(dirname "$1")"; printf '%s\n' "${2:-x}" >"$1"; }
 
+# keep_running NAME DIR PROGRAM [ARG ...]: starts a Windows program from DIR
+# that lives until its input ends (stop_running); its output goes to
+# WORK/NAME.out.
+keep_running() {
+  local name=$1 dir=$2
+  shift 2
+  mkfifo "$WORK/$name.in"
+  (cd "$dir" && timeout "$WINE_TIMEOUT" wine "$@" <"$WORK/$name.in" >"$WORK/$name.out" 2>&1 &)
+  exec 8>"$WORK/$name.in"
+}
+stop_running() {
+  exec 8>&-
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
+
 # The exports' banners and scope lines in the order the log holds them.
 action_order() {
   log_lines "$1" | sed -n 's/^####### \([A-Za-z]*\) log PID=.*/\1/p; s/^I \([A-Za-z]*\) - enter$/\1/p' |
@@ -114,19 +129,31 @@ case_main() {
       ! reg_has_key "HKCU\Software\Pellacor\velk\accessEX"'
   cp "$data/req.dat" "$WORK/req.dat.after-logon"
 
+  # The older edition's client left running (a copy of cmd.exe waiting on
+  # its input): CheckRasExec asks once (MessageBoxW returns at once without
+  # a display), finds it again and the launch condition stops the upgrade.
+  mkdir -p "$WINEPREFIX/drive_c/velk v1/bin"
+  cp "$WINEPREFIX/drive_c/windows/system32/cmd.exe" "$WINEPREFIX/drive_c/velk v1/bin/velk-access.exe"
+  keep_running client "$WORK" 'C:\velk v1\bin\velk-access.exe' /k
+  sleep 3
+  log="$WORK/install-client-running.log"
+  rc=0
+  MSI_WAIT_ALL=0 msi_install "$msi2" "$log" || rc=$?
+  stop_running
+  check "step 5: a client left running sets RASXX_RUNNING=1 and the launch condition stops the setup (log $log)" \
+    eval 'test "$rc" -eq 67 && log_has_line "$log" "I module = C:\\\\velk v1\\\\bin\\\\velk-access.exe" &&
+      test "$(log_property "$log" RASXX_RUNNING)" = 1 && grep -q "^Action ended .*: LaunchConditions\. Return value 0\.\$" "$log" &&
+      test "$(installed_versions)" = 1.0.0'
+
   # Another setup holds the single-instance mutex (as its custom-action
   # process does until it ends): the upgrade is refused with 25001.
-  mkfifo "$WORK/hold"
-  (cd "$STAGE" && timeout "$WINE_TIMEOUT" wine tovrin-load.exe --hold Tovrin64.dll RunCheckMultiExecW \
-    <"$WORK/hold" >"$WORK/hold.out" 2>&1 &)
-  exec 8>"$WORK/hold"
+  keep_running hold "$STAGE" tovrin-load.exe --hold Tovrin64.dll RunCheckMultiExecW
   local waited
   for waited in $(seq 1 30); do grep -q HRESULT "$WORK/hold.out" 2>/dev/null && break; sleep 1; done
   log="$WORK/install-while-held.log"
   rc=0
   MSI_WAIT_ALL=0 msi_install "$msi2" "$log" || rc=$?
-  exec 8>&-
-  timeout "$WINE_TIMEOUT" wineserver -w
+  stop_running
   check "step 5: the holder took the mutex" grep -q -x "HRESULT: 0x00000000" <(tr -d "\r" <"$WORK/hold.out")
   check "step 5: a second setup while the mutex is held fails (msiexec 1603, log $log)" \
     eval 'test "$rc" -eq 67 && test "$(installed_versions)" = 1.0.0'
