@@ -3,8 +3,9 @@
 # msidump: every custom action's source and target exist (the DLL in the
 # Binary table exports the entry, a property action's folders exist), each
 # TovrinData setter runs right before its reader, no action reading
-# TovrinData is deferred, the sequences are in the kit's order, the Error
-# rows carry the HRESULT, the searches and launch conditions are there.
+# TovrinData is deferred, the sequences are in the kit's order, no removal
+# action can stop a removal, the Error rows carry the HRESULT (English and
+# Japanese builds), the searches and launch conditions are there.
 #
 #   packaging/wix/validate.sh WIN64_BUILD_DIR   (builds the package first)
 #   packaging/wix/validate.sh PACKAGE.msi
@@ -104,6 +105,14 @@ while IFS=$'\t' read -r setter _; do
   check "$setter runs right before $reader" \
     test "$(seq_sorted InstallExecuteSequence | cut -f1 | grep -A1 -x -F "$setter" | tail -n 1)" = "$reader"
 done < <(rows CustomAction | awk -F'\t' '$3 == "TovrinData"')
+# A removal must never be stopped by the kit, and a mutex check in the UI
+# sequence would lock out its own execute sequence.
+blocking=$(rows InstallExecuteSequence | awk -F'\t' '$2 ~ /REMOVE="ALL"/ {print $1}' | while read -r action; do
+  type=$(rows CustomAction | awk -F'\t' -v a="$action" '$1 == a {print $2}')
+  [ $((type & 0x3f)) -eq 1 ] && [ $((type & 0x40)) -eq 0 ] && echo "$action"
+done)
+check "removal actions ignore their result${blocking:+ (not: $blocking)}" test -z "$blocking"
+check "CheckMultiExec is not in the UI sequence" test -z "$(rows InstallUISequence | cut -f1 | grep -x Tovrin_CheckMultiExec)"
 check "per-user data and updater settings stay when an upgrade removes the product" \
   test "$(rows InstallExecuteSequence | grep -E '^Tovrin_(RemoveRakAll|RemoveSparkleReg)' | grep -c 'NOT UPGRADINGPRODUCTCODE')" -eq 3
 
