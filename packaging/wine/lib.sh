@@ -66,14 +66,15 @@ msi_build() {
 
 # msi_exec /i|/x MSI LOG [PROPERTY=VALUE ...]: installs or removes quietly
 # with a verbose log (made plain text); the exit code is msiexec's, cut to
-# 8 bits by Wine.
+# 8 bits by Wine. It then waits for every process of the prefix, unless
+# MSI_WAIT_ALL=0 (another process must stay alive meanwhile).
 msi_exec() {
   local verb=$1 msi=$2 log=$3
   shift 3
   local rc=0
   timeout "$WINE_TIMEOUT" wine msiexec "$verb" "$(winepath -w "$msi" 2>/dev/null)" /qn /l*v "$(winepath -w "$log" 2>/dev/null)" "$@" \
     >"$log.out" 2>&1 || rc=$?
-  timeout "$WINE_TIMEOUT" wineserver -w
+  [ "${MSI_WAIT_ALL:-1}" = 0 ] || timeout "$WINE_TIMEOUT" wineserver -w
   msi_log_to_text "$log"
   return $rc
 }

@@ -46,6 +46,9 @@ for target in win64 win32; do
   echo
 done
 
+step "reference package"
+run_step package bash packaging/wix/validate.sh build/win64
+
 step "Wine end to end"
 run_step wine bash packaging/wine/e2e.sh build/win64
 

@@ -2,15 +2,23 @@
 // the way a rundll-style caller does, then prints the HRESULT it returned
 // (rundll32 throws it away).
 //
-//   tovrin-load.exe MODULE EXPORT [COMMAND LINE ...]
+//   tovrin-load.exe [--hold] MODULE EXPORT [COMMAND LINE ...]
+//
+// --hold keeps the process, and what the export left behind in it (the
+// single-instance mutex), until standard input ends.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 int wmain(int argc, wchar_t** argv) {
+  bool hold = argc > 1 && std::wstring(argv[1]) == L"--hold";
+  if (hold) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: tovrin-load MODULE EXPORT [COMMAND LINE ...]\n");
+    std::fprintf(stderr, "usage: tovrin-load [--hold] MODULE EXPORT [COMMAND LINE ...]\n");
     return 2;
   }
   HMODULE module = LoadLibraryW(argv[1]);
@@ -33,6 +41,11 @@ int wmain(int argc, wchar_t** argv) {
   }
   HRESULT hr = entry(nullptr, module, line.data(), SW_SHOWNORMAL);
   std::printf("HRESULT: 0x%08lx\n", static_cast<unsigned long>(hr));
+  std::fflush(stdout);
+  if (hold) {
+    while (std::getchar() != EOF) {
+    }
+  }
   FreeLibrary(module);
   return SUCCEEDED(hr) ? 0 : 1;
 }

@@ -1,0 +1,222 @@
+# The reference package (packaging/wix) through its whole life in one
+# prefix: a previous generation on the machine; the launch condition on
+# Windows 7 and an installation on Windows 10; the migration program as
+# Active Setup starts it at the user's next logon; a second setup while the
+# single-instance mutex is held; a major upgrade (and the older product's
+# removal as Windows runs it there); the removal. The MSI log of every step
+# stays in WORK. Wine keeps the adapter's device node on
+# removal (its SetupDiSetClassInstallParamsW is a stub, see devices.sh).
+
+KEY_VALUE="VK-LIFE-0042"
+ACTIVE_SETUP='SOFTWARE\Microsoft\Active Setup\Installed Components\{5D2E8B47-9C13-4A6F-8E0B-3F7A1C6D9E25}'
+UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+reg_has_key() { wine_run reg query "$1" >/dev/null 2>&1; }
+reg_value() {
+  wine_run reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
+# Display versions of the installed products named velk-access.
+installed_versions() {
+  wine_run reg query "$UNINSTALL" /s 2>/dev/null | tr -d '\r' |
+    awk '/^HKEY/{name=0} /DisplayName.*REG_SZ *velk-access$/{name=1} name && /DisplayVersion/{print $NF}' | sort
+}
+net_devices() {
+  wine_run reg query 'HKLM\System\CurrentControlSet\Enum\Root' /s 2>/dev/null | tr -d '\r' |
+    grep -c -i 'Enum\\Root\\NET\\[0-9]*$'
+}
+put() { mkdir -p "$(dirname "$1")"; printf '%s\n' "${2:-x}" >"$1"; }
+
+# keep_running NAME DIR PROGRAM [ARG ...]: starts a Windows program from DIR
+# that lives until its input ends (stop_running); its output goes to
+# WORK/NAME.out.
+keep_running() {
+  local name=$1 dir=$2
+  shift 2
+  mkfifo "$WORK/$name.in"
+  (cd "$dir" && timeout "$WINE_TIMEOUT" wine "$@" <"$WORK/$name.in" >"$WORK/$name.out" 2>&1 &)
+  exec 8>"$WORK/$name.in"
+}
+stop_running() {
+  exec 8>&-
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
+
+# The exports' banners and scope lines in the order the log holds them.
+action_order() {
+  log_lines "$1" | sed -n 's/^####### \([A-Za-z]*\) log PID=.*/\1/p; s/^I \([A-Za-z]*\) - enter$/\1/p' |
+    grep -v -x -e Tovrin -e IsRasExec | awk '!seen[$0]++' | tr '\n' ' '
+}
+
+case_main() {
+  wine_new_prefix
+  local msi1 msi2 log rc out
+  msi1=$(bash "$CASE_DIR/../../wix/build.sh" "$STAGE" "$WORK/velk-access-1.0.0.msi" 1.0.0 2>"$WORK/build.err") &&
+    msi2=$(bash "$CASE_DIR/../../wix/build.sh" "$STAGE" "$WORK/velk-access-2.0.0.msi" 2.0.0 2>>"$WORK/build.err")
+  check "the reference package builds with wixl (1.0.0 and 2.0.0)" test -s "$WORK/velk-access-2.0.0.msi"
+  [ -s "$WORK/velk-access-2.0.0.msi" ] || { cat "$WORK/build.err" >&2; return; }
+
+  local local_win local_unix
+  local_win=$(wine_run cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
+  local_unix=$(winepath -u "$local_win" 2>/dev/null)
+  local former="$local_unix/Pellacor/velk/velk-access" data="$local_unix/TESSMAR/velk/velk-access"
+  local data_win="$local_win\\TESSMAR\\velk\\velk-access"
+  local program_files="$WINEPREFIX/drive_c/Program Files/TESSMAR/velk-access"
+
+  # The previous generation: the former maker's folder with the key file
+  # bound to the product ID and the legacy folders, the user's old keys,
+  # the updater's settings, and an older edition registered in HKLM.
+  put "$former/connections/office.vpn" "[office]"
+  put "$former/keydata/certs/client.pem" "old certificate"
+  put "$former/keydata_EX/ex.ini" "old EX"
+  put "$former/mig/profile.ini" "old profile"
+  (cd "$STAGE" && wine_run velk-reqdat.exe encrypt "$local_win\\Pellacor\\velk\\velk-access\\req.dat" \
+    --value "$KEY_VALUE" --key machine-old >"$WORK/reqdat-encrypt.out" 2>&1)
+  wine_run reg add 'HKCU\Software\Pellacor\velk\access' /v Server /d vpn-old.example /f >/dev/null 2>&1
+  wine_run reg add 'HKCU\Software\Pellacor\velk\accessEX' /v Edition /d EX /f >/dev/null 2>&1
+  wine_run reg add 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle' /v CheckForUpdates /d 1 /f >/dev/null 2>&1
+  wine_run reg add 'HKLM\Software\Wow6432Node\Pellacor\velk\access' /v InstallDir /d 'C:\velk v1' /f >/dev/null 2>&1
+  check "step 1: a previous generation is present (old-bound req.dat, legacy folders and keys)" \
+    eval 'test -s "$former/req.dat" && reg_has_key "HKCU\Software\Pellacor\velk\accessEX"'
+
+  # Windows 7 (Wine's default): IsSupportOS flags it, the launch condition refuses.
+  log="$WORK/install-win7.log"
+  rc=0
+  msi_install "$msi1" "$log" || rc=$?
+  # Wine logs no text for a failed launch condition under /qn.
+  check "step 2: on Windows 7 RASXX_NOT_SUPPORTOS=1 and the launch condition refuses (msiexec 1603, log $log)" \
+    eval 'test "$rc" -eq 67 && grep -q "^Action ended .*: LaunchConditions\. Return value 0\.\$" "$log" &&
+      ! grep -q "^Action start .*: CostInitialize\\." "$log" &&
+      test "$(log_property "$log" RASXX_NOT_SUPPORTOS)" = 1 && test ! -e "$program_files" && test -d "$former"'
+
+  wine_set_version win10
+  log="$WORK/install.log"
+  rc=0
+  msi_install "$msi1" "$log" || rc=$?
+  printf '%s\n' "$(log_lines "$log")" >"$WORK/install-lines.txt"
+  check "step 3: on Windows 10 the installation succeeds (msiexec 0, log $log)" \
+    eval 'test "$rc" -eq 0 && test -z "$(log_property "$log" RASXX_NOT_SUPPORTOS)"'
+  check "step 3: the actions log in sequence order" \
+    test "$(action_order "$log")" = "IsSupportOS CheckMultiExec CheckRasExec ConnectDefMigration InstallDevice "
+  check "step 3: the older edition's install folder comes from the registry search" \
+    log_has_line "$log" 'I rasV1InstalledPath = C:\\velk v1\\bin\\velk-access.exe'
+  check "step 3: the client being installed is a candidate at TARGETDIR" \
+    log_has_line "$log" 'I rasTmInstalledPath = C:\\Program Files\\TESSMAR\\velk-access\\bin\\velk-access.exe'
+  check "step 3: the product is installed (files, version 1.0.0, Active Setup entry)" \
+    eval 'test -f "$program_files/bin/velk-access.exe" -a -f "$program_files/bin/_installed_01" -a -f "$program_files/driver/vnettest.inf" &&
+      test "$(installed_versions)" = 1.0.0 && test -n "$(reg_value "HKLM\\$ACTIVE_SETUP" StubPath)"'
+  check "step 3: the device is registered" \
+    eval 'log_has_line "$log" "I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0" && test "$(net_devices)" -ge 1'
+  check "step 3: ConnectDefMigration moved the per-user folder" \
+    eval 'test -f "$data/connections/office.vpn" -a -f "$data/req.dat" -a ! -e "$local_unix/Pellacor"'
+
+  # The user's next logon: Windows runs StubPath because the user's own
+  # Active Setup key lacks the version, then records it.
+  local stub version
+  stub=$(reg_value "HKLM\\$ACTIVE_SETUP" StubPath)
+  version=$(reg_value "HKLM\\$ACTIVE_SETUP" Version)
+  reg_has_key "HKCU\\$ACTIVE_SETUP" || {
+    # The command line as written, which cmd /c of an argument would requote.
+    printf '%s\r\n' "$stub" >"$WORK/logon.cmd"
+    wine_run cmd /c "$(winepath -w "$WORK/logon.cmd")" >"$WORK/active-setup.out" 2>&1
+    timeout "$WINE_TIMEOUT" wineserver -w
+    wine_run reg add "HKCU\\$ACTIVE_SETUP" /v Version /d "$version" /f >/dev/null 2>&1
+  }
+  out=$(cd "$STAGE" && wine_run velk-reqdat.exe inspect "$data_win\\req.dat" --key machine-new --show-value 2>&1 | tr -d '\r')
+  printf '%s\n' "$out" >"$WORK/inspect-after-logon.out"
+  check "step 4: Active Setup's StubPath ($stub) rebinds req.dat and removes the legacy data" \
+    eval 'grep -q -x "Signature: matches" <<<"$out" && grep -q -x -F "Value=$KEY_VALUE" <<<"$out" &&
+      test "$(cat "$data/_completed_mig" 2>/dev/null)" = 3 && test ! -e "$data/keydata" -a ! -e "$data/mig" &&
+      ! reg_has_key "HKCU\Software\Pellacor\velk\accessEX"'
+  cp "$data/req.dat" "$WORK/req.dat.after-logon"
+
+  # The older edition's client left running (a copy of cmd.exe waiting on
+  # its input): CheckRasExec asks once (MessageBoxW returns at once without
+  # a display), finds it again and the launch condition stops the upgrade.
+  mkdir -p "$WINEPREFIX/drive_c/velk v1/bin"
+  cp "$WINEPREFIX/drive_c/windows/system32/cmd.exe" "$WINEPREFIX/drive_c/velk v1/bin/velk-access.exe"
+  keep_running client "$WORK" 'C:\velk v1\bin\velk-access.exe' /k
+  sleep 3
+  log="$WORK/install-client-running.log"
+  rc=0
+  MSI_WAIT_ALL=0 msi_install "$msi2" "$log" || rc=$?
+  stop_running
+  check "step 5: a client left running sets RASXX_RUNNING=1 and the launch condition stops the setup (log $log)" \
+    eval 'test "$rc" -eq 67 && log_has_line "$log" "I module = C:\\\\velk v1\\\\bin\\\\velk-access.exe" &&
+      test "$(log_property "$log" RASXX_RUNNING)" = 1 && grep -q "^Action ended .*: LaunchConditions\. Return value 0\.\$" "$log" &&
+      test "$(installed_versions)" = 1.0.0'
+
+  # Another setup holds the single-instance mutex (as its custom-action
+  # process does until it ends): the upgrade is refused with 25001.
+  keep_running hold "$STAGE" tovrin-load.exe --hold Tovrin64.dll RunCheckMultiExecW
+  local waited
+  for waited in $(seq 1 30); do grep -q HRESULT "$WORK/hold.out" 2>/dev/null && break; sleep 1; done
+  log="$WORK/install-while-held.log"
+  rc=0
+  MSI_WAIT_ALL=0 msi_install "$msi2" "$log" || rc=$?
+  stop_running
+  check "step 5: the holder took the mutex" grep -q -x "HRESULT: 0x00000000" <(tr -d "\r" <"$WORK/hold.out")
+  check "step 5: a second setup while the mutex is held fails (msiexec 1603, log $log)" \
+    eval 'test "$rc" -eq 67 && test "$(installed_versions)" = 1.0.0'
+  check "step 5: installer error 25001 with the Error table's text and the HRESULT" \
+    grep -q -x -F "Another velk-access setup is running (error -2147467250). Let it finish, then run this setup again." "$log"
+
+  log="$WORK/upgrade.log"
+  rc=0
+  msi_install "$msi2" "$log" || rc=$?
+  check "step 6: the major upgrade replaces 1.0.0 by 2.0.0 (msiexec 0, log $log)" \
+    eval 'test "$rc" -eq 0 && test "$(installed_versions)" = 2.0.0'
+  # Windows removes the older product with UPGRADINGPRODUCTCODE set, so its
+  # per-user removal stays out; Wine's RemoveExistingProducts sets none and
+  # the older package's RemoveRakAll and RemoveSparkleReg run.
+  if [ -f "$data/req.dat" ]; then
+    check "step 6: the user's data survives the upgrade (req.dat byte-identical, definitions, updater settings)" \
+      eval 'cmp -s "$data/req.dat" "$WORK/req.dat.after-logon" && test -f "$data/connections/office.vpn" &&
+        reg_has_key "HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle"'
+  else
+    check "step 6: Wine removed the older product without UPGRADINGPRODUCTCODE: its RemoveRakAll emptied the data" \
+      eval 'test ! -e "$local_unix/TESSMAR" && ! reg_has_key "HKCU\SOFTWARE\TESSMAR"'
+    skip "step 6: the user's data survives the upgrade (needs UPGRADINGPRODUCTCODE in the older product's removal)"
+    put "$data/connections/office.vpn" "[office]"
+    cp "$WORK/req.dat.after-logon" "$data/req.dat"
+    wine_run reg add 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle' /v CheckForUpdates /d 1 /f >/dev/null 2>&1
+  fi
+  # The older product's removal as Windows runs it inside an upgrade, then
+  # the newer product again.
+  log="$WORK/upgrade-removal.log"
+  rc=0
+  msi_uninstall "$msi2" "$log" 'UPGRADINGPRODUCTCODE={7A3C5E21-0000-4000-8000-000000000002}' || rc=$?
+  check "step 6: a removal with UPGRADINGPRODUCTCODE keeps the user's data, removes the device (log $log)" \
+    eval 'test "$rc" -eq 0 && test "$(action_order "$log")" = "UninstallDevice " &&
+      cmp -s "$data/req.dat" "$WORK/req.dat.after-logon" && reg_has_key "HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle"'
+  rc=0
+  msi_install "$msi2" "$WORK/reinstall.log" || rc=$?
+  check "step 6: 2.0.0 installs again (log $WORK/reinstall.log)" eval 'test "$rc" -eq 0 && test "$(installed_versions)" = 2.0.0'
+
+  # Files the package did not install: a marker the client made and a
+  # note the user left.
+  put "$program_files/bin/_installed_05" ""
+  put "$program_files/bin/readme.txt" "the user's note"
+  log="$WORK/uninstall.log"
+  rc=0
+  msi_uninstall "$msi2" "$log" || rc=$?
+  printf '%s\n' "$(log_lines "$log")" >"$WORK/uninstall-lines.txt"
+  check "step 7: the removal succeeds and the actions log in order (log $log)" \
+    eval 'test "$rc" -eq 0 && test "$(action_order "$log")" = "UninstallDevice RemoveRakAll RemoveSparkleReg "'
+  check "step 7: the per-user data directories and the updater keys are removed" \
+    eval 'test ! -e "$local_unix/TESSMAR" && ! reg_has_key "HKCU\SOFTWARE\TESSMAR"'
+  check "step 7: the _installed_ markers are gone, the user's readme.txt stays" \
+    eval 'test -f "$program_files/bin/readme.txt" && test -z "$(ls "$program_files/bin" | grep "^_installed_")"'
+  check "step 7: nothing the package installed is left (files, registration, Active Setup entry)" \
+    eval 'test "$(cd "$program_files" && find . -type f)" = "./bin/readme.txt" && test -z "$(installed_versions)" &&
+      ! reg_has_key "HKLM\\$ACTIVE_SETUP"'
+  # Wine's class installer stub refuses DIF_REMOVE: its device nodes stay.
+  check "step 7: UninstallDevice found the adapter; Wine keeps its device node" \
+    eval 'log_has_line "$log" "I CTovrinModule::RemoveDevice - enter" && test "$(net_devices)" -ge 1'
+  local logs
+  logs=$(cd "$WORK" && ls -- *.log | grep -v -x wineboot.log | tr '\n' ' ')
+  echo "  MSI logs: ${logs}in $WORK"
+  # CI keeps them as an artefact when it names a folder.
+  if [ -n "${VELK_WINE_ARTIFACTS:-}" ]; then
+    mkdir -p "$VELK_WINE_ARTIFACTS/lifecycle" && (cd "$WORK" && cp -- $logs "$VELK_WINE_ARTIFACTS/lifecycle/")
+  fi
+}

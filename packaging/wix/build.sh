@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the reference package with wixl from velk-access.wxs and the kit's
+# Tovrin.wxi, and adds the kit's Error rows (wixl reads no <UI>) with msibuild.
+#
+#   packaging/wix/build.sh BIN_DIR OUT_MSI [VERSION [CULTURE]]
+#
+# BIN_DIR holds Tovrin64.dll and velk-access-migration.exe (a win64 build's
+# bin/). The client is a stand-in: VELK_CLIENT_STANDIN names the program
+# installed as bin\velk-access.exe (default: BIN_DIR/velk-reqdat.exe).
+# VERSION is the ProductVersion (default 0.0.0); CULTURE picks the
+# Tovrin.CULTURE.wxl texts and the package's language (en-us, ja-jp). The staged sources and the
+# wixl log are kept beside OUT_MSI, in OUT_MSI's name with ".src".
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+bin=${1:?usage: build.sh BIN_DIR OUT_MSI [VERSION]}
+out=${2:?usage: build.sh BIN_DIR OUT_MSI [VERSION]}
+version=${3:-0.0.0}
+culture=${4:-en-us}
+wxl="$here/Tovrin.$culture.wxl"
+case $culture in
+  en-us) language=1033 ;;
+  ja-jp) language=1041 ;;
+  *) echo "build.sh: no texts for culture $culture" >&2; exit 1 ;;
+esac
+codepage=$(sed -n 's/.*<WixLocalization .*Codepage="\([0-9]*\)".*/\1/p' "$wxl")
+for tool in wixl msibuild; do
+  command -v "$tool" >/dev/null || { echo "build.sh: $tool is not installed (msitools, wixl)" >&2; exit 77; }
+done
+
+out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
+src="${out%.msi}.src"
+rm -rf "$src"
+mkdir -p "$src"
+cp "$bin/Tovrin64.dll" "$bin/velk-access-migration.exe" "$src/"
+cp "${VELK_CLIENT_STANDIN:-$bin/velk-reqdat.exe}" "$src/velk-access.exe"
+cp "$here/../wine/cases/devices.inf" "$src/vnettest.inf"
+: >"$src/_installed_01"
+: >"$src/_installed_02"
+cp "$here/Tovrin.wxi" "$here/velk-access.wxs" "$src/"
+
+(cd "$src" && wixl -a x64 -D WIXL=1 -D "VelkVersion=$version" -D "VelkLanguage=$language" -o "$out" velk-access.wxs >wixl.log 2>&1) || {
+  cat "$src/wixl.log" >&2
+  exit 1
+}
+
+# The kit's Error rows with their texts from the culture's .wxl. msibuild
+# reads UTF-8 and stores text in the code page forced first.
+printf '\n\n%s\t_ForceCodepage\n' "$codepage" >"$src/_ForceCodepage.idt"
+{
+  printf 'Error\tMessage\ni2\tL0\nError\tError\n'
+  for number in $(sed -n 's|^ *<Error Id="\([0-9]*\)">.*|\1|p' "$here/Tovrin.wxi"); do
+    printf '%s\t%s\n' "$number" "$(sed -n "s|^ *<String Id=\"TovrinError$number\">\(.*\)</String>\$|\1|p" "$wxl")"
+  done
+} >"$src/Error.idt"
+msibuild "$out" -i "$src/_ForceCodepage.idt"
+msibuild "$out" -i "$src/Error.idt"
+echo "$out"
