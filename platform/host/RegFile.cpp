@@ -480,11 +480,13 @@ std::string FormatRegText(const RegNode& root, const std::wstring& rootName) {
   return std::string(kHeader5) + "\r\n\r\n" + FormatBody(root, rootName, 0);
 }
 
-bool ParseRegFileBytes(std::string_view bytes, const std::wstring& rootName, const std::string& fileName, UINT acp,
-                       RegNode* root, RegFileForm* form, std::string* error) {
+namespace {
+
+// The UTF-8 text of a .reg file in any known form, and that form.
+bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp, std::string* text,
+                   RegFileForm* form, std::string* error) {
   auto refuse = [&](const std::string& what) {
-    *error = fileName + ": " + what +
-             " is not a registry file (expected \"" + kHeader5 +
+    *error = fileName + ": " + what + " is not a registry file (expected \"" + kHeader5 +
              "\" in UTF-16LE with a byte-order mark or in UTF-8, or \"" + kHeader4 + "\" in code page " +
              std::to_string(acp) + ")";
     return false;
@@ -496,22 +498,52 @@ bool ParseRegFileBytes(std::string_view bytes, const std::wstring& rootName, con
   if (StartsWith(bytes, "\xFF\xFE")) {
     if (bytes.size() % 2) return refuse("UTF-16 with an odd number of bytes");
     form->encoding = RegEncoding::kUtf16Le;
-    std::wstring wide = Utf16LeToWide(reinterpret_cast<const uint8_t*>(bytes.data()) + 2, bytes.size() - 2);
-    return Parser(WideToUtf8(wide), rootName, fileName, root, error).Run();
+    *text = WideToUtf8(Utf16LeToWide(reinterpret_cast<const uint8_t*>(bytes.data()) + 2, bytes.size() - 2));
+    return true;
   }
   if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') return refuse("UTF-16 without a byte-order mark");
   if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0') return refuse("UTF-16 big-endian");
   if (StartsWith(bytes, "\xEF\xBB\xBF")) {
     form->encoding = RegEncoding::kUtf8Bom;
-    return Parser(bytes, rootName, fileName, root, error).Run();
+    text->assign(bytes.substr(3));
+    return true;
   }
   if (FirstLine(bytes) == kHeader4) {
     form->encoding = RegEncoding::kRegedit4;
     std::wstring wide;
     if (!ToWide(acp, bytes, &wide)) return refuse("text not in code page " + std::to_string(acp));
-    return Parser(WideToUtf8(wide), rootName, fileName, root, error, true, acp).Run();
+    *text = WideToUtf8(wide);
+    return true;
   }
-  return Parser(bytes, rootName, fileName, root, error).Run();
+  text->assign(bytes);
+  return true;
+}
+
+}  // namespace
+
+bool ParseRegFileBytes(std::string_view bytes, const std::wstring& rootName, const std::string& fileName, UINT acp,
+                       RegNode* root, RegFileForm* form, std::string* error) {
+  std::string text;
+  if (!DecodeRegFile(bytes, fileName, acp, &text, form, error)) return false;
+  return Parser(text, rootName, fileName, root, error, form->encoding == RegEncoding::kRegedit4, acp).Run();
+}
+
+std::wstring FirstRegKeyPath(std::string_view bytes, UINT acp) {
+  std::string text, error;
+  RegFileForm form;
+  if (!DecodeRegFile(bytes, "", acp, &text, &form, &error)) return {};
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line = std::string_view(text).substr(pos, end - pos);
+    size_t b = line.find_first_not_of(" \t");
+    if (b != std::string_view::npos && line[b] == '[') {
+      size_t close = line.rfind(']');
+      if (close != std::string_view::npos && close > b) return Utf8ToWide(line.substr(b + 1, close - b - 1));
+    }
+    pos = end + 1;
+  }
+  return {};
 }
 
 std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName, const RegFileForm& form) {

@@ -71,6 +71,9 @@ struct RegFileForm {
 // A file in none of them fails naming what it is and what was expected.
 bool ParseRegFileBytes(std::string_view bytes, const std::wstring& rootName, const std::string& fileName, UINT acp,
                        RegNode* root, RegFileForm* form, std::string* error);
+// The path of the first key a .reg file names, as written ("" when it names
+// none or is in no known form).
+std::wstring FirstRegKeyPath(std::string_view bytes, UINT acp);
 // The file's bytes in the given form.
 std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName, const RegFileForm& form);
 
