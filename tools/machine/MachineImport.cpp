@@ -231,7 +231,9 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
     } else if (HasPrefixNoCase(first, kUsersRoot) && first.size() > 11) {
       std::wstring sid = first.substr(11, first.find(L'\\', 11) - 11);
       if (!parseUser(sid, std::wstring(kUsersRoot) + L"\\" + sid, bytes, file)) return false;
-      fromUsersKey.push_back(sid);
+      if (std::none_of(fromUsersKey.begin(), fromUsersKey.end(),
+                       [&sid](const std::wstring& s) { return EqualsNoCase(s, sid); }))
+        fromUsersKey.push_back(sid);
     } else if (HasPrefixNoCase(first, kUserRoot)) {
       *error = file.string() + ": an HKEY_CURRENT_USER export needs the SID of its user (--user SID FILE)";
       return false;
