@@ -107,7 +107,7 @@ std::vector<uint8_t> WideBytes(const std::wstring& w) {
 
 std::wstring BytesToWide(const std::vector<uint8_t>& data) {
   std::wstring w(data.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(w.data(), data.data(), w.size() * sizeof(wchar_t));
+  if (!w.empty()) std::memcpy(w.data(), data.data(), w.size() * sizeof(wchar_t));
   return w;
 }
 
