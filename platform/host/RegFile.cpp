@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "platform/CodePages.h"
 
@@ -566,13 +564,47 @@ std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName
 
 namespace {
 
-bool ReadWholeFile(const fs::path& file, std::string* out) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  *out = ss.str();
-  return !in.bad();
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+  // Closes now, for the caller to see a failed close of a written file.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// A hive is read only from a file of its own: a link planted at its name
+// would let the reader show what lies outside the machine.
+bool ReadWholeFile(const fs::path& file, std::string* out, std::string* error) {
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.Get() < 0) {
+    *error = file.string() + (errno == ELOOP ? ": is a symbolic link, which is not followed" : ": cannot be read: ") +
+             (errno == ELOOP ? "" : std::strerror(errno));
+    return false;
+  }
+  out->clear();
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd.Get(), buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = file.string() + ": cannot be read: " + std::strerror(errno);
+      return false;
+    }
+    out->append(buffer, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 // A new file beside target under a name no one can predict; never opens an
@@ -609,10 +641,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 bool ReadRegFile(const fs::path& file, const std::wstring& rootName, UINT acp, RegNode* root, RegFileForm* form,
                  std::string* error) {
   std::string bytes;
-  if (!ReadWholeFile(file, &bytes)) {
-    *error = file.string() + ": cannot be read";
-    return false;
-  }
+  if (!ReadWholeFile(file, &bytes, error)) return false;
   return ParseRegFileBytes(bytes, rootName, file.string(), acp, root, form, error);
 }
 
@@ -621,14 +650,14 @@ bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::ws
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
   fs::path tmp;
-  int fd = CreateTemporary(file, &tmp);
-  if (fd < 0) {
+  FileDescriptor fd(CreateTemporary(file, &tmp));
+  if (fd.Get() < 0) {
     *error = file.string() + ": cannot create a temporary file beside it: " + std::strerror(errno);
     return false;
   }
-  bool written = WriteAll(fd, FormatRegFileBytes(root, rootName, form));
+  bool written = WriteAll(fd.Get(), FormatRegFileBytes(root, rootName, form));
   int saved = errno;
-  if (::close(fd) != 0 && written) {
+  if (!fd.Close() && written) {
     written = false;
     saved = errno;
   }

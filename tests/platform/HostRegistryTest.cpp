@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "platform/Port.h"
 #include "support/TempMachine.h"
@@ -266,29 +267,52 @@ TEST_F(HostRegistryTest, WrittenBackInTheFormItWasRead) {
   }
 }
 
-// Links planted where the writer once put its temporary files lead nowhere:
-// the change lands in the hive, nothing is written through the link, and no
-// temporary file stays behind.
-TEST_F(HostRegistryTest, PlantedLinksAtTemporaryNamesWriteNothingOutside) {
+// Links planted at a hive's side-file names lead nowhere: at the old
+// temporary name the change lands in the hive, nothing is written through
+// the link and no temporary stays behind; at the hive's own name the hive is
+// neither read through the link nor written.
+TEST_F(HostRegistryTest, PlantedLinksWriteNothingOutside) {
+  const std::string pid = std::to_string(::getpid());
   struct Case {
     std::string hive;
     HKEY root;
-  } cases[] = {{"registry/HKLM.reg", HKEY_LOCAL_MACHINE}, {"drive_c/Users/alice/NTUSER.DAT", HKEY_CURRENT_USER}};
+    std::string linkSuffix;
+    LSTATUS result;
+  } cases[] = {
+      {"registry/HKLM.reg", HKEY_LOCAL_MACHINE, ".tmp" + pid, ERROR_SUCCESS},
+      {"drive_c/Users/alice/NTUSER.DAT", HKEY_CURRENT_USER, ".tmp" + pid, ERROR_SUCCESS},
+      {"drive_c/Users/alice/NTUSER.DAT", HKEY_CURRENT_USER, "", ERROR_BADDB},
+  };
   char outside[] = "/tmp/velk-outside-XXXXXX";
   ASSERT_NE(::mkdtemp(outside), nullptr);
+  const std::string secret = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\S]\r\n\"v\"=secret\r\n";
   for (const auto& c : cases) {
     std::filesystem::path hive = machine.Root() / c.hive;
     std::filesystem::path target = std::filesystem::path(outside) / "victim";
-    std::filesystem::create_symlink(target, hive.string() + ".tmp" + std::to_string(::getpid()));
+    std::filesystem::remove(target);
+    if (c.linkSuffix.empty()) {
+      std::ofstream(target, std::ios::binary) << secret;
+      std::filesystem::remove(hive);
+    }
+    std::filesystem::create_symlink(target, hive.string() + c.linkSuffix);
     velk_test::TempMachine::Reload();
+    testing::internal::CaptureStderr();
     RegKey key;
-    ASSERT_EQ(reg.CreateKey(c.root, L"Software\\Planted", KEY_ALL_ACCESS, key.Put(), nullptr), ERROR_SUCCESS);
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(target))) << c.hive;
-    EXPECT_THAT(machine.Read(c.hive), testing::HasSubstr("\\Planted]\r\n"));
+    EXPECT_EQ(reg.CreateKey(c.root, L"Software\\Planted", KEY_ALL_ACCESS, key.Put(), nullptr), c.result) << c.hive;
+    std::string stderrText = testing::internal::GetCapturedStderr();
     size_t temporaries = 0;
     for (const auto& e : std::filesystem::directory_iterator(hive.parent_path()))
       if (e.path().filename().string().find(".tmp") != std::string::npos && !e.is_symlink()) ++temporaries;
     EXPECT_EQ(temporaries, 0u) << c.hive;
+    if (c.linkSuffix.empty()) {
+      EXPECT_EQ(stderrText, "velk: registry: " + hive.string() + ": is a symbolic link, which is not followed\n");
+      EXPECT_TRUE(std::filesystem::is_symlink(hive));
+      std::ifstream in(target, std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), secret);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(target))) << c.hive;
+      EXPECT_THAT(machine.Read(c.hive), testing::HasSubstr("\\Planted]\r\n"));
+    }
   }
   std::filesystem::remove_all(outside);
 }
