@@ -181,12 +181,15 @@ TEST_F(MachineImportTest, SmbiosDumpsBecomeTheRawLayout) {
 // and the folder layout with attributes.
 TEST_F(MachineImportTest, CaptureFolderIsImportedWhole) {
   fs::path capture = machine.Root() / "capture";
-  WriteAll(capture / "machine.txt", "acp=1252\r\nui_language=1041\r\nuser=S-1-5-21-7\r\nlogged_on=S-1-5-21-7\r\n");
+  WriteAll(capture / "machine.txt",
+           "acp=1252\r\nui_language=1041\r\nuser=S-1-5-21-7\r\nlogged_on=S-1-5-21-7\r\nhives=S-1-5-21-7,S-1-5-21-8\r\n");
   WriteAll(capture / "registry/hklm-profiles.reg",
            "Windows Registry Editor Version 5.00\r\n\r\n"
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7]\r\n"
            "\"ProfileImagePath\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,44,00,72,00,69,00,76,00,65,00,25,"
-           "00,5c,00,55,00,73,00,65,00,72,00,73,00,5c,00,65,00,76,00,65,00,00,00\r\n");
+           "00,5c,00,55,00,73,00,65,00,72,00,73,00,5c,00,65,00,76,00,65,00,00,00\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-8]\r\n"
+           "\"ProfileImagePath\"=\"C:\\\\Users\\\\mallory\"\r\n");
   WriteAll(capture / "registry/S-1-5-21-7.reg",
            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\S-1-5-21-7\\Software\\Pellacor\\velk]\r\n");
   WriteAll(capture / "smbios.bin", std::string("\0\x02\x08\0\0\0\0\0", 8));
@@ -202,6 +205,9 @@ TEST_F(MachineImportTest, CaptureFolderIsImportedWhole) {
   EXPECT_EQ(machine.Read("drive_c/Users/eve/NTUSER.DAT"),
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Pellacor\\velk]\r\n\r\n");
+  // A profile whose hive held none of the kit's keys still has one.
+  EXPECT_EQ(machine.Read("drive_c/Users/mallory/NTUSER.DAT"),
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER]\r\n\r\n");
   EXPECT_EQ(machine.Read("smbios.bin").size(), 8u);
   fs::path velk = machine.Root() / "drive_c/Users/eve/AppData/Local/Pellacor/velk";
   EXPECT_EQ(platform::host::StoredDosAttributes(velk.c_str()), static_cast<unsigned long>(FILE_ATTRIBUTE_HIDDEN));

@@ -75,8 +75,18 @@ struct Capture {
   UINT uiLanguage = 0;
   std::wstring user;
   std::vector<std::wstring> loggedOn;
+  std::vector<std::wstring> hives;  // profiles that have a hive, exported keys or not
   std::vector<std::pair<DWORD, std::wstring>> entries;  // attributes, Windows path
 };
+
+std::vector<std::wstring> SplitSids(const std::wstring& list) {
+  std::vector<std::wstring> out;
+  std::wstringstream items(list);
+  std::wstring sid;
+  while (std::getline(items, sid, L','))
+    if (!sid.empty()) out.push_back(sid);
+  return out;
+}
 
 // machine.txt ("name=value" lines) and folders.txt ("<8 hex digits> <path>").
 bool ReadCapture(const fs::path& folder, Capture* capture, ImportRequest* request, std::string* error) {
@@ -93,12 +103,8 @@ bool ReadCapture(const fs::path& folder, Capture* capture, ImportRequest* reques
     if (name == "acp") ParseNumber(value, 10, &capture->acp);
     if (name == "ui_language") ParseNumber(value, 10, &capture->uiLanguage);
     if (name == "user") capture->user = value;
-    if (name == "logged_on") {
-      std::wstringstream items(value);
-      std::wstring sid;
-      while (std::getline(items, sid, L','))
-        if (!sid.empty()) capture->loggedOn.push_back(sid);
-    }
+    if (name == "logged_on") capture->loggedOn = SplitSids(value);
+    if (name == "hives") capture->hives = SplitSids(value);
   }
   std::error_code ec;
   std::vector<fs::path> exports;
@@ -277,6 +283,8 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
   // Users exported through HKEY_USERS were logged on; a capture says so itself.
   config.loggedOn = request.capture.empty() ? fromUsersKey : capture.loggedOn;
 
+  // A profile whose hive held none of the exported keys still has one.
+  for (const auto& sid : capture.hives) users.try_emplace(sid);
   Machine machine(config);
   for (auto& [sid, hive] : users) {
     std::wstring profile;

@@ -1,7 +1,8 @@
 // velk-capture: writes what the kit reads on this PC into one folder, for
 // `velk-machine import --capture FOLDER` on a Linux host:
 //
-//   machine.txt        acp, ui_language, user (who ran this), logged_on
+//   machine.txt        acp, ui_language, user (who ran this), logged_on,
+//                      hives (the profiles whose hive could be read)
 //   registry/*.reg     reg.exe exports of the HKLM keys the kit reads and of
 //                      each profile's keys (HKEY_USERS\<SID>\...; a profile
 //                      that is not logged on has its hive loaded for it)
@@ -269,7 +270,7 @@ int wmain(int argc, wchar_t** argv) {
 
   Enable(L"SeBackupPrivilege");
   Enable(L"SeRestorePrivilege");
-  std::string loggedOn, folders;
+  std::string loggedOn, hives, folders;
   for (const Profile& p : Profiles()) {
     Folders(folders, p);
     bool mounted = IsLoggedOn(p.sid);
@@ -284,6 +285,8 @@ int wmain(int argc, wchar_t** argv) {
         continue;
       }
     }
+    if (!hives.empty()) hives += ',';
+    hives += Utf8(p.sid);
     index = 0;
     for (const wchar_t* key : kUserKeys) {
       wchar_t file[32];
@@ -299,7 +302,7 @@ int wmain(int argc, wchar_t** argv) {
 
   std::string machine = "acp=" + std::to_string(GetACP()) + "\r\nui_language=" +
                         std::to_string(GetUserDefaultUILanguage()) + "\r\nuser=" + Utf8(CurrentUserSid()) +
-                        "\r\nlogged_on=" + loggedOn + "\r\n";
+                        "\r\nlogged_on=" + loggedOn + "\r\nhives=" + hives + "\r\n";
   if (!WriteFileBytes(out + L"\\machine.txt", machine.data(), machine.size())) return 1;
 
   UINT size = GetSystemFirmwareTable(kRsmb, 0, nullptr, 0);
