@@ -381,8 +381,8 @@ bool PlainString(const RegValue& v, std::wstring* text) {
 }
 
 // acp is 0 for the UTF-16LE string data of version 5.00, else the code page
-// of REGEDIT4 string data.
-void FormatValue(std::string& out, const std::wstring& name, const RegValue& v, UINT acp) {
+// of REGEDIT4 string data; *lossy is set when that code page cannot hold it.
+void FormatValue(std::string& out, const std::wstring& name, const RegValue& v, UINT acp, bool* lossy) {
   if (name.empty())
     out += "@=";
   else
@@ -406,10 +406,13 @@ void FormatValue(std::string& out, const std::wstring& name, const RegValue& v, 
       padded.resize((padded.size() + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t));
       std::wstring text = BytesToWide(padded);
       std::string ansi;
-      if (acp && (text.empty() || ToMultiByte(acp, text, &ansi)))
+      if (acp && (text.empty() || ToMultiByte(acp, text, &ansi))) {
+        std::wstring back;
+        if (!text.empty() && (!ToWide(acp, ansi, &back) || back != text)) *lossy = true;
         out += Hex(std::vector<uint8_t>(ansi.begin(), ansi.end()));
-      else
+      } else {
         out += Hex(WideToUtf16Le(text));
+      }
     } else {
       out += Hex(v.data);
     }
@@ -420,13 +423,13 @@ void FormatValue(std::string& out, const std::wstring& name, const RegValue& v, 
 // Depth first without recursion. A key is written only when it holds values,
 // has no subkeys or is the root: the others come back from the paths of their
 // subkeys, so the output grows with the content, not with depth times keys.
-std::string FormatBody(const RegNode& root, const std::wstring& rootName, UINT acp) {
+std::string FormatBody(const RegNode& root, const std::wstring& rootName, UINT acp, bool* lossy) {
   std::string out;
   std::string path = WideToUtf8(rootName);
   auto emit = [&](const RegNode& node, bool always) {
     if (!always && node.values.empty() && !node.subkeys.empty()) return;
     out += "[" + path + "]\r\n";
-    for (const auto& [name, value] : node.values) FormatValue(out, name, value, acp);
+    for (const auto& [name, value] : node.values) FormatValue(out, name, value, acp, lossy);
     out += "\r\n";
   };
   struct Frame {
@@ -475,7 +478,8 @@ bool ParseRegText(std::string_view text, const std::wstring& rootName, const std
 }
 
 std::string FormatRegText(const RegNode& root, const std::wstring& rootName) {
-  return std::string(kHeader5) + "\r\n\r\n" + FormatBody(root, rootName, 0);
+  bool lossy = false;
+  return std::string(kHeader5) + "\r\n\r\n" + FormatBody(root, rootName, 0, &lossy);
 }
 
 namespace {
@@ -557,9 +561,14 @@ std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName
     case RegEncoding::kRegedit4:
       break;
   }
-  std::string text = std::string(kHeader4) + "\r\n\r\n" + FormatBody(root, rootName, form.acp);
+  bool lossy = false;
+  std::wstring text = Utf8ToWide(std::string(kHeader4) + "\r\n\r\n" + FormatBody(root, rootName, form.acp, &lossy));
   std::string ansi;
-  return ToMultiByte(form.acp, Utf8ToWide(text), &ansi) ? ansi : text;
+  std::wstring back;
+  if (!lossy && ToMultiByte(form.acp, text, &ansi) && ToWide(form.acp, ansi, &back) && back == text) return ansi;
+  // Text the code page cannot hold would be lost: version 5.00 in UTF-16LE,
+  // which reg import reads as well, keeps all of it.
+  return FormatRegFileBytes(root, rootName, RegFileForm{RegEncoding::kUtf16Le, form.acp});
 }
 
 namespace {

@@ -192,6 +192,30 @@ TEST(RegFileForms, Regedit4FollowsTheMachinesCodePage) {
   EXPECT_THAT(FormatRegFileBytes(root, kRoot, form), testing::HasSubstr("[HKEY_LOCAL_MACHINE\\\x95\x5c]\r\n"));
 }
 
+// Text a REGEDIT4 file's code page cannot hold is not turned into '?': the
+// file is written as version 5.00 in UTF-16LE instead.
+TEST(RegFileForms, Regedit4WithoutRoomForTheTextBecomesUtf16) {
+  struct Case {
+    RegValue value;
+    bool fits;
+  } cases[] = {
+      {MakeString(REG_SZ, L"caf\u00e9"), true},
+      {MakeString(REG_SZ, L"\u65e5\u672c"), false},
+      {MakeString(REG_EXPAND_SZ, L"%\u65e5%"), false},
+  };
+  for (const auto& c : cases) {
+    RegNode root;
+    root.CreateChild(L"K")->SetValue(L"v", c.value);
+    std::string bytes = FormatRegFileBytes(root, kRoot, RegFileForm{RegEncoding::kRegedit4, 1252});
+    RegNode again;
+    RegFileForm form;
+    std::string error;
+    ASSERT_TRUE(ParseRegFileBytes(bytes, kRoot, "f.reg", 1252, &again, &form, &error)) << error;
+    EXPECT_EQ(form.encoding, c.fits ? RegEncoding::kRegedit4 : RegEncoding::kUtf16Le);
+    EXPECT_EQ(again.Child(L"K")->FindValue(L"v")->data, c.value.data);
+  }
+}
+
 TEST(RegFileForms, OtherEncodingsAreNamed) {
   const std::string expected =
       " is not a registry file (expected \"Windows Registry Editor Version 5.00\" in UTF-16LE with a byte-order "
