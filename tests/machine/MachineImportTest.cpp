@@ -122,7 +122,8 @@ TEST_F(MachineImportTest, ExportsThatCannotBePlacedAreRefused) {
       {header + "[HKEY_CLASSES_ROOT\\.txt]\r\n", false,
        ": keys under HKEY_CLASSES_ROOT cannot be imported (expected HKEY_LOCAL_MACHINE or HKEY_USERS\\<SID> keys)"},
       {std::string("\xfe\xff\0W", 4), false,
-       ": names no key or is in no registry file form (expected HKEY_LOCAL_MACHINE or HKEY_USERS\\<SID> keys)"},
+       ": UTF-16 big-endian is not a registry file (expected \"Windows Registry Editor Version 5.00\" in UTF-16LE "
+       "with a byte-order mark or in UTF-8, or \"REGEDIT4\" in code page 1252)"},
       {header + "[HKEY_USERS\\S-1-5-21-9]\r\n", false,
        "user S-1-5-21-9: no ProfileImagePath in the profile list (export "
        "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList too)"},

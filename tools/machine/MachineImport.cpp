@@ -228,7 +228,8 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
     std::string bytes;
     if (!ReadFileBytes(file, &bytes, error)) return false;
     std::wstring first = FirstRegKeyPath(bytes, readAcp);
-    if (HasPrefixNoCase(first, kMachineRoot)) {
+    // A file naming no key is parsed as HKLM so that its real fault is told.
+    if (first.empty() || HasPrefixNoCase(first, kMachineRoot)) {
       RegFileForm form;
       if (!ParseRegFileBytes(bytes, kMachineRoot, file.string(), readAcp, &hklm, &form, error)) return false;
       if (!haveForm) hklmForm = form;
@@ -244,10 +245,8 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
       *error = file.string() + ": an HKEY_CURRENT_USER export needs the SID of its user (--user SID FILE)";
       return false;
     } else {
-      *error = file.string() + ": " +
-               (first.empty() ? std::string("names no key or is in no registry file form")
-                              : "keys under " + WideToUtf8(first.substr(0, first.find(L'\\'))) + " cannot be imported") +
-               " (expected HKEY_LOCAL_MACHINE or HKEY_USERS\\<SID> keys)";
+      *error = file.string() + ": keys under " + WideToUtf8(first.substr(0, first.find(L'\\'))) +
+               " cannot be imported (expected HKEY_LOCAL_MACHINE or HKEY_USERS\\<SID> keys)";
       return false;
     }
   }
