@@ -33,7 +33,7 @@ LSTATUS SplitPath(const wchar_t* subkey, std::vector<std::wstring>* parts) {
         if (*p == L'\0') break;
         return ERROR_BAD_PATHNAME;
       }
-      if (part.size() > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
+      if (Utf16Length(part) > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
       parts->push_back(part);
       part.clear();
       if (*p == L'\0') break;
@@ -383,7 +383,7 @@ LSTATUS HostRegistry::QueryValue(HKEY key, const wchar_t* name, DWORD* type, BYT
 LSTATUS HostRegistry::SetValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD dataBytes) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   if (!data && dataBytes) return ERROR_INVALID_PARAMETER;
-  if (name && std::wcslen(name) > kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
+  if (name && Utf16Length(name) > kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
   Location loc;
   LSTATUS s = Resolve(key, nullptr, &loc);
   if (s != ERROR_SUCCESS) return s;

@@ -202,7 +202,7 @@ class Parser {
           if (rest.empty()) break;
           return Fail("empty key name component");
         }
-        if (part.size() > kMaxKeyNameChars) return Fail("key name longer than 255 characters");
+        if (Utf16Length(part) > kMaxKeyNameChars) return Fail("key name longer than 255 characters");
         if (++depth > kMaxKeyDepth) return Fail("key deeper than 512 levels");
         current_ = current_->CreateChild(part);
         part.clear();
@@ -223,7 +223,7 @@ class Parser {
       std::string n;
       if (!QuotedString(t, &i, &n)) return Fail("unterminated value name");
       name = Utf8ToWide(n);
-      if (name.size() > kMaxValueNameChars) return Fail("value name longer than 16383 characters");
+      if (Utf16Length(name) > kMaxValueNameChars) return Fail("value name longer than 16383 characters");
     } else {
       return Fail("expected a key in brackets or a \"name\"=value line");
     }

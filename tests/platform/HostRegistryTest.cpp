@@ -222,6 +222,10 @@ TEST_F(HostRegistryTest, WindowsLimitsOnDepthAndValueNames) {
             ERROR_INVALID_PARAMETER);
   EXPECT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, chain(513).c_str(), KEY_ALL_ACCESS, key.Put(), nullptr),
             ERROR_INVALID_PARAMETER);
+  // Names are counted in UTF-16 units, as Windows counts them.
+  EXPECT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, std::wstring(128, L'\U0001F600').c_str(), KEY_ALL_ACCESS, key.Put(),
+                          nullptr),
+            ERROR_INVALID_PARAMETER);
   EXPECT_EQ(machine.Read("registry/HKLM.reg"), before);
   ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, chain(512).c_str(), KEY_ALL_ACCESS, key.Put(), nullptr), ERROR_SUCCESS);
   RegKey deeper;  // one more level below a handle counts from the hive's root too

@@ -248,6 +248,12 @@ std::string Chain(size_t levels, const std::string& name) {
   return path;
 }
 
+std::string Repeat(const std::string& text, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST(RegFileLimits, WindowsLimitsAreRefusedWithTheLine) {
   struct Case {
     std::string body;
@@ -259,6 +265,11 @@ TEST(RegFileLimits, WindowsLimitsAreRefusedWithTheLine) {
       {"\r\n[" + Chain(100000, "k") + "]\r\n\"v\"=\"1\"\r\n", "t.reg:4: key deeper than 512 levels"},
       {"[" + Chain(1, std::string(255, 'n')) + "]\r\n", ""},
       {"[" + Chain(1, std::string(256, 'n')) + "]\r\n", "t.reg:3: key name longer than 255 characters"},
+      // Windows counts UTF-16 units: U+1F600 is two of them.
+      {"[" + Chain(1, Repeat("\xf0\x9f\x98\x80", 127) + "n") + "]\r\n", ""},
+      {"[" + Chain(1, Repeat("\xf0\x9f\x98\x80", 128)) + "]\r\n", "t.reg:3: key name longer than 255 characters"},
+      {"[HKEY_LOCAL_MACHINE\\K]\r\n\"" + Repeat("\xf0\x9f\x98\x80", 8192) + "\"=\"\"\r\n",
+       "t.reg:4: value name longer than 16383 characters"},
       {"[HKEY_LOCAL_MACHINE\\K]\r\n\"" + std::string(16383, 'v') + "\"=\"\"\r\n", ""},
       {"[HKEY_LOCAL_MACHINE\\K]\r\n\"" + std::string(16384, 'v') + "\"=\"\"\r\n",
        "t.reg:4: value name longer than 16383 characters"},
