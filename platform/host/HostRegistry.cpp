@@ -20,7 +20,6 @@ namespace platform::host {
 
 namespace {
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-constexpr size_t kMaxKeyNameChars = 255;
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
@@ -37,7 +36,7 @@ LSTATUS SplitPath(const wchar_t* subkey, std::vector<std::wstring>* parts) {
         if (*p == L'\0') break;
         return ERROR_BAD_PATHNAME;
       }
-      if (part.size() > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
+      if (Utf16Length(part) > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
       parts->push_back(part);
       part.clear();
       if (*p == L'\0') break;
@@ -95,10 +94,12 @@ class Hive {
     loaded_ = true;
     broken_ = false;
     root_ = RegNode{};
+    form_ = RegFileForm{};
     if (!exists) return ERROR_SUCCESS;
     std::string error;
     RegNode fresh;
-    if (!ReadRegFile(file_, rootName_, &fresh, &error)) {
+    const Machine* m = Machine::Current();
+    if (!ReadRegFile(file_, rootName_, m ? m->Config().acp : 1252, &fresh, &form_, &error)) {
       broken_ = true;
       std::fprintf(stderr, "velk: registry: %s\n", error.c_str());
       return ERROR_BADDB;
@@ -109,7 +110,7 @@ class Hive {
 
   LSTATUS Commit() {
     std::string error;
-    if (!WriteRegFileAtomic(file_, root_, rootName_, &error)) {
+    if (!WriteRegFileAtomic(file_, root_, rootName_, form_, &error)) {
       std::fprintf(stderr, "velk: registry: %s\n", error.c_str());
       loaded_ = false;  // reread what is really on disk next time
       return ERROR_CANTWRITE;
@@ -131,6 +132,7 @@ class Hive {
   fs::path file_;
   std::wstring rootName_;
   RegNode root_;
+  RegFileForm form_;  // written back as it was read
   bool loaded_ = false;
   bool broken_ = false;
   Stamp stamp_;
@@ -286,6 +288,7 @@ LSTATUS HostRegistry::CreateKey(HKEY parent, const wchar_t* subkey, REGSAM acces
   LSTATUS s = Resolve(parent, subkey, &loc);
   if (s != ERROR_SUCCESS) return s;
   if (!loc.hive) return ERROR_ACCESS_DENIED;  // no keys of its own under HKEY_USERS
+  if (loc.path.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   FileLock fileLock(loc.hive->File());
   if ((s = fileLock.Status()) != ERROR_SUCCESS) return s;
   if ((s = loc.hive->Refresh()) != ERROR_SUCCESS) return s;
@@ -391,6 +394,7 @@ LSTATUS HostRegistry::QueryValue(HKEY key, const wchar_t* name, DWORD* type, BYT
 LSTATUS HostRegistry::SetValue(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD dataBytes) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   if (!data && dataBytes) return ERROR_INVALID_PARAMETER;
+  if (name && Utf16Length(name) > kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
   Location loc;
   LSTATUS s = Resolve(key, nullptr, &loc);
   if (s != ERROR_SUCCESS) return s;

@@ -1,15 +1,33 @@
 #include "platform/host/RegFile.h"
 
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+
+#include "platform/CodePages.h"
 
 namespace fs = std::filesystem;
 
 namespace platform::host {
+
+RegNode::~RegNode() {
+  std::vector<std::unique_ptr<RegNode>> pending;
+  auto takeChildren = [&pending](RegNode& node) {
+    for (auto& [name, child] : node.subkeys) pending.push_back(std::move(child));
+    node.subkeys.clear();
+  };
+  takeChildren(*this);
+  while (!pending.empty()) {
+    std::unique_ptr<RegNode> node = std::move(pending.back());
+    pending.pop_back();
+    takeChildren(*node);
+  }
+}
 
 RegValue* RegNode::FindValue(std::wstring_view name) {
   for (auto& [n, v] : values)
@@ -87,7 +105,7 @@ std::vector<uint8_t> WideBytes(const std::wstring& w) {
 
 std::wstring BytesToWide(const std::vector<uint8_t>& data) {
   std::wstring w(data.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(w.data(), data.data(), w.size() * sizeof(wchar_t));
+  if (!w.empty()) std::memcpy(w.data(), data.data(), w.size() * sizeof(wchar_t));
   return w;
 }
 
@@ -100,20 +118,23 @@ int HexDigit(char c) {
 
 class Parser {
  public:
+  // text is UTF-8; the string data of hex(...) entries is UTF-16LE, or
+  // ANSI in acp for a REGEDIT4 file.
   Parser(std::string_view text, const std::wstring& rootName, const std::string& fileName, RegNode* root,
-         std::string* error)
-      : text_(text), rootName_(rootName), fileName_(fileName), root_(root), error_(error) {}
+         std::string* error, bool regedit4 = false, UINT acp = 1252)
+      : text_(text), rootName_(rootName), fileName_(fileName), root_(root), error_(error), regedit4_(regedit4),
+        acp_(acp) {}
 
   bool Run() {
     if (text_.size() >= 3 && std::memcmp(text_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
     std::string line;
     bool sawHeader = false;
+    const char* header = regedit4_ ? "REGEDIT4" : "Windows Registry Editor Version 5.00";
     while (NextLogicalLine(&line)) {
       std::string t = Trim(line);
       if (t.empty() || t[0] == ';') continue;
       if (!sawHeader) {
-        if (t != "Windows Registry Editor Version 5.00")
-          return Fail("expected the header \"Windows Registry Editor Version 5.00\"");
+        if (t != header) return Fail(std::string("expected the header \"") + header + "\"");
         sawHeader = true;
         continue;
       }
@@ -173,6 +194,7 @@ class Parser {
     current_ = root_;
     std::wstring rest = path.size() > rootName_.size() ? path.substr(rootName_.size() + 1) : L"";
     std::wstring part;
+    size_t depth = 0;
     for (size_t i = 0; i <= rest.size(); ++i) {
       if (i == rest.size() || rest[i] == L'\\') {
         if (part.empty()) {
@@ -180,6 +202,8 @@ class Parser {
           if (rest.empty()) break;
           return Fail("empty key name component");
         }
+        if (Utf16Length(part) > kMaxKeyNameChars) return Fail("key name longer than 255 characters");
+        if (++depth > kMaxKeyDepth) return Fail("key deeper than 512 levels");
         current_ = current_->CreateChild(part);
         part.clear();
       } else {
@@ -199,6 +223,7 @@ class Parser {
       std::string n;
       if (!QuotedString(t, &i, &n)) return Fail("unterminated value name");
       name = Utf8ToWide(n);
+      if (Utf16Length(name) > kMaxValueNameChars) return Fail("value name longer than 16383 characters");
     } else {
       return Fail("expected a key in brackets or a \"name\"=value line");
     }
@@ -293,8 +318,16 @@ class Parser {
       }
       v->type = type;
       if (IsStringType(type)) {
-        if (bytes.size() % 2) return Fail("string data with an odd number of bytes");
-        v->data = WideBytes(Utf16LeToWide(bytes.data(), bytes.size()));
+        std::wstring text;
+        if (regedit4_) {
+          if (!bytes.empty() &&
+              !ToWide(acp_, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &text))
+            return Fail("string data not in code page " + std::to_string(acp_));
+        } else {
+          if (bytes.size() % 2) return Fail("string data with an odd number of bytes");
+          text = Utf16LeToWide(bytes.data(), bytes.size());
+        }
+        v->data = WideBytes(text);
       } else {
         v->data = std::move(bytes);
       }
@@ -308,6 +341,8 @@ class Parser {
   const std::string& fileName_;
   RegNode* root_;
   std::string* error_;
+  bool regedit4_;
+  UINT acp_;
   RegNode* current_ = nullptr;
   size_t pos_ = 0;
   int line_ = 0;
@@ -345,7 +380,9 @@ bool PlainString(const RegValue& v, std::wstring* text) {
   return true;
 }
 
-void FormatValue(std::string& out, const std::wstring& name, const RegValue& v) {
+// acp is 0 for the UTF-16LE string data of version 5.00, else the code page
+// of REGEDIT4 string data; *lossy is set when that code page cannot hold it.
+void FormatValue(std::string& out, const std::wstring& name, const RegValue& v, UINT acp, bool* lossy) {
   if (name.empty())
     out += "@=";
   else
@@ -367,7 +404,15 @@ void FormatValue(std::string& out, const std::wstring& name, const RegValue& v) 
     if (IsStringType(v.type)) {
       std::vector<uint8_t> padded = v.data;
       padded.resize((padded.size() + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t));
-      out += Hex(WideToUtf16Le(BytesToWide(padded)));
+      std::wstring text = BytesToWide(padded);
+      std::string ansi;
+      if (acp && (text.empty() || ToMultiByte(acp, text, &ansi))) {
+        std::wstring back;
+        if (!text.empty() && (!ToWide(acp, ansi, &back) || back != text)) *lossy = true;
+        out += Hex(std::vector<uint8_t>(ansi.begin(), ansi.end()));
+      } else {
+        out += Hex(WideToUtf16Le(text));
+      }
     } else {
       out += Hex(v.data);
     }
@@ -375,11 +420,53 @@ void FormatValue(std::string& out, const std::wstring& name, const RegValue& v) 
   out += "\r\n";
 }
 
-void FormatKey(std::string& out, const RegNode& node, const std::string& path) {
-  out += "[" + path + "]\r\n";
-  for (const auto& [name, value] : node.values) FormatValue(out, name, value);
-  out += "\r\n";
-  for (const auto& [name, child] : node.subkeys) FormatKey(out, *child, path + "\\" + WideToUtf8(name));
+// Depth first without recursion. A key is written only when it holds values,
+// has no subkeys or is the root: the others come back from the paths of their
+// subkeys, so the output grows with the content, not with depth times keys.
+std::string FormatBody(const RegNode& root, const std::wstring& rootName, UINT acp, bool* lossy) {
+  std::string out;
+  std::string path = WideToUtf8(rootName);
+  auto emit = [&](const RegNode& node, bool always) {
+    if (!always && node.values.empty() && !node.subkeys.empty()) return;
+    out += "[" + path + "]\r\n";
+    for (const auto& [name, value] : node.values) FormatValue(out, name, value, acp, lossy);
+    out += "\r\n";
+  };
+  struct Frame {
+    const RegNode* node;
+    std::map<std::wstring, std::unique_ptr<RegNode>, NoCaseLess>::const_iterator next;
+    size_t pathLength;
+  };
+  emit(root, true);
+  std::vector<Frame> stack{{&root, root.subkeys.begin(), path.size()}};
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next == top.node->subkeys.end()) {
+      stack.pop_back();
+      continue;
+    }
+    const auto& [name, child] = *top.next++;
+    path.resize(top.pathLength);
+    path += "\\" + WideToUtf8(name);
+    emit(*child, false);
+    stack.push_back({child.get(), child->subkeys.begin(), path.size()});
+  }
+  return out;
+}
+
+const char kHeader5[] = "Windows Registry Editor Version 5.00";
+const char kHeader4[] = "REGEDIT4";
+
+bool StartsWith(std::string_view bytes, std::string_view prefix) {
+  return bytes.size() >= prefix.size() && bytes.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The first line that is not blank, for telling REGEDIT4 from version 5.00.
+std::string_view FirstLine(std::string_view text) {
+  size_t b = text.find_first_not_of(" \t\r\n");
+  if (b == std::string_view::npos) return {};
+  size_t e = text.find_first_of("\r\n", b);
+  return text.substr(b, e == std::string_view::npos ? std::string_view::npos : e - b);
 }
 
 }  // namespace
@@ -391,42 +478,206 @@ bool ParseRegText(std::string_view text, const std::wstring& rootName, const std
 }
 
 std::string FormatRegText(const RegNode& root, const std::wstring& rootName) {
-  std::string out = "Windows Registry Editor Version 5.00\r\n\r\n";
-  FormatKey(out, root, WideToUtf8(rootName));
-  return out;
+  bool lossy = false;
+  return std::string(kHeader5) + "\r\n\r\n" + FormatBody(root, rootName, 0, &lossy);
 }
 
-bool ReadRegFile(const fs::path& file, const std::wstring& rootName, RegNode* root, std::string* error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    *error = file.string() + ": cannot be read";
+namespace {
+
+// The UTF-8 text of a .reg file in any known form, and that form.
+bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp, std::string* text,
+                   RegFileForm* form, std::string* error) {
+  auto refuse = [&](const std::string& what) {
+    *error = fileName + ": " + what + " is not a registry file (expected \"" + kHeader5 +
+             "\" in UTF-16LE with a byte-order mark or in UTF-8, or \"" + kHeader4 + "\" in code page " +
+             std::to_string(acp) + ")";
+    return false;
+  };
+  *form = RegFileForm{RegEncoding::kUtf8, acp};
+  if (StartsWith(bytes, std::string_view("\xFF\xFE\0\0", 4)) || StartsWith(bytes, std::string_view("\0\0\xFE\xFF", 4)))
+    return refuse("UTF-32");
+  if (StartsWith(bytes, "\xFE\xFF")) return refuse("UTF-16 big-endian");
+  if (StartsWith(bytes, "\xFF\xFE")) {
+    if (bytes.size() % 2) return refuse("UTF-16 with an odd number of bytes");
+    form->encoding = RegEncoding::kUtf16Le;
+    *text = WideToUtf8(Utf16LeToWide(reinterpret_cast<const uint8_t*>(bytes.data()) + 2, bytes.size() - 2));
+    return true;
+  }
+  if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') return refuse("UTF-16 without a byte-order mark");
+  if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0') return refuse("UTF-16 big-endian");
+  if (StartsWith(bytes, "\xEF\xBB\xBF")) {
+    form->encoding = RegEncoding::kUtf8Bom;
+    text->assign(bytes.substr(3));
+    return true;
+  }
+  if (FirstLine(bytes) == kHeader4) {
+    form->encoding = RegEncoding::kRegedit4;
+    std::wstring wide;
+    if (!ToWide(acp, bytes, &wide)) return refuse("text not in code page " + std::to_string(acp));
+    *text = WideToUtf8(wide);
+    return true;
+  }
+  text->assign(bytes);
+  return true;
+}
+
+}  // namespace
+
+bool ParseRegFileBytes(std::string_view bytes, const std::wstring& rootName, const std::string& fileName, UINT acp,
+                       RegNode* root, RegFileForm* form, std::string* error) {
+  std::string text;
+  if (!DecodeRegFile(bytes, fileName, acp, &text, form, error)) return false;
+  return Parser(text, rootName, fileName, root, error, form->encoding == RegEncoding::kRegedit4, acp).Run();
+}
+
+std::wstring FirstRegKeyPath(std::string_view bytes, UINT acp) {
+  std::string text, error;
+  RegFileForm form;
+  if (!DecodeRegFile(bytes, "", acp, &text, &form, &error)) return {};
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line = std::string_view(text).substr(pos, end - pos);
+    size_t b = line.find_first_not_of(" \t");
+    if (b != std::string_view::npos && line[b] == '[') {
+      size_t close = line.rfind(']');
+      if (close != std::string_view::npos && close > b) return Utf8ToWide(line.substr(b + 1, close - b - 1));
+    }
+    pos = end + 1;
+  }
+  return {};
+}
+
+std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName, const RegFileForm& form) {
+  switch (form.encoding) {
+    case RegEncoding::kUtf8:
+      return FormatRegText(root, rootName);
+    case RegEncoding::kUtf8Bom:
+      return "\xEF\xBB\xBF" + FormatRegText(root, rootName);
+    case RegEncoding::kUtf16Le: {
+      std::vector<uint8_t> bytes = WideToUtf16Le(Utf8ToWide(FormatRegText(root, rootName)));
+      return "\xFF\xFE" + std::string(bytes.begin(), bytes.end());
+    }
+    case RegEncoding::kRegedit4:
+      break;
+  }
+  bool lossy = false;
+  std::wstring text = Utf8ToWide(std::string(kHeader4) + "\r\n\r\n" + FormatBody(root, rootName, form.acp, &lossy));
+  std::string ansi;
+  std::wstring back;
+  if (!lossy && ToMultiByte(form.acp, text, &ansi) && ToWide(form.acp, ansi, &back) && back == text) return ansi;
+  // Text the code page cannot hold would be lost: version 5.00 in UTF-16LE,
+  // which reg import reads as well, keeps all of it.
+  return FormatRegFileBytes(root, rootName, RegFileForm{RegEncoding::kUtf16Le, form.acp});
+}
+
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+  // Closes now, for the caller to see a failed close of a written file.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// A hive is read only from a file of its own: a link planted at its name
+// would let the reader show what lies outside the machine.
+bool ReadWholeFile(const fs::path& file, std::string* out, std::string* error) {
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.Get() < 0) {
+    *error = file.string() + (errno == ELOOP ? ": is a symbolic link, which is not followed" : ": cannot be read: ") +
+             (errno == ELOOP ? "" : std::strerror(errno));
     return false;
   }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ParseRegText(ss.str(), rootName, file.string(), root, error);
-}
-
-bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::wstring& rootName, std::string* error) {
-  std::error_code ec;
-  fs::create_directories(file.parent_path(), ec);
-  fs::path tmp = file;
-  tmp += ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    std::string text = FormatRegText(root, rootName);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.flush();
-    if (!out) {
-      *error = tmp.string() + ": cannot be written";
-      fs::remove(tmp, ec);
+  out->clear();
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd.Get(), buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = file.string() + ": cannot be read: " + std::strerror(errno);
       return false;
     }
+    out->append(buffer, static_cast<size_t>(n));
   }
-  fs::rename(tmp, file, ec);
-  if (ec) {
-    *error = file.string() + ": cannot be replaced: " + ec.message();
-    fs::remove(tmp, ec);
+  return true;
+}
+
+// A new file beside target under a name no one can predict; never opens an
+// existing file or a link.
+int CreateTemporary(const fs::path& target, fs::path* name) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[12];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
+    std::string suffix = ".tmp";
+    for (unsigned char r : random) suffix += kLetters[r % (sizeof kLetters - 1)];
+    *name = target;
+    *name += suffix;
+    int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadRegFile(const fs::path& file, const std::wstring& rootName, UINT acp, RegNode* root, RegFileForm* form,
+                 std::string* error) {
+  std::string bytes;
+  if (!ReadWholeFile(file, &bytes, error)) return false;
+  return ParseRegFileBytes(bytes, rootName, file.string(), acp, root, form, error);
+}
+
+bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::wstring& rootName,
+                        const RegFileForm& form, std::string* error) {
+  std::error_code ec;
+  fs::create_directories(file.parent_path(), ec);
+  fs::path tmp;
+  FileDescriptor fd(CreateTemporary(file, &tmp));
+  if (fd.Get() < 0) {
+    *error = file.string() + ": cannot create a temporary file beside it: " + std::strerror(errno);
+    return false;
+  }
+  bool written = WriteAll(fd.Get(), FormatRegFileBytes(root, rootName, form));
+  int saved = errno;
+  if (!fd.Close() && written) {
+    written = false;
+    saved = errno;
+  }
+  if (!written) {
+    *error = tmp.string() + ": cannot be written: " + std::strerror(saved);
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  if (::rename(tmp.c_str(), file.c_str()) != 0) {
+    *error = file.string() + ": cannot be replaced: " + std::strerror(errno);
+    ::unlink(tmp.c_str());
     return false;
   }
   return true;

@@ -89,6 +89,13 @@ std::wstring Utf16LeToWide(const uint8_t* bytes, size_t count) {
   return out;
 }
 
+size_t Utf16Length(std::wstring_view text) {
+  size_t n = text.size();
+  for (wchar_t w : text)
+    if (static_cast<char32_t>(w) >= 0x10000 && Valid(static_cast<char32_t>(w))) ++n;
+  return n;
+}
+
 std::vector<uint8_t> WideToUtf16Le(std::wstring_view text) {
   std::vector<uint8_t> out;
   out.reserve(text.size() * 2);

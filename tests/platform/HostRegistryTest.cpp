@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "platform/Port.h"
 #include "support/TempMachine.h"
@@ -207,6 +208,117 @@ TEST_F(HostRegistryTest, ProcessesSeeEachOthersChanges) {
   DWORD values = 0;
   ASSERT_EQ(reg.QueryInfoKey(key.Get(), nullptr, nullptr, &values), ERROR_SUCCESS);
   EXPECT_EQ(values, 2u + 40u);
+}
+
+TEST_F(HostRegistryTest, WindowsLimitsOnDepthAndValueNames) {
+  auto chain = [](size_t levels) {
+    std::wstring path = L"SOFTWARE";
+    for (size_t i = 1; i < levels; ++i) path += L"\\k";
+    return path;
+  };
+  const std::string before = machine.Read("registry/HKLM.reg");
+  RegKey key;
+  EXPECT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, chain(600).c_str(), KEY_ALL_ACCESS, key.Put(), nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, chain(513).c_str(), KEY_ALL_ACCESS, key.Put(), nullptr),
+            ERROR_INVALID_PARAMETER);
+  // Names are counted in UTF-16 units, as Windows counts them.
+  EXPECT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, std::wstring(128, L'\U0001F600').c_str(), KEY_ALL_ACCESS, key.Put(),
+                          nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(machine.Read("registry/HKLM.reg"), before);
+  ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, chain(512).c_str(), KEY_ALL_ACCESS, key.Put(), nullptr), ERROR_SUCCESS);
+  RegKey deeper;  // one more level below a handle counts from the hive's root too
+  EXPECT_EQ(reg.CreateKey(key.Get(), L"k", KEY_ALL_ACCESS, deeper.Put(), nullptr), ERROR_INVALID_PARAMETER);
+  DWORD v = 1;
+  EXPECT_EQ(reg.SetValue(key.Get(), std::wstring(16384, L'v').c_str(), REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(reg.SetValue(key.Get(), std::wstring(16383, L'v').c_str(), REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+            ERROR_SUCCESS);
+  velk_test::TempMachine::Reload();
+  RegKey again;
+  EXPECT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, chain(512).c_str(), KEY_READ, again.Put()), ERROR_SUCCESS);
+}
+
+// A hive keeps the encoding and header it was read in; REGEDIT4 follows acp.
+TEST_F(HostRegistryTest, WrittenBackInTheFormItWasRead) {
+  struct Case {
+    std::string machineIni;
+    std::string file;
+    std::string written;  // expected start of the file after the change
+  } cases[] = {
+      {"[machine]\nacp=1252\n",
+       std::string("\xff\xfe" "W\0i\0n\0d\0o\0w\0s\0 \0R\0e\0g\0i\0s\0t\0r\0y\0 \0E\0d\0i\0t\0o\0r\0 \0V\0e\0r\0s\0i\0o\0n\0 "
+                   "\0" "5\0.\0" "0\0" "0\0\r\0\n\0", 76),
+       std::string("\xff\xfe" "W\0", 4)},
+      {"[machine]\nacp=1252\n", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n", "REGEDIT4\r\n\r\n"},
+      {"[machine]\nacp=1252\n", "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n",
+       "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n"},
+  };
+  for (const auto& c : cases) {
+    machine.Write("machine.ini", c.machineIni);
+    machine.Write("registry/HKLM.reg", c.file);
+    velk_test::TempMachine::Reload();
+    RegKey key;
+    ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"Caf\u00e9", KEY_ALL_ACCESS, key.Put(), nullptr), ERROR_SUCCESS);
+    std::string file = machine.Read("registry/HKLM.reg");
+    EXPECT_EQ(file.substr(0, c.written.size()), c.written);
+    if (c.written[0] == 'R') {
+      EXPECT_THAT(file, testing::HasSubstr("[HKEY_LOCAL_MACHINE\\Caf\xe9]\r\n"));
+    } else if (c.written[0] == '\xff') {
+      EXPECT_THAT(file, testing::HasSubstr(std::string("C\0a\0f\0\xe9\0]\0", 10)));
+    }
+  }
+}
+
+// Links planted at a hive's side-file names lead nowhere: at the old
+// temporary name the change lands in the hive, nothing is written through
+// the link and no temporary stays behind; at the hive's own name the hive is
+// neither read through the link nor written.
+TEST_F(HostRegistryTest, PlantedLinksWriteNothingOutside) {
+  const std::string pid = std::to_string(::getpid());
+  struct Case {
+    std::string hive;
+    HKEY root;
+    std::string linkSuffix;
+    LSTATUS result;
+  } cases[] = {
+      {"registry/HKLM.reg", HKEY_LOCAL_MACHINE, ".tmp" + pid, ERROR_SUCCESS},
+      {"drive_c/Users/alice/NTUSER.DAT", HKEY_CURRENT_USER, ".tmp" + pid, ERROR_SUCCESS},
+      {"drive_c/Users/alice/NTUSER.DAT", HKEY_CURRENT_USER, "", ERROR_BADDB},
+  };
+  char outside[] = "/tmp/velk-outside-XXXXXX";
+  ASSERT_NE(::mkdtemp(outside), nullptr);
+  const std::string secret = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\S]\r\n\"v\"=secret\r\n";
+  for (const auto& c : cases) {
+    std::filesystem::path hive = machine.Root() / c.hive;
+    std::filesystem::path target = std::filesystem::path(outside) / "victim";
+    std::filesystem::remove(target);
+    if (c.linkSuffix.empty()) {
+      std::ofstream(target, std::ios::binary) << secret;
+      std::filesystem::remove(hive);
+    }
+    std::filesystem::create_symlink(target, hive.string() + c.linkSuffix);
+    velk_test::TempMachine::Reload();
+    testing::internal::CaptureStderr();
+    RegKey key;
+    EXPECT_EQ(reg.CreateKey(c.root, L"Software\\Planted", KEY_ALL_ACCESS, key.Put(), nullptr), c.result) << c.hive;
+    std::string stderrText = testing::internal::GetCapturedStderr();
+    size_t temporaries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(hive.parent_path()))
+      if (e.path().filename().string().find(".tmp") != std::string::npos && !e.is_symlink()) ++temporaries;
+    EXPECT_EQ(temporaries, 0u) << c.hive;
+    if (c.linkSuffix.empty()) {
+      EXPECT_EQ(stderrText, "velk: registry: " + hive.string() + ": is a symbolic link, which is not followed\n");
+      EXPECT_TRUE(std::filesystem::is_symlink(hive));
+      std::ifstream in(target, std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), secret);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(target))) << c.hive;
+      EXPECT_THAT(machine.Read(c.hive), testing::HasSubstr("\\Planted]\r\n"));
+    }
+  }
+  std::filesystem::remove_all(outside);
 }
 
 }  // namespace

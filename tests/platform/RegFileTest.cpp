@@ -119,3 +119,182 @@ TEST(RegFile, ContinuedHexCountsItsFirstLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// One key with a string, an expandable string and a multi-string, in each
+// form Windows writes; every form is read and written back byte for byte.
+TEST(RegFileForms, ReadInEachFormAndWrittenBackAsRead) {
+  const std::string body5 =
+      "[HKEY_LOCAL_MACHINE]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xc3\xa9]\r\n"
+      "\"N\xc3\xa4me\"=\"\xc3\xbc\"\r\n"
+      "\"E\"=hex(2):25,00,e9,00,25,00,00,00\r\n"
+      "\"M\"=hex(7):61,00,00,00,00,00\r\n\r\n";
+  const std::string utf16 =
+      std::string("\xff\xfe", 2) +
+      [] {
+        // The UTF-16LE form of the version 5.00 text: ASCII bytes widened,
+        // the three non-ASCII letters (all below U+0100) likewise.
+        const std::string latin1 =
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9]\r\n"
+            "\"N\xe4me\"=\"\xfc\"\r\n"
+            "\"E\"=hex(2):25,00,e9,00,25,00,00,00\r\n"
+            "\"M\"=hex(7):61,00,00,00,00,00\r\n\r\n";
+        std::string out;
+        for (char c : latin1) out += {c, '\0'};
+        return out;
+      }();
+  const std::string regedit4 =
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9]\r\n"
+      "\"N\xe4me\"=\"\xfc\"\r\n"
+      "\"E\"=hex(2):25,e9,25,00\r\n"
+      "\"M\"=hex(7):61,00,00\r\n\r\n";
+  struct Case {
+    std::string bytes;
+    RegEncoding encoding;
+  } cases[] = {
+      {"Windows Registry Editor Version 5.00\r\n\r\n" + body5, RegEncoding::kUtf8},
+      {"\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n\r\n" + body5, RegEncoding::kUtf8Bom},
+      {utf16, RegEncoding::kUtf16Le},
+      {regedit4, RegEncoding::kRegedit4},
+  };
+  for (const auto& c : cases) {
+    RegNode root;
+    RegFileForm form;
+    std::string error;
+    ASSERT_TRUE(ParseRegFileBytes(c.bytes, kRoot, "f.reg", 1252, &root, &form, &error)) << error;
+    EXPECT_EQ(form.encoding, c.encoding);
+    RegNode* key = root.Child(L"SOFTWARE")->Child(L"Caf\u00e9");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(AsText(*key->FindValue(L"N\u00e4me")), std::wstring(L"\u00fc") + L'\0');
+    EXPECT_EQ(AsText(*key->FindValue(L"E")), std::wstring(L"%\u00e9%") + L'\0');
+    EXPECT_EQ(AsText(*key->FindValue(L"M")), std::wstring(L"a\0\0", 3));
+    EXPECT_EQ(FormatRegFileBytes(root, kRoot, form), c.bytes) << static_cast<int>(c.encoding);
+  }
+}
+
+TEST(RegFileForms, Regedit4FollowsTheMachinesCodePage) {
+  // Shift-JIS: the second byte of U+8868 is 0x5C, the backslash.
+  const std::string sjis = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\\x95\x5c]\r\n\"v\"=\"\x93\xfa\"\r\n";
+  RegNode root;
+  RegFileForm form;
+  std::string error;
+  ASSERT_TRUE(ParseRegFileBytes(sjis, kRoot, "f.reg", 932, &root, &form, &error)) << error;
+  RegNode* key = root.Child(L"\u8868");
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(AsText(*key->FindValue(L"v")), std::wstring(L"\u65e5") + L'\0');
+  EXPECT_EQ(form.acp, 932u);
+  EXPECT_THAT(FormatRegFileBytes(root, kRoot, form), testing::HasSubstr("[HKEY_LOCAL_MACHINE\\\x95\x5c]\r\n"));
+}
+
+// Text a REGEDIT4 file's code page cannot hold is not turned into '?': the
+// file is written as version 5.00 in UTF-16LE instead.
+TEST(RegFileForms, Regedit4WithoutRoomForTheTextBecomesUtf16) {
+  struct Case {
+    RegValue value;
+    bool fits;
+  } cases[] = {
+      {MakeString(REG_SZ, L"caf\u00e9"), true},
+      {MakeString(REG_SZ, L"\u65e5\u672c"), false},
+      {MakeString(REG_EXPAND_SZ, L"%\u65e5%"), false},
+  };
+  for (const auto& c : cases) {
+    RegNode root;
+    root.CreateChild(L"K")->SetValue(L"v", c.value);
+    std::string bytes = FormatRegFileBytes(root, kRoot, RegFileForm{RegEncoding::kRegedit4, 1252});
+    RegNode again;
+    RegFileForm form;
+    std::string error;
+    ASSERT_TRUE(ParseRegFileBytes(bytes, kRoot, "f.reg", 1252, &again, &form, &error)) << error;
+    EXPECT_EQ(form.encoding, c.fits ? RegEncoding::kRegedit4 : RegEncoding::kUtf16Le);
+    EXPECT_EQ(again.Child(L"K")->FindValue(L"v")->data, c.value.data);
+  }
+}
+
+TEST(RegFileForms, OtherEncodingsAreNamed) {
+  const std::string expected =
+      " is not a registry file (expected \"Windows Registry Editor Version 5.00\" in UTF-16LE with a byte-order "
+      "mark or in UTF-8, or \"REGEDIT4\" in code page 1252)";
+  struct Case {
+    std::string bytes;
+    std::string error;
+  } cases[] = {
+      {std::string("\xfe\xff\0W\0i", 6), "b.reg: UTF-16 big-endian" + expected},
+      {std::string("\0W\0i", 4), "b.reg: UTF-16 big-endian" + expected},
+      {std::string("W\0i\0", 4), "b.reg: UTF-16 without a byte-order mark" + expected},
+      {std::string("\xff\xfe\0\0W\0\0\0", 8), "b.reg: UTF-32" + expected},
+      {std::string("\xff\xfeW\0i", 5), "b.reg: UTF-16 with an odd number of bytes" + expected},
+      {"[HKEY_LOCAL_MACHINE]\r\n", "b.reg:1: expected the header \"Windows Registry Editor Version 5.00\""},
+      {"\xff\xfe" + std::string("R\0E\0G\0E\0D\0I\0T\0" "4\0", 16),
+       "b.reg:1: expected the header \"Windows Registry Editor Version 5.00\""},
+  };
+  for (const auto& c : cases) {
+    RegNode root;
+    RegFileForm form;
+    std::string error;
+    EXPECT_FALSE(ParseRegFileBytes(c.bytes, kRoot, "b.reg", 1252, &root, &form, &error));
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+std::string Chain(size_t levels, const std::string& name) {
+  std::string path = "HKEY_LOCAL_MACHINE";
+  for (size_t i = 0; i < levels; ++i) path += "\\" + name;
+  return path;
+}
+
+std::string Repeat(const std::string& text, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+TEST(RegFileLimits, WindowsLimitsAreRefusedWithTheLine) {
+  struct Case {
+    std::string body;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {"[" + Chain(512, "k") + "]\r\n", ""},
+      {"[" + Chain(513, "k") + "]\r\n", "t.reg:3: key deeper than 512 levels"},
+      {"[" + Chain(600, "k") + "]\r\n", "t.reg:3: key deeper than 512 levels"},
+      {"\r\n[" + Chain(100000, "k") + "]\r\n\"v\"=\"1\"\r\n", "t.reg:4: key deeper than 512 levels"},
+      {"[" + Chain(1, std::string(255, 'n')) + "]\r\n", ""},
+      {"[" + Chain(1, std::string(256, 'n')) + "]\r\n", "t.reg:3: key name longer than 255 characters"},
+      // Windows counts UTF-16 units: U+1F600 is two of them.
+      {"[" + Chain(1, Repeat("\xf0\x9f\x98\x80", 127) + "n") + "]\r\n", ""},
+      {"[" + Chain(1, Repeat("\xf0\x9f\x98\x80", 128)) + "]\r\n", "t.reg:3: key name longer than 255 characters"},
+      {"[HKEY_LOCAL_MACHINE\\K]\r\n\"" + Repeat("\xf0\x9f\x98\x80", 8192) + "\"=\"\"\r\n",
+       "t.reg:4: value name longer than 16383 characters"},
+      {"[HKEY_LOCAL_MACHINE\\K]\r\n\"" + std::string(16383, 'v') + "\"=\"\"\r\n", ""},
+      {"[HKEY_LOCAL_MACHINE\\K]\r\n\"" + std::string(16384, 'v') + "\"=\"\"\r\n",
+       "t.reg:4: value name longer than 16383 characters"},
+  };
+  for (const auto& c : cases) {
+    RegNode root;
+    std::string error;
+    EXPECT_EQ(Parse(c.body, &root, &error), c.error.empty()) << c.body.size();
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+// Deep trees are written and freed without recursion, and only the keys that
+// carry something are written out, so the text stays as long as the input.
+TEST(RegFileLimits, DeepTreesAreWrittenInLinearSpace) {
+  for (size_t levels : {600u, 100000u}) {
+    auto root = std::make_unique<RegNode>();
+    RegNode* node = root.get();
+    for (size_t i = 0; i < levels; ++i) node = node->CreateChild(L"k");
+    node->SetValue(L"v", MakeDword(1));
+    std::string text = FormatRegText(*root, kRoot);
+    EXPECT_EQ(text, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n\r\n[" + Chain(levels, "k") +
+                        "]\r\n\"v\"=dword:00000001\r\n\r\n");
+    root.reset();
+  }
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "platform/WinTypes.h"
@@ -11,5 +12,10 @@
 namespace platform::host {
 
 bool ComposeRawSmbios(const std::filesystem::path& folder, std::vector<BYTE>* out);
+
+// The firmware-table layout from what a PC gives: the file dmidecode
+// --dump-bin writes (entry point, table at the address it names) or the
+// blob GetSystemFirmwareTable('RSMB') returns, kept as it is.
+bool RawSmbiosFromDump(const std::vector<BYTE>& dump, std::vector<BYTE>* out, std::string* error);
 
 }  // namespace platform::host

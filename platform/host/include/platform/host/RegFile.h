@@ -1,5 +1,7 @@
-// Registry hives of the host machine, kept in the .reg text format
-// ("Windows Registry Editor Version 5.00", UTF-8 on disk).
+// Registry hives of the host machine, kept in the .reg text format in any
+// of the forms Windows writes: "Windows Registry Editor Version 5.00" as
+// UTF-16LE with a byte-order mark (regedit, reg export) or as UTF-8 (with
+// or without one), and "REGEDIT4" in the machine's ANSI code page.
 #pragma once
 
 #include <filesystem>
@@ -26,6 +28,11 @@ struct RegValue {
 };
 
 struct RegNode {
+  RegNode() = default;
+  RegNode(RegNode&&) = default;
+  RegNode& operator=(RegNode&&) = default;
+  ~RegNode();  // not recursive: a tree may be deeper than the stack allows
+
   std::map<std::wstring, std::unique_ptr<RegNode>, NoCaseLess> subkeys;
   std::vector<std::pair<std::wstring, RegValue>> values;  // in creation order
 
@@ -40,15 +47,48 @@ RegValue MakeString(DWORD type, std::wstring_view text);  // type REG_SZ or REG_
 RegValue MakeMultiString(const std::vector<std::wstring>& items);
 RegValue MakeDword(DWORD value);
 
+// Windows' limits: levels below a hive's root, characters of one key name
+// and of a value name.
+constexpr size_t kMaxKeyDepth = 512;
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr size_t kMaxValueNameChars = 16383;
+
+enum class RegEncoding {
+  kUtf8,      // "Windows Registry Editor Version 5.00", no byte-order mark
+  kUtf8Bom,   // the same after a UTF-8 byte-order mark
+  kUtf16Le,   // the same in UTF-16LE after a byte-order mark
+  kRegedit4,  // "REGEDIT4" in the ANSI code page acp; string data in hex is ANSI too
+};
+
+// How a file was stored, so that it is written back the same way.
+struct RegFileForm {
+  RegEncoding encoding = RegEncoding::kUtf8;
+  UINT acp = 1252;
+};
+
+// Parses the bytes of a .reg file in any of the forms above (acp is the
+// code page a REGEDIT4 file is taken to be in) and reports the form found.
+// A file in none of them fails naming what it is and what was expected.
+bool ParseRegFileBytes(std::string_view bytes, const std::wstring& rootName, const std::string& fileName, UINT acp,
+                       RegNode* root, RegFileForm* form, std::string* error);
+// The path of the first key a .reg file names, as written ("" when it names
+// none or is in no known form).
+std::wstring FirstRegKeyPath(std::string_view bytes, UINT acp);
+// The file's bytes in the given form.
+std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName, const RegFileForm& form);
+
 // Parses .reg text whose keys all lie under rootName (for example
 // "HKEY_LOCAL_MACHINE"). On failure *error is "<file>:<line>: <what>".
 bool ParseRegText(std::string_view text, const std::wstring& rootName, const std::string& fileName, RegNode* root,
                   std::string* error);
 std::string FormatRegText(const RegNode& root, const std::wstring& rootName);
 
-bool ReadRegFile(const std::filesystem::path& file, const std::wstring& rootName, RegNode* root, std::string* error);
-// Writes a temporary file beside the target, then renames it over the target.
+bool ReadRegFile(const std::filesystem::path& file, const std::wstring& rootName, UINT acp, RegNode* root,
+                 RegFileForm* form, std::string* error);
+// Writes a temporary file beside the target, then renames it over the
+// target. The temporary has a name no one can guess and is created anew
+// (never through a link or an existing file planted at that name).
 bool WriteRegFileAtomic(const std::filesystem::path& file, const RegNode& root, const std::wstring& rootName,
-                        std::string* error);
+                        const RegFileForm& form, std::string* error);
 
 }  // namespace platform::host

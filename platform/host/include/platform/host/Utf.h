@@ -14,6 +14,8 @@ std::wstring Utf8ToWide(std::string_view text);
 // Surrogate pairs are combined; a lone surrogate becomes U+FFFD.
 std::wstring Utf16LeToWide(const uint8_t* bytes, size_t count);
 std::vector<uint8_t> WideToUtf16Le(std::wstring_view text);
+// The length in UTF-16 code units, as Windows counts the characters of a name.
+size_t Utf16Length(std::wstring_view text);
 // Case-insensitive comparison of names the way Windows compares them.
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
 int CompareNoCase(std::wstring_view a, std::wstring_view b);
