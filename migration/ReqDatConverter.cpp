@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "KeyFileReader.h"
 #include "platform/ByteStreams.h"
 #include "platform/CodePages.h"
 #include "platform/LastError.h"
@@ -17,9 +18,9 @@ namespace {
 
 const char kFunction[] = "ReqDatConverter::Convert";
 const char kFile[] = "ReqDatConverter.cpp";
-constexpr size_t kChunk = 1024;
+constexpr uint32_t kKeyBytes = 32;
 
-// Everything Convert allocates, freed on every path.
+// Everything a conversion allocates, freed on every path.
 struct Parts {
   Buffer* file = nullptr;
   Buffer* value = nullptr;
@@ -39,6 +40,85 @@ bool Append(Buffer* buffer, const char* text) {
   return Buffer_Append(buffer, text, static_cast<uint32_t>(std::strlen(text)));
 }
 
+// What opening a key file with one key gave.
+enum class Opened { kOk, kFailed, kNoValue, kDamaged };
+
+// Reads the file at path into parts.file, decrypts it with key and looks up
+// its [Key] Value, which parts.value then holds. kFailed has recorded its
+// cause (the reader's results only when record is set).
+Opened OpenKeyFile(const std::string& path, const unsigned char* key, bool record, Parts& parts) {
+  parts.file = Buffer_New();
+  if (!parts.file) return Opened::kFailed;
+  switch (ReadKeyFile(path.c_str(), parts.file)) {
+    case KeyFileRead::kOk:
+      break;
+    case KeyFileRead::kOpenFailed:
+      if (record) RasSetLastError(kFunction, kFile, 52, 255, platform::GetLastErrorCode(), "fopen failed :%s", path.c_str());
+      return Opened::kFailed;
+    case KeyFileRead::kNotRegular:
+      if (record) RasSetLastError(kFunction, kFile, 54, 255, platform::GetLastErrorCode(), "not a regular file :%s", path.c_str());
+      return Opened::kFailed;
+    case KeyFileRead::kReadFailed:
+      if (record) RasSetLastError(kFunction, kFile, 61, 255, platform::GetLastErrorCode(), "fread failed :%s", path.c_str());
+      return Opened::kFailed;
+    case KeyFileRead::kTooLarge:
+      if (record) RasSetLastError(kFunction, kFile, 62, 255, platform::GetLastErrorCode(), "file too large :%s", path.c_str());
+      return Opened::kFailed;
+    case KeyFileRead::kNoMemory:
+      return Opened::kFailed;
+  }
+  // The file is whole cipher blocks. A cut one decrypts to a text whose key
+  // value may be cut as well, and that must not replace the user's key.
+  if (parts.file->length % 16 != 0) {
+    if (record) RasSetLastError(kFunction, kFile, 66, 255, ERROR_INVALID_DATA, "truncated file :%s", path.c_str());
+    return Opened::kFailed;
+  }
+  // A wrong key does not fail here; it shows as a missing key value. A
+  // rejected padding with a value found means a file cut at a block
+  // boundary or damaged in its last block.
+  bool padded = false;
+  if (!Buffer_DecryptPadded(parts.file, EVP_aes_256_cbc(), key, &padded) || !Buffer_AppendNull(parts.file))
+    return Opened::kFailed;
+  parts.reader = IniReader_New(reinterpret_cast<const char*>(parts.file->data), parts.file->length);
+  if (!parts.reader) return Opened::kFailed;
+  char* keyValue = nullptr;
+  if (!IniReader_Read(parts.reader, "Key", "Value", &keyValue)) return Opened::kFailed;
+  if (!keyValue) return Opened::kNoValue;
+  // From here on the value is freed with its buffer.
+  parts.value = Buffer_New();
+  if (!parts.value) {
+    RasUtil_Free(keyValue);
+    return Opened::kFailed;
+  }
+  Buffer_Attach(parts.value, keyValue);
+  return padded ? Opened::kOk : Opened::kDamaged;
+}
+
+// parts.signature becomes the hexadecimal SHA-256 of key and the value.
+bool Sign(const unsigned char* key, Parts& parts) {
+  parts.signature = Buffer_New();
+  return parts.signature && Buffer_Append(parts.signature, key, kKeyBytes) &&
+         Buffer_Append(parts.signature, parts.value->data, parts.value->length) &&
+         Buffer_Digest(parts.signature, EVP_sha256()) && Buffer_BinToHex(parts.signature);
+}
+
+bool OpensWith(const std::string& path, const unsigned char* key) {
+  Parts parts;
+  return OpenKeyFile(path, key, false, parts) == Opened::kOk;
+}
+
+// A whole file of key's binding carrying the signature of its value.
+bool SignedWith(const std::string& path, const unsigned char* key) {
+  Parts parts;
+  char* sign = nullptr;
+  bool whole = OpenKeyFile(path, key, false, parts) == Opened::kOk && Sign(key, parts) &&
+               IniReader_Read(parts.reader, "Key", "Sign", &sign) && sign;
+  bool matches = whole && std::strlen(sign) == parts.signature->length &&
+                 std::memcmp(sign, parts.signature->data, parts.signature->length) == 0;
+  if (sign) RasUtil_Free(sign);
+  return matches;
+}
+
 }  // namespace
 
 bool ReqDatConverter::Convert(const std::wstring& path) {
@@ -46,69 +126,25 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
   std::string input = platform::WideToAnsi(path);
   std::string output = input + ".new";
 
-  unsigned char oldKey[32];
+  unsigned char oldKey[kKeyBytes];
   if (!SystemInfo_GetOldUniqueId(oldKey)) return false;
 
   Parts parts;
-  parts.file = Buffer_New();
-  if (!parts.file) return false;
-  FILE* in = streams.Open(input.c_str(), "rb");
-  if (!in) {
-    RasSetLastError(kFunction, kFile, 52, 255, platform::GetLastErrorCode(), "fopen failed :%s", input.c_str());
-    return false;
-  }
-  char chunk[kChunk];
-  for (;;) {
-    size_t n = std::fread(chunk, 1, sizeof chunk, in);
-    if (n == 0) break;
-    if (!Buffer_Append(parts.file, chunk, static_cast<uint32_t>(n))) {
-      std::fclose(in);
+  switch (OpenKeyFile(input, oldKey, true, parts)) {
+    case Opened::kOk:
+      break;
+    case Opened::kFailed:
       return false;
-    }
-  }
-  if (std::ferror(in)) {
-    RasSetLastError(kFunction, kFile, 61, 255, platform::GetLastErrorCode(), "fread failed :%s", input.c_str());
-    std::fclose(in);
-    return false;
-  }
-  std::fclose(in);
-
-  // The file is whole cipher blocks. A cut one decrypts to a text whose key
-  // value may be cut as well, and that must not replace the user's key.
-  if (parts.file->length % 16 != 0) {
-    RasSetLastError(kFunction, kFile, 66, 255, ERROR_INVALID_DATA, "truncated file :%s", input.c_str());
-    return false;
-  }
-  // A wrong key does not fail here; it shows as a missing key value.
-  if (!Buffer_Decrypt(parts.file, EVP_aes_256_cbc(), oldKey)) return false;
-  if (!Buffer_AppendNull(parts.file)) return false;
-  parts.reader = IniReader_New(reinterpret_cast<const char*>(parts.file->data), parts.file->length);
-  if (!parts.reader) return false;
-  char* keyValue = nullptr;
-  if (!IniReader_Read(parts.reader, "Key", "Value", &keyValue)) return false;
-  if (!keyValue) {
-    RasSetLastError(kFunction, kFile, 81, 225, 0, "Key Value is not found");
-    return false;
+    case Opened::kNoValue:
+      RasSetLastError(kFunction, kFile, 81, 225, 0, "Key Value is not found");
+      return false;
+    case Opened::kDamaged:
+      RasSetLastError(kFunction, kFile, 84, 255, ERROR_INVALID_DATA, "damaged file :%s", input.c_str());
+      return false;
   }
 
-  unsigned char newKey[32];
-  if (!SystemInfo_GetUniqueId(newKey)) {
-    RasUtil_Free(keyValue);
-    return false;
-  }
-  // From here on the value is freed with its buffer.
-  parts.value = Buffer_New();
-  if (!parts.value) {
-    RasUtil_Free(keyValue);
-    return false;
-  }
-  Buffer_Attach(parts.value, keyValue);
-
-  parts.signature = Buffer_New();
-  if (!parts.signature || !Buffer_Append(parts.signature, newKey, sizeof newKey) ||
-      !Buffer_Append(parts.signature, parts.value->data, parts.value->length) ||
-      !Buffer_Digest(parts.signature, EVP_sha256()) || !Buffer_BinToHex(parts.signature))
-    return false;
+  unsigned char newKey[kKeyBytes];
+  if (!SystemInfo_GetUniqueId(newKey) || !Sign(newKey, parts)) return false;
 
   parts.plaintext = Buffer_New();
   if (!parts.plaintext || !Append(parts.plaintext, "[Key]\r\nValue=") ||
@@ -123,15 +159,30 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
     RasSetLastError(kFunction, kFile, 123, 255, platform::GetLastErrorCode(), "fopen failed :%s", output.c_str());
     return false;
   }
-  // The new file replaces req.dat afterwards, so a short write, or one that
-  // only fails when the stream is flushed, must not count as complete.
-  size_t written = std::fwrite(parts.plaintext->data, 1, parts.plaintext->length, out);
-  bool complete = written == parts.plaintext->length && std::fflush(out) == 0;
-  DWORD lastError = platform::GetLastErrorCode();
-  bool closed = std::fclose(out) == 0;
+  // The new file replaces req.dat afterwards, so it must be whole and on the
+  // disk first: a short write, or one that only fails when the stream is
+  // flushed or closed, does not count as complete.
+  bool complete = streams.Write(parts.plaintext->data, parts.plaintext->length, out) == parts.plaintext->length &&
+                  streams.Commit(out) == 0;
+  DWORD writeError = platform::GetLastErrorCode();
+  bool closed = streams.Close(out) == 0;
   if (!complete || !closed) {
-    RasSetLastError(kFunction, kFile, 128, 255, lastError, "fwrite failed :%s", output.c_str());
+    RasSetLastError(kFunction, kFile, 128, 255, complete ? platform::GetLastErrorCode() : writeError,
+                    "fwrite failed :%s", output.c_str());
     return false;
   }
   return true;
+}
+
+bool ReqDatConverter::ConvertedFileShouldReplace(const std::wstring& path) {
+  std::string keyFile = platform::WideToAnsi(path);
+  std::string converted = keyFile + ".new";
+  unsigned char oldKey[kKeyBytes], newKey[kKeyBytes];
+  // Cheapest first: most runs have no converted file left, and most key
+  // files open with the old binding.
+  platform::StreamFileStatus status;
+  if (platform::Use<platform::ByteStreams>().Status(converted.c_str(), &status) != 0) return false;
+  if (!SystemInfo_GetOldUniqueId(oldKey) || OpensWith(keyFile, oldKey)) return false;
+  if (!SystemInfo_GetUniqueId(newKey) || OpensWith(keyFile, newKey)) return false;
+  return SignedWith(converted, newKey);
 }

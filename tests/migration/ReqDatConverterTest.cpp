@@ -201,11 +201,10 @@ TEST_F(Converter, AFailedCopyDeletesTheConvertedFileAndKeepsTheKeyFile) {
   EXPECT_THAT(m.files.copies, ElementsAre(kKeyFile + L".new -> " + kKeyFile + L" (replace)"));
 }
 
-TEST_F(Converter, ACopyThatFailsHalfWayPutsTheOldBytesBack) {
+TEST_F(Converter, AReplacementThatFailsLeavesTheOldBytes) {
   m.WriteOldBoundKeyFile("K-1");
   std::string before = m.ReadData("req.dat");
   m.files.failCopy = ERROR_DISK_FULL;
-  m.files.copyCutsTarget = true;
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
                                         "[error] failed CopyFile", "[info] Finish converting"));
@@ -213,28 +212,30 @@ TEST_F(Converter, ACopyThatFailsHalfWayPutsTheOldBytesBack) {
   EXPECT_FALSE(m.DataExists("req.dat.new"));
 }
 
-TEST_F(Converter, WhenTheOldBytesCannotBePutBackTheConvertedFileStays) {
-  m.WriteOldBoundKeyFile("K-1");
-  m.files.failCopy = ERROR_DISK_FULL;
-  m.files.copyCutsTarget = true;
-  m.files.failTargetWrites = true;
+TEST_F(Converter, AFailedReplacementOfARecoveredFileKeepsIt) {
+  m.WriteData("req.dat", "");
+  m.WriteData("req.dat.new", Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "K-1")));
+  m.files.failCopy = ERROR_SHARING_VIOLATION;
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile",
-                                        "[error] failed to restore req.dat; req.dat.new is kept",
-                                        "[info] Finish converting"));
+                                        "[info] req.dat does not open; the complete req.dat.new takes its place",
+                                        "[error] failed CopyFile", "[info] Finish converting"));
   EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
+  EXPECT_TRUE(m.files.removals.empty());
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
 }
 
 TEST_F(Converter, AFailedDeleteLeavesTheConvertedFileAndTheRunGoesOn) {
   m.WriteOldBoundKeyFile("K-1");
+  std::string before = m.ReadData("req.dat");
+  m.files.failCopy = ERROR_DISK_FULL;
   m.files.failRemove = ERROR_SHARING_VIOLATION;
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed DeleteFile", "[info] Finish converting"));
-  EXPECT_EQ(m.ReadData("req.dat"), m.ReadData("req.dat.new"));
-  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat")), ConvertedPlaintext(NewKey(), "K-1"));
+                                        "[error] failed CopyFile", "[error] failed DeleteFile",
+                                        "[info] Finish converting"));
+  EXPECT_EQ(m.ReadData("req.dat"), before);
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
 }
 

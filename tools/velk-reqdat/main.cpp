@@ -17,6 +17,10 @@
 // is masked unless --show-value is given. Files written carry the layout
 // the migration program writes: [Key] Value and a fresh Sign.
 //
+// Files are read as the migration program reads them: regular files of at
+// most 1 MiB. A value holding CR, LF or NUL would break the key text's
+// lines and is refused as a usage error.
+//
 // Exit codes: 0 done; 1 the file could not be opened, read, decrypted with
 // any key tried, or written; 2 usage.
 #include <cctype>
@@ -26,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "KeyFileReader.h"
 #include "SystemInfoPrivate.h"
 #include "platform/ByteStreams.h"
 #include "platform/Port.h"
@@ -105,20 +110,19 @@ bool ParseBinding(const std::string& text, Binding* b) {
 }
 
 bool ReadFile(const std::string& path, BufferPtr* out) {
-  FILE* f = platform::Use<platform::ByteStreams>().Open(path.c_str(), "rb");
-  if (!f) {
-    std::fprintf(stderr, "velk-reqdat: cannot open %s\n", path.c_str());
-    return false;
-  }
   out->reset(Buffer_New());
-  char chunk[1024];
-  size_t n;
-  bool ok = *out != nullptr;
-  while (ok && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) ok = Buffer_Append(out->get(), chunk, static_cast<uint32_t>(n));
-  ok = ok && !std::ferror(f);
-  std::fclose(f);
-  if (!ok) std::fprintf(stderr, "velk-reqdat: cannot read %s\n", path.c_str());
-  return ok;
+  if (!*out) return PrintRecord("cannot read"), false;
+  const char* problem = nullptr;
+  switch (ReadKeyFile(path.c_str(), out->get())) {
+    case KeyFileRead::kOk: return true;
+    case KeyFileRead::kOpenFailed: problem = "cannot open"; break;
+    case KeyFileRead::kNotRegular: problem = "not a regular file, not read:"; break;
+    case KeyFileRead::kReadFailed: problem = "cannot read"; break;
+    case KeyFileRead::kTooLarge: problem = "larger than a key file (1 MiB), not read:"; break;
+    case KeyFileRead::kNoMemory: problem = "out of memory reading"; break;
+  }
+  std::fprintf(stderr, "velk-reqdat: %s %s\n", problem, path.c_str());
+  return false;
 }
 
 bool WriteFile(const std::string& path, const Buffer* data) {
@@ -249,6 +253,10 @@ int Encrypt(const std::vector<std::string>& args) {
     else return Usage();
   }
   if (file.empty() || !hasValue || keyArg.empty()) return Usage();
+  if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+    std::fprintf(stderr, "velk-reqdat: the value must be one line: CR, LF and NUL are refused\n");
+    return 2;
+  }
   Binding b;
   if (!ParseBinding(keyArg, &b)) return 1;
   BufferPtr sealed = Seal(b, value);
