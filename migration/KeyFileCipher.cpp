@@ -1,5 +1,6 @@
 #include "KeyFileCipher.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "velkras2/Buffer.h"
@@ -58,8 +59,10 @@ KeyFileOpened OpenKeyFileBytes(const unsigned char* key, KeyFileParts& parts) {
 bool KeyFileSignatureMatches(const unsigned char* key, KeyFileParts& parts) {
   char* sign = nullptr;
   bool matches = Sign(key, parts) && IniReader_Read(parts.reader, "Key", "Sign", &sign) && sign &&
-                 std::strlen(sign) == parts.signature->length &&
-                 std::memcmp(sign, parts.signature->data, parts.signature->length) == 0;
+                 std::strlen(sign) == parts.signature->length;
+  // Hexadecimal digits in either case.
+  for (uint32_t i = 0; matches && i < parts.signature->length; ++i)
+    matches = std::tolower(static_cast<unsigned char>(sign[i])) == parts.signature->data[i];
   if (sign) RasUtil_Free(sign);
   return matches;
 }

@@ -17,12 +17,15 @@ const unsigned char kOldKey[kMachineKeyBytes] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 
 const unsigned char kNewKey[kMachineKeyBytes] = {32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17,
                                                  16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 
-// A value the reader gives back whole when written after "Value=": one that
-// starts and ends with the same quote loses that pair on every reading.
+// A value the reader gives back whole when written after "Value=". The
+// layout writes it without quotes, so one that starts and ends with the
+// same quote loses that pair on the next reading, and blanks at its ends
+// (kept inside quotes in the old file) are trimmed.
 bool ReadsBackWhole(const Buffer* value) {
   if (value->length == 0) return true;
   unsigned char first = value->data[0], last = value->data[value->length - 1];
-  return !((first == '"' || first == '\'') && first == last);
+  auto blank = [](unsigned char c) { return c == ' ' || c == '\t'; };
+  return !((first == '"' || first == '\'') && first == last) && !blank(first) && !blank(last);
 }
 
 }  // namespace

@@ -95,6 +95,13 @@ TEST_F(ReqDatTool, RefusesLineBreaksInAValueAndFilesThatAreNoKeyFiles) {
   std::filesystem::create_symlink("/dev/zero", Path("zero"));
   EXPECT_EQ(Tool("inspect " + Path("zero"), &out), 1);
   EXPECT_EQ(out, "velk-reqdat: not a regular file, not read: " + Path("zero") + "\n");
+  // A file cut at a block boundary still shows its text but is not rebound.
+  m.WriteData("cut.dat", Encrypt(OldKey(), ConvertedPlaintext(OldKey(), "VK-0123456789")).substr(0, 64));
+  EXPECT_EQ(Tool("inspect " + Path("cut.dat") + " --key machine-old", &out), 0);
+  EXPECT_THAT(out, HasSubstr("Damaged: the last block's padding is rejected (cut at a block boundary or changed)\n"));
+  EXPECT_EQ(Tool("rebind " + Path("cut.dat") + " " + Path("o") + " --from machine-old --to machine", &out), 1);
+  EXPECT_EQ(out, "velk-reqdat: " + Path("cut.dat") + " is damaged (cut or changed); not rebound\n");
+  EXPECT_FALSE(m.DataExists("o"));
   m.WriteData("big", std::string((1 << 20) + 1, 'x'));
   EXPECT_EQ(Tool("rebind " + Path("big") + " " + Path("o") + " --from machine-old --to machine", &out), 1);
   EXPECT_EQ(out, "velk-reqdat: larger than a key file (1 MiB), not read: " + Path("big") + "\n");

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "KeyFileCipher.h"
 #include "KeyFileReader.h"
 #include "SystemInfoPrivate.h"
 #include "platform/ByteStreams.h"
@@ -136,52 +137,40 @@ bool WriteFile(const std::string& path, const Buffer* data) {
 struct Opened {
   std::string plaintext;
   std::string value;
-  bool hasValue = false;
-  std::string sign;
+  bool whole = false;  // the final step accepted the padding
   bool hasSign = false;
+  bool signMatches = false;
 };
 
-std::string Lookup(const std::string& text, const char* key, bool* found) {
-  std::string terminated = text + '\0';
-  IniReader* reader = IniReader_New(terminated.data(), static_cast<uint32_t>(terminated.size()));
-  char* value = nullptr;
-  *found = reader && IniReader_Read(reader, "Key", key, &value) && value;
-  std::string out = value ? value : "";
-  if (value) RasUtil_Free(value);
-  if (reader) IniReader_Free(reader);
-  return out;
-}
-
-// Decrypts with the binding's key; opened when the text holds [Key] Value.
+// Decrypts with the binding's key; opened when the text holds [Key] Value,
+// whole or not.
 bool Open(const Buffer* file, const Binding& b, Opened* out) {
-  BufferPtr copy(Buffer_New());
-  if (!copy || !Buffer_Append(copy.get(), file->data, file->length) ||
-      !Buffer_Decrypt(copy.get(), EVP_aes_256_cbc(), b.key))
-    return false;
-  out->plaintext.assign(reinterpret_cast<const char*>(copy->data), copy->length);
-  out->value = Lookup(out->plaintext, "Value", &out->hasValue);
-  out->sign = Lookup(out->plaintext, "Sign", &out->hasSign);
-  return out->hasValue;
-}
-
-std::string Signature(const unsigned char key[32], const std::string& value) {
-  BufferPtr b(Buffer_New());
-  if (!b || !Buffer_Append(b.get(), key, 32) ||
-      !Buffer_Append(b.get(), value.data(), static_cast<uint32_t>(value.size())) ||
-      !Buffer_Digest(b.get(), EVP_sha256()) || !Buffer_BinToHex(b.get()))
-    return {};
-  return std::string(reinterpret_cast<const char*>(b->data), b->length);
+  KeyFileParts parts;
+  parts.file = Buffer_New();
+  if (!parts.file || !Buffer_Append(parts.file, file->data, file->length)) return false;
+  KeyFileOpened opened = OpenKeyFileBytes(b.key, parts);
+  if (opened != KeyFileOpened::kOk && opened != KeyFileOpened::kDamaged) return false;
+  // The plaintext without the terminator the reader needed.
+  out->plaintext.assign(reinterpret_cast<const char*>(parts.file->data), parts.file->length - 1);
+  out->value.assign(reinterpret_cast<const char*>(parts.value->data), parts.value->length);
+  out->whole = opened == KeyFileOpened::kOk;
+  char* sign = nullptr;
+  out->hasSign = IniReader_Read(parts.reader, "Key", "Sign", &sign) && sign;
+  if (sign) RasUtil_Free(sign);
+  out->signMatches = out->hasSign && KeyFileSignatureMatches(b.key, parts);
+  return true;
 }
 
 // The key file the migration program writes for value under the binding.
 BufferPtr Seal(const Binding& b, const std::string& value) {
-  std::string sign = Signature(b.key, value);
-  std::string text = "[Key]\r\nValue=" + value + "\r\nSign=" + sign + "\r\n";
-  BufferPtr out(Buffer_New());
-  if (sign.empty() || !out || !Buffer_Append(out.get(), text.data(), static_cast<uint32_t>(text.size())) ||
-      !Buffer_Encrypt(out.get(), EVP_aes_256_cbc(), b.key))
+  KeyFileParts parts;
+  parts.value = Buffer_New();
+  if (!parts.value || !Buffer_Append(parts.value, value.data(), static_cast<uint32_t>(value.size())) ||
+      !SealKeyValue(b.key, parts))
     return nullptr;
-  return out;
+  BufferPtr sealed(parts.plaintext);
+  parts.plaintext = nullptr;
+  return sealed;
 }
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
@@ -234,8 +223,8 @@ int Inspect(const std::vector<std::string>& args) {
     Opened o;
     if (!Open(content.get(), b, &o)) continue;
     std::printf("Binding: %s\n", b.name.c_str());
-    std::string expected = Signature(b.key, o.value);
-    std::printf("Signature: %s\n", !o.hasSign ? "absent" : EqualsNoCase(o.sign, expected) ? "matches" : "does not match");
+    if (!o.whole) std::printf("Damaged: the last block's padding is rejected (cut at a block boundary or changed)\n");
+    std::printf("Signature: %s\n", !o.hasSign ? "absent" : o.signMatches ? "matches" : "does not match");
     std::printf("Text:\n%s", Lines(o.plaintext, o.value, show).c_str());
     return 0;
   }
@@ -281,8 +270,13 @@ int Rebind(const std::vector<std::string>& args) {
   BufferPtr content;
   if (!ReadFile(in, &content)) return 1;
   Opened o;
-  if (content->length % 16 != 0 || !Open(content.get(), old, &o)) {
+  if (!Open(content.get(), old, &o)) {
     std::fprintf(stderr, "velk-reqdat: %s does not open with %s\n", in.c_str(), old.name.c_str());
+    return 1;
+  }
+  // Its value may be cut short: a new signature must not cover that.
+  if (!o.whole) {
+    std::fprintf(stderr, "velk-reqdat: %s is damaged (cut or changed); not rebound\n", in.c_str());
     return 1;
   }
   BufferPtr sealed = Seal(fresh, o.value);
