@@ -6,9 +6,22 @@
 #include "MigratorApp.h"
 #include "ReqDatConverter.h"
 #include "platform/FileSystem.h"
+#include "platform/LastError.h"
 #include "platform/Port.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasLog.h"
+
+namespace {
+
+// The step's own line, then the call that failed and its code.
+void LogFailure(RasLog* log, const char* line, const char* call) {
+  char detail[64];
+  std::snprintf(detail, sizeof detail, "%s() = %lu", call, static_cast<unsigned long>(platform::GetLastErrorCode()));
+  RasLog_Write(log, "[error]", line);
+  RasLog_Write(log, "[error]", detail);
+}
+
+}  // namespace
 
 void CMigratorApp::ConvertKeyFile(const std::wstring& keyFile) {
   RasLog* log = RasLog_Get();
@@ -23,9 +36,9 @@ void CMigratorApp::ConvertKeyFile(const std::wstring& keyFile) {
   if (recovering || ReqDatConverter::Convert(keyFile)) {
     // One rename: req.dat is the old file or the new one at every instant.
     if (!fs.ReplaceEntry(converted.c_str(), keyFile.c_str())) {
-      RasLog_Write(log, "[error]", "failed CopyFile");
+      LogFailure(log, "failed CopyFile", "MoveFileExW");
       // req.dat is untouched. A recovered file is kept: it is the only copy.
-      if (!recovering && !fs.RemoveFile(converted.c_str())) RasLog_Write(log, "[error]", "failed DeleteFile");
+      if (!recovering && !fs.RemoveFile(converted.c_str())) LogFailure(log, "failed DeleteFile", "DeleteFileW");
     }
   } else {
     WriteCompletionState(4);

@@ -380,7 +380,8 @@ TEST_F(Converter, AFailedCopyDeletesTheConvertedFileAndKeepsTheKeyFile) {
   m.files.SetAttributes(kKeyFile.c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile", "[info] Finish converting"));
+                                        "[error] failed CopyFile", "[error] MoveFileExW() = 5",
+                                        "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), before);
   EXPECT_FALSE(m.DataExists("req.dat.new"));
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
@@ -393,7 +394,8 @@ TEST_F(Converter, AReplacementThatFailsLeavesTheOldBytes) {
   m.files.failCopy = ERROR_DISK_FULL;
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile", "[info] Finish converting"));
+                                        "[error] failed CopyFile", "[error] MoveFileExW() = 112",
+                                        "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), before);
   EXPECT_FALSE(m.DataExists("req.dat.new"));
 }
@@ -405,7 +407,8 @@ TEST_F(Converter, AFailedReplacementOfARecoveredFileKeepsIt) {
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
                                         "[info] req.dat does not open; the complete req.dat.new takes its place",
-                                        "[error] failed CopyFile", "[info] Finish converting"));
+                                        "[error] failed CopyFile", "[error] MoveFileExW() = 32",
+                                        "[info] Finish converting"));
   EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
   EXPECT_TRUE(m.files.removals.empty());
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
@@ -418,7 +421,8 @@ TEST_F(Converter, AFailedDeleteLeavesTheConvertedFileAndTheRunGoesOn) {
   m.files.failRemove = ERROR_SHARING_VIOLATION;
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile", "[error] failed DeleteFile",
+                                        "[error] failed CopyFile", "[error] MoveFileExW() = 112",
+                                        "[error] failed DeleteFile", "[error] DeleteFileW() = 32",
                                         "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), before);
   EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
