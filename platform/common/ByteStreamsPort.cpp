@@ -13,7 +13,6 @@ size_t ByteStreams::Write(const void* buffer, size_t bytes, FILE* stream) {
   return std::fwrite(buffer, 1, bytes, stream);
 }
 int ByteStreams::Error(FILE* stream) { return std::ferror(stream); }
-int ByteStreams::Flush(FILE* stream) { return std::fflush(stream); }
 int ByteStreams::Close(FILE* stream) { return std::fclose(stream); }
 
 }  // namespace platform

@@ -138,7 +138,6 @@ class HostByteStreams : public ByteStreams {
     if (n < bytes) SetLastErrorCode(Win32FromErrno(errno));
     return n;
   }
-  int Flush(FILE* stream) override { return Checked(std::fflush(stream)); }
   int Close(FILE* stream) override { return Checked(std::fclose(stream)); }
   int Commit(FILE* stream) override {
     return Checked(std::fflush(stream) != 0 || ::fsync(::fileno(stream)) != 0 ? -1 : 0);

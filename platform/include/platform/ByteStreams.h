@@ -34,13 +34,12 @@ class ByteStreams {
   // with ERROR_BAD_FILE_TYPE (ERROR_ACCESS_DENIED for a folder) without
   // waiting for a writer. The default is the build's adapter.
   virtual FILE* OpenRegular(const char* path);
-  // fread, fwrite, ferror, fflush, fclose.
+  // fread, fwrite, ferror, fclose.
   virtual size_t Read(void* buffer, size_t bytes, FILE* stream);
   virtual size_t Write(const void* buffer, size_t bytes, FILE* stream);
   virtual int Error(FILE* stream);
-  virtual int Flush(FILE* stream);
   virtual int Close(FILE* stream);
-  // fflush, then fsync / _commit: 0 once the written bytes are on the disk,
+  // fflush, then fsync / FlushFileBuffers: 0 once the written bytes are on the disk,
   // -1 with the last error otherwise. The default is the build's adapter.
   virtual int Commit(FILE* stream);
 
