@@ -6,60 +6,40 @@
 #include "MigratorApp.h"
 #include "ReqDatConverter.h"
 #include "platform/FileSystem.h"
+#include "platform/LastError.h"
 #include "platform/Port.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasLog.h"
 
 namespace {
 
-constexpr DWORD kMaxKeyFile = 1 << 20;
-
-// The whole file, when it can be read (a key file is small).
-bool ReadKeyFile(const std::wstring& path, std::string* bytes) {
-  platform::FileSystem& fs = platform::Use<platform::FileSystem>();
-  platform::FileHandle file(fs.OpenFile(path.c_str(), GENERIC_READ, OPEN_EXISTING));
-  if (!file.Valid()) return false;
-  bytes->clear();
-  char chunk[1024];
-  DWORD n = 0;
-  while (fs.ReadBytes(file.Get(), chunk, sizeof chunk, &n) && n > 0) {
-    bytes->append(chunk, n);
-    if (bytes->size() > kMaxKeyFile) return false;
-  }
-  return true;
-}
-
-bool WriteKeyFile(const std::wstring& path, const std::string& bytes) {
-  platform::FileSystem& fs = platform::Use<platform::FileSystem>();
-  platform::FileHandle file(fs.OpenFile(path.c_str(), GENERIC_WRITE, CREATE_ALWAYS));
-  DWORD n = 0;
-  return file.Valid() && fs.WriteBytes(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n) &&
-         n == bytes.size();
+// The step's own line, then the call that failed and its code.
+void LogFailure(RasLog* log, const char* line, const char* call) {
+  char detail[64];
+  std::snprintf(detail, sizeof detail, "%s() = %lu", call, static_cast<unsigned long>(platform::GetLastErrorCode()));
+  RasLog_Write(log, "[error]", line);
+  RasLog_Write(log, "[error]", detail);
 }
 
 }  // namespace
 
 void CMigratorApp::ConvertKeyFile(const std::wstring& keyFile) {
   RasLog* log = RasLog_Get();
+  platform::FileSystem& fs = platform::Use<platform::FileSystem>();
+  std::wstring converted = keyFile + L".new";
   RasLog_Write(log, "[info]", "Start converting");
-  if (ReqDatConverter::Convert(keyFile)) {
-    platform::FileSystem& fs = platform::Use<platform::FileSystem>();
-    std::wstring converted = keyFile + L".new";
-    // A copy that fails half way may leave the key file cut or gone; then
-    // its old bytes are put back, and if even that fails the converted
-    // file is the only copy of the key and stays.
-    std::string before;
-    bool saved = ReadKeyFile(keyFile, &before);
-    bool keepConverted = false;
-    if (!fs.CopyEntry(converted.c_str(), keyFile.c_str(), FALSE)) {
-      RasLog_Write(log, "[error]", "failed CopyFile");
-      std::string after;
-      if (saved && !(ReadKeyFile(keyFile, &after) && after == before) && !WriteKeyFile(keyFile, before)) {
-        RasLog_Write(log, "[error]", "failed to restore req.dat; req.dat.new is kept");
-        keepConverted = true;
-      }
+  // A run that ended after writing the converted file may have left a key
+  // file that no binding opens; the converted file is then the only copy of
+  // the key and goes in its place instead of being converted over.
+  bool recovering = ReqDatConverter::ConvertedFileShouldReplace(keyFile);
+  if (recovering) RasLog_Write(log, "[info]", "req.dat does not open; the complete req.dat.new takes its place");
+  if (recovering || ReqDatConverter::Convert(keyFile)) {
+    // One rename: req.dat is the old file or the new one at every instant.
+    if (!fs.ReplaceEntry(converted.c_str(), keyFile.c_str())) {
+      LogFailure(log, "failed CopyFile", "MoveFileExW");
+      // req.dat is untouched. A recovered file is kept: it is the only copy.
+      if (!recovering && !fs.RemoveFile(converted.c_str())) LogFailure(log, "failed DeleteFile", "DeleteFileW");
     }
-    if (!keepConverted && !fs.RemoveFile(converted.c_str())) RasLog_Write(log, "[error]", "failed DeleteFile");
   } else {
     WriteCompletionState(4);
     RasLog_Write(log, "[error]", "failed ReqDatConverter");

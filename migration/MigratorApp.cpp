@@ -13,6 +13,7 @@
 #include "ReqDatConverter.h"
 #include "platform/CodePages.h"
 #include "platform/LastError.h"
+#include "platform/NamedMutex.h"
 #include "platform/Port.h"
 #include "platform/StringTable.h"
 #include "platform/UserDialog.h"
@@ -27,6 +28,28 @@ constexpr wchar_t kKeyFileName[] = L"\\req.dat";
 
 void Info(const char* text) { RasLog_Write(RasLog_Get(), "[info]", text); }
 
+// Held by the one run of the user's session that may work; the name lives in
+// the session's own namespace.
+constexpr wchar_t kRunMutexName[] = L"Local\\TESSMAR.Velk.Migration";
+
+class RunLock {
+ public:
+  RunLock() : mutexes_(platform::Use<platform::NamedMutex>()), handle_(mutexes_.Create(kRunMutexName, TRUE)) {
+    owned_ = handle_ && platform::GetLastErrorCode() != ERROR_ALREADY_EXISTS;
+  }
+  ~RunLock() {
+    if (handle_) mutexes_.Close(handle_);
+  }
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+  bool Owned() const { return owned_; }
+
+ private:
+  platform::NamedMutex& mutexes_;
+  HANDLE handle_;
+  bool owned_ = false;
+};
+
 }  // namespace
 
 CMigratorApp::CMigratorApp() : CWinApp(nullptr), m_dataDirectory{} {}
@@ -35,6 +58,12 @@ CMigratorApp::~CMigratorApp() = default;
 
 BOOL CMigratorApp::InitInstance() {
   CWinApp::InitInstance();
+  // A second run of the user while one works ends at once and touches
+  // nothing: two runs would convert and replace the key file over each
+  // other. So does a run that cannot make the mutex; the next start tries
+  // again, as the completion state is unchanged.
+  RunLock lock;
+  if (!lock.Owned()) return FALSE;
   try {
     if (!GetLocalAppDataFolder(m_dataDirectory))
       throw new AppException("CMigratorApp::InitInstance", kSourceFile, 45, L"SHGetSpecialFolderPath failed");

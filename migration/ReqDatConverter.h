@@ -9,6 +9,13 @@
 class ReqDatConverter {
  public:
   // path: the full path of req.dat. True only when req.dat.new has been
-  // written completely; false with the cause in the thread's RasError.
+  // written completely and is on the disk; false with the cause in the
+  // thread's RasError.
   static bool Convert(const std::wstring& path);
+
+  // True when req.dat at path opens with neither the old nor the new
+  // binding (missing, empty, cut) while req.dat.new beside it is a whole
+  // file of the new binding whose signature matches: the state a run that
+  // ended during the replacement can leave. Records nothing of its own.
+  static bool ConvertedFileShouldReplace(const std::wstring& path);
 };

@@ -28,9 +28,9 @@ const CipherReports kDecrypt{"Buffer_Decrypt", 273, 281, 286, 5, "EVP_CIPHER_CTX
                              "EVP_DecryptUpdate failed"};
 
 // Both directions: one update over the whole contents and a final step whose
-// result is not examined (a rejected padding adds no bytes).
+// result only goes to finalOk (a rejected padding adds no bytes).
 bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt,
-               const CipherReports& r) {
+               const CipherReports& r, bool* finalOk) {
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   if (!ctx) {
     RasSetLastError(r.operation, kFile, r.newLine, 255, platform::GetLastErrorCode(), "%s", r.newMessage);
@@ -72,11 +72,10 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
     return false;
   }
   int finished = 0;
-  if (encrypt)
-    EVP_EncryptFinal_ex(ctx, block + updated, &finished);
-  else
-    EVP_DecryptFinal_ex(ctx, block + updated, &finished);
-  if (finished < 0) finished = 0;
+  int final = encrypt ? EVP_EncryptFinal_ex(ctx, block + updated, &finished)
+                      : EVP_DecryptFinal_ex(ctx, block + updated, &finished);
+  if (final != 1 || finished < 0) finished = 0;
+  if (finalOk) *finalOk = final == 1;
 
   _Buffer_Replace(buffer, block, size, static_cast<uint32_t>(updated + finished));
   EVP_CIPHER_CTX_free(ctx);
@@ -120,9 +119,14 @@ bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
 }
 
 bool Buffer_Encrypt(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key) {
-  return RunCipher(buffer, cipher, key, true, kEncrypt);
+  return RunCipher(buffer, cipher, key, true, kEncrypt, nullptr);
 }
 
 bool Buffer_Decrypt(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key) {
-  return RunCipher(buffer, cipher, key, false, kDecrypt);
+  return RunCipher(buffer, cipher, key, false, kDecrypt, nullptr);
+}
+
+bool Buffer_DecryptPadded(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key, bool* padded) {
+  *padded = false;
+  return RunCipher(buffer, cipher, key, false, kDecrypt, padded);
 }

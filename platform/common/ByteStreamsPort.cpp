@@ -4,4 +4,15 @@ namespace platform {
 
 VELK_DEFINE_PORT_SLOT(ByteStreams)
 
+// The adapters override the two calls that differ between the builds.
+FILE* ByteStreams::OpenRegular(const char* path) { return Default().OpenRegular(path); }
+int ByteStreams::Commit(FILE* stream) { return Default().Commit(stream); }
+
+size_t ByteStreams::Read(void* buffer, size_t bytes, FILE* stream) { return std::fread(buffer, 1, bytes, stream); }
+size_t ByteStreams::Write(const void* buffer, size_t bytes, FILE* stream) {
+  return std::fwrite(buffer, 1, bytes, stream);
+}
+int ByteStreams::Error(FILE* stream) { return std::ferror(stream); }
+int ByteStreams::Close(FILE* stream) { return std::fclose(stream); }
+
 }  // namespace platform

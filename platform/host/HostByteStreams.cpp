@@ -1,6 +1,7 @@
 // Byte-stream files of the host. A drive-absolute Windows path ("C:\...")
 // is converted from the ANSI code page and mapped into the machine folder;
 // any other path is a host path and used as it is (tests, tools).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,7 @@ DWORD Win32FromErrno(int error) {
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC: return ERROR_DISK_FULL;
     case EBUSY: return ERROR_SHARING_VIOLATION;
     default: return ERROR_INVALID_FUNCTION;
   }
@@ -74,6 +76,11 @@ bool HostPath(const char* path, std::string* out) {
   return true;
 }
 
+int Checked(int result) {
+  if (result != 0) SetLastErrorCode(Win32FromErrno(errno));
+  return result;
+}
+
 class HostByteStreams : public ByteStreams {
  public:
   FILE* Open(const char* path, const char* mode) override {
@@ -94,6 +101,46 @@ class HostByteStreams : public ByteStreams {
     FILE* f = std::fopen(host.c_str(), mode);
     if (!f) SetFromErrno(errno, host);
     return f;
+  }
+  FILE* OpenRegular(const char* path) override {
+    std::string host;
+    if (!HostPath(path, &host)) return nullptr;
+    // Without O_NONBLOCK the open of a pipe waits for a writer.
+    int fd = ::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      SetFromErrno(errno, host);
+      return nullptr;
+    }
+    struct stat st;
+    DWORD refused = ::fstat(fd, &st) != 0 ? Win32FromErrno(errno)
+                    : S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED
+                    : !S_ISREG(st.st_mode) ? ERROR_BAD_FILE_TYPE
+                                            : ERROR_SUCCESS;
+    FILE* f = nullptr;
+    if (refused == ERROR_SUCCESS && ::fcntl(fd, F_SETFL, 0) == 0) f = ::fdopen(fd, "rb");
+    if (!f) {
+      if (refused == ERROR_SUCCESS) refused = Win32FromErrno(errno);
+      ::close(fd);
+      SetLastErrorCode(refused);
+    }
+    return f;
+  }
+  // The stream calls of the base, with errno turned into the last error as
+  // the Windows runtime leaves it.
+  size_t Read(void* buffer, size_t bytes, FILE* stream) override {
+    errno = 0;
+    size_t n = std::fread(buffer, 1, bytes, stream);
+    if (n < bytes && std::ferror(stream)) SetLastErrorCode(Win32FromErrno(errno));
+    return n;
+  }
+  size_t Write(const void* buffer, size_t bytes, FILE* stream) override {
+    size_t n = std::fwrite(buffer, 1, bytes, stream);
+    if (n < bytes) SetLastErrorCode(Win32FromErrno(errno));
+    return n;
+  }
+  int Close(FILE* stream) override { return Checked(std::fclose(stream)); }
+  int Commit(FILE* stream) override {
+    return Checked(std::fflush(stream) != 0 || ::fsync(::fileno(stream)) != 0 ? -1 : 0);
   }
   int Status(const char* path, StreamFileStatus* status) override {
     std::string host;

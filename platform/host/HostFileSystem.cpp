@@ -488,6 +488,26 @@ class HostFileSystem : public FileSystem {
     return TRUE;
   }
 
+  BOOL ReplaceEntry(const wchar_t* from, const wchar_t* to) override {
+    std::string src, dst;
+    if (!Map(from, &src) || !Map(to, &dst)) return FALSE;
+    DWORD srcAttr = HostAttributes(src);
+    if (srcAttr == INVALID_FILE_ATTRIBUTES) return FailErrno(src);
+    DWORD dstAttr = HostAttributes(dst);
+    if ((srcAttr & FILE_ATTRIBUTE_DIRECTORY) ||
+        (dstAttr != INVALID_FILE_ATTRIBUTES && (dstAttr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))))
+      return Fail(ERROR_ACCESS_DENIED);
+    if (::rename(src.c_str(), dst.c_str()) != 0) return FailErrno(dst);
+    // Write-through: the folder's new entry reaches the disk now. The
+    // rename has happened either way, so a failed sync is not a failure.
+    int folder = ::open(Parent(dst).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+      ::fsync(folder);
+      ::close(folder);
+    }
+    return TRUE;
+  }
+
   BOOL CopyEntry(const wchar_t* from, const wchar_t* to, BOOL failIfExists) override {
     std::string src, dst;
     if (!Map(from, &src) || !Map(to, &dst)) return FALSE;

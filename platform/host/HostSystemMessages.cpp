@@ -45,6 +45,8 @@ const Entry kSystem[] = {
     {161, "The specified path is invalid.\r\n"},
     {183, "Cannot create a file when that file already exists.\r\n"},
     {206, "The filename or extension is too long.\r\n"},
+    {222, "The file type being saved or retrieved has been blocked.\r\n"},
+    {223, "The file size exceeds the limit allowed and cannot be saved.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
     {267, "The directory name is invalid.\r\n"},

@@ -70,6 +70,9 @@ class Win32FileSystem : public FileSystem {
   BOOL CopyEntry(const wchar_t* from, const wchar_t* to, BOOL failIfExists) override {
     return CopyFileW(ApiPath(from), ApiPath(to), failIfExists);
   }
+  BOOL ReplaceEntry(const wchar_t* from, const wchar_t* to) override {
+    return MoveFileExW(ApiPath(from), ApiPath(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
   // The path services stop at MAX_PATH: longer paths are tested on their
   // attributes, as those services do.
   BOOL PathExists(const wchar_t* path) override {

@@ -104,6 +104,39 @@ TEST(BufferCryptTest, WrongKeyAndDamagedTextsAreNoFailure) {
   EXPECT_EQ(ragged->length, 16u);  // the whole block; the rest is rejected by the final step
 }
 
+TEST(BufferCryptTest, DecryptPaddedTellsWhetherTheFinalStepAcceptedThePadding) {
+  const std::string plain = "[Key]\r\nValue=secret value\r\nSign=00\r\n";  // 37 bytes, 48 encrypted
+  BufferPtr sealed = BufferOf(plain);
+  ASSERT_TRUE(Buffer_Encrypt(sealed.get(), EVP_aes_256_cbc(), kKey));
+  const std::string whole = Contents(sealed.get());
+  std::string flipped = whole;
+  flipped[47] ^= 0x01;
+  struct Case {
+    const char* what;
+    std::string cipher;
+    const unsigned char* key;
+    bool padded;
+    std::string plain;
+  };
+  const Case cases[] = {
+      {"whole", whole, kKey, true, plain},
+      {"cut at a block boundary", whole.substr(0, 32), kKey, false, plain.substr(0, 16)},
+      {"last byte changed", flipped, kKey, false, plain.substr(0, 32)},
+      {"empty", "", kKey, false, ""},
+  };
+  for (const Case& c : cases) {
+    BufferPtr b = BufferOf(c.cipher);
+    bool padded = !c.padded;
+    ASSERT_TRUE(Buffer_DecryptPadded(b.get(), EVP_aes_256_cbc(), c.key, &padded)) << c.what;
+    EXPECT_EQ(padded, c.padded) << c.what;
+    EXPECT_EQ(Contents(b.get()), c.plain) << c.what;
+    // The same contents as Buffer_Decrypt gives.
+    BufferPtr plainOnly = BufferOf(c.cipher);
+    ASSERT_TRUE(Buffer_Decrypt(plainOnly.get(), EVP_aes_256_cbc(), c.key));
+    EXPECT_EQ(Contents(plainOnly.get()), c.plain) << c.what;
+  }
+}
+
 TEST(BufferCryptTest, UpdateFailuresAreRecorded) {
   // Without a cipher the context stays uninitialised and the update fails.
   BufferPtr b = BufferOf("abc");

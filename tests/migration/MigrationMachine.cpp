@@ -122,19 +122,22 @@ BOOL WatchedFileSystem::RemoveFile(const wchar_t* p) {
 BOOL WatchedFileSystem::CopyEntry(const wchar_t* f, const wchar_t* t, BOOL x) {
   copies.push_back(std::wstring(f) + L" -> " + t + (x ? L" (keep)" : L" (replace)"));
   if (failCopy) {
-    if (copyCutsTarget) real().CloseFile(real().OpenFile(t, GENERIC_WRITE, CREATE_ALWAYS));
     platform::SetLastErrorCode(failCopy);
     return FALSE;
   }
   return real().CopyEntry(f, t, x);
 }
 
-HANDLE WatchedFileSystem::OpenFile(const wchar_t* path, DWORD access, DWORD disposition) {
-  std::wstring p = path;
-  if (failTargetWrites && (access & GENERIC_WRITE) && p.size() >= 8 && p.compare(p.size() - 8, 8, L"\\req.dat") == 0) {
-    platform::SetLastErrorCode(ERROR_DISK_FULL);
-    return INVALID_HANDLE_VALUE;
+BOOL WatchedFileSystem::ReplaceEntry(const wchar_t* f, const wchar_t* t) {
+  copies.push_back(std::wstring(f) + L" -> " + t + L" (replace)");
+  if (failCopy) {
+    platform::SetLastErrorCode(failCopy);
+    return FALSE;
   }
+  return real().ReplaceEntry(f, t);
+}
+
+HANDLE WatchedFileSystem::OpenFile(const wchar_t* path, DWORD access, DWORD disposition) {
   if (IsStateFile(path) && failStateOpen) {
     platform::SetLastErrorCode(failStateOpen);
     return INVALID_HANDLE_VALUE;

@@ -92,6 +92,7 @@ class WatchedFileSystem : public platform::FileSystem {
   BOOL MakeFolder(const wchar_t* p) override { return real().MakeFolder(p); }
   BOOL MoveEntry(const wchar_t* f, const wchar_t* t) override { return real().MoveEntry(f, t); }
   BOOL CopyEntry(const wchar_t* f, const wchar_t* t, BOOL x) override;
+  BOOL ReplaceEntry(const wchar_t* f, const wchar_t* t) override;
   BOOL PathExists(const wchar_t* p) override { return real().PathExists(p); }
   BOOL IsDirectory(const wchar_t* p) override { return real().IsDirectory(p); }
   BOOL IsSystemFolder(const wchar_t* p, DWORD a) override { return real().IsSystemFolder(p, a); }
@@ -104,10 +105,8 @@ class WatchedFileSystem : public platform::FileSystem {
   BOOL CloseFile(HANDLE f) override { return real().CloseFile(f); }
 
   std::vector<std::string> stateWrites;
-  std::vector<std::wstring> copies, removals;
-  DWORD failCopy = 0;    // the error CopyEntry fails with, 0 for none
-  bool copyCutsTarget = false;  // a failing copy leaves the target empty, as one that fails half way
-  bool failTargetWrites = false;  // nothing can be written to req.dat
+  std::vector<std::wstring> copies, removals;  // copies and replacements: "from -> to (keep|replace)"
+  DWORD failCopy = 0;    // the error CopyEntry and ReplaceEntry fail with, 0 for none
   DWORD failRemove = 0;  // the error RemoveFile fails with, 0 for none
   DWORD failStateOpen = 0;
 

@@ -2,14 +2,26 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <optional>
+#include <thread>
 
 #include "MigrationMachine.h"
 #include "MigratorApp.h"
 #include "ReqDatConverter.h"
+#include "platform/ByteStreams.h"
 #include "platform/FirmwareTables.h"
+#include "platform/LastError.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasUtil.h"
 
@@ -119,6 +131,180 @@ TEST_F(Converter, ACutFileIsNotConvertedEvenWhenItsValueSurvives) {
   }
 }
 
+TEST_F(Converter, AFileCutAtABlockBoundaryOrDamagedInItsLastBlockIsRefused) {
+  // 13 value bytes make the 112-byte file of a typical key.
+  const std::string whole = Encrypt(OldKey(), ConvertedPlaintext(OldKey(), "VK-0123456789"));
+  ASSERT_EQ(whole.size(), 112u);
+  const std::string damaged = "0xff: damaged file :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access\\req.dat"
+                              " :The data is invalid. @ReqDatConverter::Convert at ReqDatConverter.cpp line 84";
+  const std::string notFound = "0xe1: Key Value is not found @ReqDatConverter::Convert at ReqDatConverter.cpp line 81";
+  std::vector<std::pair<std::string, std::string>> cases;  // content, record
+  // One block is withheld by the padding check: nothing is left to read.
+  cases.push_back({whole.substr(0, 16), notFound});
+  for (size_t cut = 32; cut < whole.size(); cut += 16) cases.push_back({whole.substr(0, cut), damaged});
+  for (size_t at : {size_t{96}, size_t{100}, size_t{111}}) {
+    std::string flipped = whole;
+    flipped[at] = static_cast<char>(flipped[at] ^ 0x01);
+    cases.push_back({flipped, damaged});
+  }
+  for (const auto& [content, record] : cases) {
+    m.WriteData("req.dat", content);
+    EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile)) << content.size();
+    EXPECT_EQ(RecordText(), record) << content.size();
+    EXPECT_FALSE(m.DataExists("req.dat.new"));
+  }
+  // In a run the key file stays as it was and the state still ends at 3.
+  m.WriteData("req.dat", whole.substr(0, 64));
+  EXPECT_EQ(m.Run(), 0);
+  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
+                                        "[error] failed ReqDatConverter", "[error] " + damaged,
+                                        "[info] Finish converting"));
+  EXPECT_EQ(m.ReadData("req.dat"), whole.substr(0, 64));
+  EXPECT_EQ(m.ReadData("_completed_mig"), "3");
+}
+
+TEST_F(Converter, OnlyRegularFilesUpToOneMebibyteAreRead) {
+  const std::string path = "C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access\\req.dat";
+  const std::string notRegular = "0xff: not a regular file :" + path +
+                                 " :The file type being saved or retrieved has been blocked. "
+                                 "@ReqDatConverter::Convert at ReqDatConverter.cpp line 54";
+  const std::string tooLarge = "0xff: file too large :" + path +
+                               " :The file size exceeds the limit allowed and cannot be saved. "
+                               "@ReqDatConverter::Convert at ReqDatConverter.cpp line 62";
+  const std::string notFound = "0xe1: Key Value is not found @ReqDatConverter::Convert at ReqDatConverter.cpp line 81";
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+    std::string record;
+  };
+  const Case cases[] = {
+      // Opening a pipe for reading would wait for a writer for ever.
+      {"pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, notRegular},
+      {"link to an endless device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, notRegular},
+      {"over the limit", [](const fs::path& p) { std::ofstream(p, std::ios::binary) << std::string((1 << 20) + 16, 'x'); },
+       tooLarge},
+      {"at the limit", [](const fs::path& p) { std::ofstream(p, std::ios::binary) << std::string(1 << 20, 'x'); },
+       notFound},
+  };
+  for (const Case& c : cases) {
+    fs::remove(Data("req.dat"));
+    c.make(Data("req.dat"));
+    // Should the open wait after all, a writer ends the wait and the test fails.
+    std::promise<void> done;
+    std::thread watchdog([&, finished = done.get_future()]() {
+      if (finished.wait_for(std::chrono::seconds(20)) == std::future_status::timeout) {
+        int fd = ::open(Data("req.dat").c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+      }
+    });
+    bool converted = ReqDatConverter::Convert(kKeyFile);
+    done.set_value();
+    watchdog.join();
+    EXPECT_FALSE(converted) << c.what;
+    EXPECT_EQ(RecordText(), c.record) << c.what;
+    EXPECT_FALSE(m.DataExists("req.dat.new")) << c.what;
+  }
+}
+
+// The byte streams of the machine, with one failure to order on the
+// converted file.
+class FailingWrites : public platform::ByteStreams {
+ public:
+  FILE* Open(const char* p, const char* mode) override { return real().Open(p, mode); }
+  int Status(const char* p, platform::StreamFileStatus* s) override { return real().Status(p, s); }
+  int Remove(const char* p) override { return real().Remove(p); }
+  int Rename(const char* f, const char* t) override { return real().Rename(f, t); }
+  size_t Write(const void* b, size_t n, FILE* f) override {
+    if (!shortWrite) return real().Write(b, n, f);
+    real().Write(b, n / 2, f);
+    platform::SetLastErrorCode(shortWrite);
+    return n / 2;
+  }
+  int Commit(FILE* f) override { return Fails(failCommit, real().Commit(f)); }
+  int Close(FILE* f) override { return Fails(failClose, real().Close(f)); }
+
+  DWORD shortWrite = 0, failCommit = 0, failClose = 0;
+
+ private:
+  static platform::ByteStreams& real() { return platform::ByteStreams::Default(); }
+  static int Fails(DWORD error, int result) {
+    if (!error) return result;
+    platform::SetLastErrorCode(error);
+    return -1;
+  }
+};
+
+TEST_F(Converter, AConvertedFileNotWholeOnTheDiskFailsWithTheErrorOfTheStepThatFailed) {
+  const std::string prefix =
+      "0xff: fwrite failed :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access\\req.dat.new :";
+  const std::string suffix = " @ReqDatConverter::Convert at ReqDatConverter.cpp line 128";
+  struct Case {
+    DWORD shortWrite, failCommit, failClose;
+    std::string text;
+  };
+  const Case cases[] = {
+      {ERROR_DISK_FULL, 0, 0, "There is not enough space on the disk."},
+      {0, ERROR_GEN_FAILURE, 0, "A device attached to the system is not functioning."},
+      // Only the close fails: its own error, not one left by the flush.
+      {0, 0, ERROR_WRITE_PROTECT, "The media is write protected."},
+      {0, ERROR_GEN_FAILURE, ERROR_WRITE_PROTECT, "A device attached to the system is not functioning."},
+  };
+  m.WriteOldBoundKeyFile("K-3");
+  const std::string before = m.ReadData("req.dat");
+  for (const Case& c : cases) {
+    FailingWrites streams;
+    streams.shortWrite = c.shortWrite, streams.failCommit = c.failCommit, streams.failClose = c.failClose;
+    platform::ScopedPort<platform::ByteStreams> use(streams);
+    platform::SetLastErrorCode(ERROR_ACCESS_DENIED);  // what an earlier call may have left
+    EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile)) << c.text;
+    EXPECT_EQ(RecordText(), prefix + c.text + suffix);
+    EXPECT_EQ(m.ReadData("req.dat"), before);
+  }
+}
+
+TEST_F(Converter, ACompleteConvertedFileReplacesAKeyFileThatNoBindingOpens) {
+  const std::string converted = Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "VK-0123456789"));
+  const std::string oldBound = Encrypt(OldKey(), "[Key]\r\nValue=VK-0123456789\r\nSign=00\r\n");
+  const std::string recovered = "[info] req.dat does not open; the complete req.dat.new takes its place";
+  struct Case {
+    const char* what;
+    std::optional<std::string> keyFile, leftOver;
+    bool recovers;
+  };
+  std::string badSign = ConvertedPlaintext(NewKey(), "VK-0123456789");
+  badSign[badSign.size() - 3] ^= 1;
+  const Case cases[] = {
+      {"missing", std::nullopt, converted, true},
+      {"empty", std::string(), converted, true},
+      {"cut", oldBound.substr(0, 32), converted, true},
+      {"foreign", Encrypt(MachineKey("someone else"), "[Key]\r\nValue=x\r\n"), converted, true},
+      {"opens with the old binding", oldBound, converted, false},
+      {"opens with the new binding", Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "other")), converted, false},
+      {"left over cut", std::string(), converted.substr(0, 96), false},
+      {"left over signed wrongly", std::string(), Encrypt(NewKey(), badSign), false},
+  };
+  for (const Case& c : cases) {
+    for (const char* name : {"req.dat", "req.dat.new", "_completed_mig", "velk-access-migration.log"})
+      fs::remove(Data(name));
+    if (c.keyFile) m.WriteData("req.dat", *c.keyFile);
+    if (c.leftOver) m.WriteData("req.dat.new", *c.leftOver);
+    EXPECT_EQ(m.Run(), 0);
+    std::vector<std::string> lines = m.LogLines();
+    if (c.recovers) {
+      EXPECT_THAT(lines, ElementsAre("[info] InitialStatus : 1", "[info] Start converting", recovered,
+                                     "[info] Finish converting"))
+          << c.what;
+      EXPECT_EQ(m.ReadData("req.dat"), converted) << c.what;
+      EXPECT_FALSE(m.DataExists("req.dat.new")) << c.what;
+    } else {
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), recovered), 0) << c.what;
+      // Converted as usual, or left as it was.
+      EXPECT_EQ(m.ReadData("req.dat"), c.keyFile == oldBound ? converted : *c.keyFile) << c.what;
+    }
+    EXPECT_EQ(m.ReadData("_completed_mig"), "3") << c.what;
+  }
+}
+
 TEST_F(Converter, EveryFailedAllocationEndsCleanlyWithoutOutput) {
   m.WriteOldBoundKeyFile("K-alloc");
   std::string before = m.ReadData("req.dat");
@@ -194,47 +380,52 @@ TEST_F(Converter, AFailedCopyDeletesTheConvertedFileAndKeepsTheKeyFile) {
   m.files.SetAttributes(kKeyFile.c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile", "[info] Finish converting"));
+                                        "[error] failed CopyFile", "[error] MoveFileExW() = 5",
+                                        "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), before);
   EXPECT_FALSE(m.DataExists("req.dat.new"));
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
   EXPECT_THAT(m.files.copies, ElementsAre(kKeyFile + L".new -> " + kKeyFile + L" (replace)"));
 }
 
-TEST_F(Converter, ACopyThatFailsHalfWayPutsTheOldBytesBack) {
+TEST_F(Converter, AReplacementThatFailsLeavesTheOldBytes) {
   m.WriteOldBoundKeyFile("K-1");
   std::string before = m.ReadData("req.dat");
   m.files.failCopy = ERROR_DISK_FULL;
-  m.files.copyCutsTarget = true;
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile", "[info] Finish converting"));
+                                        "[error] failed CopyFile", "[error] MoveFileExW() = 112",
+                                        "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), before);
   EXPECT_FALSE(m.DataExists("req.dat.new"));
 }
 
-TEST_F(Converter, WhenTheOldBytesCannotBePutBackTheConvertedFileStays) {
-  m.WriteOldBoundKeyFile("K-1");
-  m.files.failCopy = ERROR_DISK_FULL;
-  m.files.copyCutsTarget = true;
-  m.files.failTargetWrites = true;
+TEST_F(Converter, AFailedReplacementOfARecoveredFileKeepsIt) {
+  m.WriteData("req.dat", "");
+  m.WriteData("req.dat.new", Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "K-1")));
+  m.files.failCopy = ERROR_SHARING_VIOLATION;
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile",
-                                        "[error] failed to restore req.dat; req.dat.new is kept",
+                                        "[info] req.dat does not open; the complete req.dat.new takes its place",
+                                        "[error] failed CopyFile", "[error] MoveFileExW() = 32",
                                         "[info] Finish converting"));
   EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
+  EXPECT_TRUE(m.files.removals.empty());
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
 }
 
 TEST_F(Converter, AFailedDeleteLeavesTheConvertedFileAndTheRunGoesOn) {
   m.WriteOldBoundKeyFile("K-1");
+  std::string before = m.ReadData("req.dat");
+  m.files.failCopy = ERROR_DISK_FULL;
   m.files.failRemove = ERROR_SHARING_VIOLATION;
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed DeleteFile", "[info] Finish converting"));
-  EXPECT_EQ(m.ReadData("req.dat"), m.ReadData("req.dat.new"));
-  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat")), ConvertedPlaintext(NewKey(), "K-1"));
+                                        "[error] failed CopyFile", "[error] MoveFileExW() = 112",
+                                        "[error] failed DeleteFile", "[error] DeleteFileW() = 32",
+                                        "[info] Finish converting"));
+  EXPECT_EQ(m.ReadData("req.dat"), before);
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
 }
 

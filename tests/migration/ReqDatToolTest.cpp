@@ -2,9 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "MigrationMachine.h"
 
@@ -14,8 +16,8 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-int Tool(const std::string& arguments, std::string* output) {
-  std::string command = std::string(VELK_BINARY_DIR) + "/velk-reqdat " + arguments + " 2>&1";
+int Tool(const std::string& arguments, std::string* output, bool prefix = true) {
+  std::string command = (prefix ? std::string(VELK_BINARY_DIR) + "/velk-reqdat " : "") + arguments + " 2>&1";
   int code = -1;
   *output = RunCommand(command, &code);
   return code;
@@ -77,6 +79,32 @@ TEST_F(ReqDatTool, FailuresAreReportedWithTheirExitCodes) {
   EXPECT_THAT(out, HasSubstr("unknown binding serial=1"));
   EXPECT_EQ(Tool("encrypt " + Path("x") + " --key machine", &out), 2);
   EXPECT_EQ(Tool("frobnicate", &out), 2);
+}
+
+TEST_F(ReqDatTool, RefusesLineBreaksInAValueAndFilesThatAreNoKeyFiles) {
+  for (const char* value : {"'K\nSign=0'", "'K\r'", "\"$(printf 'a\\r\\nb')\""}) {
+    EXPECT_EQ(Tool("encrypt " + Path("x.dat") + " --value " + value + " --key machine", &out), 2) << value;
+    EXPECT_EQ(out, "velk-reqdat: the value must be one line: CR, LF and NUL are refused\n");
+    EXPECT_FALSE(m.DataExists("x.dat"));
+  }
+  // A pipe must not keep the tool waiting for a writer.
+  ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(Tool("timeout 20 " + std::string(VELK_BINARY_DIR) + "/velk-reqdat inspect " + Path("pipe"), &out, false),
+            1);
+  EXPECT_EQ(out, "velk-reqdat: not a regular file, not read: " + Path("pipe") + "\n");
+  std::filesystem::create_symlink("/dev/zero", Path("zero"));
+  EXPECT_EQ(Tool("inspect " + Path("zero"), &out), 1);
+  EXPECT_EQ(out, "velk-reqdat: not a regular file, not read: " + Path("zero") + "\n");
+  // A file cut at a block boundary still shows its text but is not rebound.
+  m.WriteData("cut.dat", Encrypt(OldKey(), ConvertedPlaintext(OldKey(), "VK-0123456789")).substr(0, 64));
+  EXPECT_EQ(Tool("inspect " + Path("cut.dat") + " --key machine-old", &out), 0);
+  EXPECT_THAT(out, HasSubstr("Damaged: the last block's padding is rejected (cut at a block boundary or changed)\n"));
+  EXPECT_EQ(Tool("rebind " + Path("cut.dat") + " " + Path("o") + " --from machine-old --to machine", &out), 1);
+  EXPECT_EQ(out, "velk-reqdat: " + Path("cut.dat") + " is damaged (cut or changed); not rebound\n");
+  EXPECT_FALSE(m.DataExists("o"));
+  m.WriteData("big", std::string((1 << 20) + 1, 'x'));
+  EXPECT_EQ(Tool("rebind " + Path("big") + " " + Path("o") + " --from machine-old --to machine", &out), 1);
+  EXPECT_EQ(out, "velk-reqdat: larger than a key file (1 MiB), not read: " + Path("big") + "\n");
 }
 
 }  // namespace

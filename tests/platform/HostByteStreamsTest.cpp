@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -56,6 +58,31 @@ TEST(HostByteStreamsTest, FailuresSetWindowsCodes) {
 
   platform::StreamFileStatus status;
   EXPECT_EQ(Streams().Status("C:\\data\\missing.txt", &status), -1);
+}
+
+TEST(HostByteStreamsTest, OpenRegularReadsDiskFilesOnlyAndNeverWaits) {
+  velk_test::TempMachine machine;
+  fs::create_directories(machine.Root() / "drive_c/data/folder");
+  machine.Write("drive_c/data/key.dat", "key");
+  ASSERT_EQ(::mkfifo((machine.Root() / "drive_c/data/pipe").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", machine.Root() / "drive_c/data/zero");
+  fs::create_symlink(machine.Root() / "drive_c/data/key.dat", machine.Root() / "drive_c/data/link");
+  const std::pair<const char*, DWORD> cases[] = {
+      {"C:\\data\\key.dat", ERROR_SUCCESS},       {"C:\\data\\link", ERROR_SUCCESS},
+      {"C:\\data\\pipe", ERROR_BAD_FILE_TYPE},    {"C:\\data\\zero", ERROR_BAD_FILE_TYPE},
+      {"C:\\data\\folder", ERROR_ACCESS_DENIED},  {"C:\\data\\missing", ERROR_FILE_NOT_FOUND},
+  };
+  for (const auto& [path, error] : cases) {
+    FILE* f = Streams().OpenRegular(path);
+    EXPECT_EQ(f != nullptr, error == ERROR_SUCCESS) << path;
+    if (!f) {
+      EXPECT_EQ(platform::GetLastErrorCode(), error) << path;
+      continue;
+    }
+    char buffer[8] = {};
+    EXPECT_EQ(Streams().Read(buffer, sizeof buffer, f), 3u) << path;
+    EXPECT_EQ(Streams().Close(f), 0);
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <filesystem>
+#include <functional>
 
 #include "platform/ByteStreams.h"
 #include "platform/FileSystem.h"
@@ -258,6 +259,38 @@ TEST_F(HostFileSystemTest, MakeMoveAndCopy) {
   EXPECT_FALSE(files.CopyEntry(L"C:\\Data\\src.bin", L"C:\\Data\\dst.bin", FALSE));
   EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_FALSE(files.CopyEntry(L"C:\\Data\\none", L"C:\\Data\\x", FALSE));
+  EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(HostFileSystemTest, ReplaceMovesOverTheTargetOrRefusesAsWindowsDoes) {
+  struct Case {
+    const char* what;
+    std::function<void()> target;  // prepares Data/key.dat
+    DWORD error;                   // 0: replaced
+  };
+  const Case cases[] = {
+      {"existing target", [&] { File("Data/key.dat", "old"); }, 0},
+      {"no target", [] {}, 0},
+      {"read-only target", [&] { File("Data/key.dat", "old"), files.SetAttributes(L"C:\\Data\\key.dat", FILE_ATTRIBUTE_READONLY); },
+       ERROR_ACCESS_DENIED},
+      {"folder target", [&] { fs::create_directories(Host("Data/key.dat")); }, ERROR_ACCESS_DENIED},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(Host("Data"));
+    File("Data/key.dat.new", "new");
+    c.target();
+    BOOL replaced = files.ReplaceEntry(L"C:\\Data\\key.dat.new", L"C:\\DATA\\key.dat");
+    EXPECT_EQ(replaced, c.error == 0) << c.what;
+    if (c.error) {
+      EXPECT_EQ(GetLastErrorCode(), c.error) << c.what;
+      EXPECT_EQ(machine.Read("drive_c/Data/key.dat.new"), "new") << c.what;
+    } else {
+      EXPECT_EQ(machine.Read("drive_c/Data/key.dat"), "new") << c.what;
+      EXPECT_FALSE(fs::exists(Host("Data/key.dat.new"))) << c.what;
+    }
+    files.SetAttributes(L"C:\\Data\\key.dat", FILE_ATTRIBUTE_NORMAL);
+  }
+  EXPECT_FALSE(files.ReplaceEntry(L"C:\\Data\\none", L"C:\\Data\\key.dat"));
   EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 

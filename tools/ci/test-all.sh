@@ -54,7 +54,7 @@ run_step wine bash packaging/wine/e2e.sh build/win64
 
 if [ -x tests/fuzz/run.sh ]; then
   step "fuzzing"
-  bash tests/fuzz/run.sh "${VELK_FUZZ_SECONDS:-60}" || failed+=(fuzz)
+  bash tests/fuzz/run.sh "${VELK_FUZZ_SECONDS:-40}" || failed+=(fuzz)
 fi
 
 step "benchmarks"

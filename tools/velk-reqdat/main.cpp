@@ -17,6 +17,10 @@
 // is masked unless --show-value is given. Files written carry the layout
 // the migration program writes: [Key] Value and a fresh Sign.
 //
+// Files are read as the migration program reads them: regular files of at
+// most 1 MiB. A value holding CR, LF or NUL would break the key text's
+// lines and is refused as a usage error.
+//
 // Exit codes: 0 done; 1 the file could not be opened, read, decrypted with
 // any key tried, or written; 2 usage.
 #include <cctype>
@@ -26,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "KeyFileCipher.h"
+#include "KeyFileReader.h"
 #include "SystemInfoPrivate.h"
 #include "platform/ByteStreams.h"
 #include "platform/Port.h"
@@ -105,20 +111,19 @@ bool ParseBinding(const std::string& text, Binding* b) {
 }
 
 bool ReadFile(const std::string& path, BufferPtr* out) {
-  FILE* f = platform::Use<platform::ByteStreams>().Open(path.c_str(), "rb");
-  if (!f) {
-    std::fprintf(stderr, "velk-reqdat: cannot open %s\n", path.c_str());
-    return false;
-  }
   out->reset(Buffer_New());
-  char chunk[1024];
-  size_t n;
-  bool ok = *out != nullptr;
-  while (ok && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) ok = Buffer_Append(out->get(), chunk, static_cast<uint32_t>(n));
-  ok = ok && !std::ferror(f);
-  std::fclose(f);
-  if (!ok) std::fprintf(stderr, "velk-reqdat: cannot read %s\n", path.c_str());
-  return ok;
+  if (!*out) return PrintRecord("cannot read"), false;
+  const char* problem = nullptr;
+  switch (ReadKeyFile(path.c_str(), out->get())) {
+    case KeyFileRead::kOk: return true;
+    case KeyFileRead::kOpenFailed: problem = "cannot open"; break;
+    case KeyFileRead::kNotRegular: problem = "not a regular file, not read:"; break;
+    case KeyFileRead::kReadFailed: problem = "cannot read"; break;
+    case KeyFileRead::kTooLarge: problem = "larger than a key file (1 MiB), not read:"; break;
+    case KeyFileRead::kNoMemory: problem = "out of memory reading"; break;
+  }
+  std::fprintf(stderr, "velk-reqdat: %s %s\n", problem, path.c_str());
+  return false;
 }
 
 bool WriteFile(const std::string& path, const Buffer* data) {
@@ -132,52 +137,40 @@ bool WriteFile(const std::string& path, const Buffer* data) {
 struct Opened {
   std::string plaintext;
   std::string value;
-  bool hasValue = false;
-  std::string sign;
+  bool whole = false;  // the final step accepted the padding
   bool hasSign = false;
+  bool signMatches = false;
 };
 
-std::string Lookup(const std::string& text, const char* key, bool* found) {
-  std::string terminated = text + '\0';
-  IniReader* reader = IniReader_New(terminated.data(), static_cast<uint32_t>(terminated.size()));
-  char* value = nullptr;
-  *found = reader && IniReader_Read(reader, "Key", key, &value) && value;
-  std::string out = value ? value : "";
-  if (value) RasUtil_Free(value);
-  if (reader) IniReader_Free(reader);
-  return out;
-}
-
-// Decrypts with the binding's key; opened when the text holds [Key] Value.
+// Decrypts with the binding's key; opened when the text holds [Key] Value,
+// whole or not.
 bool Open(const Buffer* file, const Binding& b, Opened* out) {
-  BufferPtr copy(Buffer_New());
-  if (!copy || !Buffer_Append(copy.get(), file->data, file->length) ||
-      !Buffer_Decrypt(copy.get(), EVP_aes_256_cbc(), b.key))
-    return false;
-  out->plaintext.assign(reinterpret_cast<const char*>(copy->data), copy->length);
-  out->value = Lookup(out->plaintext, "Value", &out->hasValue);
-  out->sign = Lookup(out->plaintext, "Sign", &out->hasSign);
-  return out->hasValue;
-}
-
-std::string Signature(const unsigned char key[32], const std::string& value) {
-  BufferPtr b(Buffer_New());
-  if (!b || !Buffer_Append(b.get(), key, 32) ||
-      !Buffer_Append(b.get(), value.data(), static_cast<uint32_t>(value.size())) ||
-      !Buffer_Digest(b.get(), EVP_sha256()) || !Buffer_BinToHex(b.get()))
-    return {};
-  return std::string(reinterpret_cast<const char*>(b->data), b->length);
+  KeyFileParts parts;
+  parts.file = Buffer_New();
+  if (!parts.file || !Buffer_Append(parts.file, file->data, file->length)) return false;
+  KeyFileOpened opened = OpenKeyFileBytes(b.key, parts);
+  if (opened != KeyFileOpened::kOk && opened != KeyFileOpened::kDamaged) return false;
+  // The plaintext without the terminator the reader needed.
+  out->plaintext.assign(reinterpret_cast<const char*>(parts.file->data), parts.file->length - 1);
+  out->value.assign(reinterpret_cast<const char*>(parts.value->data), parts.value->length);
+  out->whole = opened == KeyFileOpened::kOk;
+  char* sign = nullptr;
+  out->hasSign = IniReader_Read(parts.reader, "Key", "Sign", &sign) && sign;
+  if (sign) RasUtil_Free(sign);
+  out->signMatches = out->hasSign && KeyFileSignatureMatches(b.key, parts);
+  return true;
 }
 
 // The key file the migration program writes for value under the binding.
 BufferPtr Seal(const Binding& b, const std::string& value) {
-  std::string sign = Signature(b.key, value);
-  std::string text = "[Key]\r\nValue=" + value + "\r\nSign=" + sign + "\r\n";
-  BufferPtr out(Buffer_New());
-  if (sign.empty() || !out || !Buffer_Append(out.get(), text.data(), static_cast<uint32_t>(text.size())) ||
-      !Buffer_Encrypt(out.get(), EVP_aes_256_cbc(), b.key))
+  KeyFileParts parts;
+  parts.value = Buffer_New();
+  if (!parts.value || !Buffer_Append(parts.value, value.data(), static_cast<uint32_t>(value.size())) ||
+      !SealKeyValue(b.key, parts))
     return nullptr;
-  return out;
+  BufferPtr sealed(parts.plaintext);
+  parts.plaintext = nullptr;
+  return sealed;
 }
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
@@ -230,8 +223,8 @@ int Inspect(const std::vector<std::string>& args) {
     Opened o;
     if (!Open(content.get(), b, &o)) continue;
     std::printf("Binding: %s\n", b.name.c_str());
-    std::string expected = Signature(b.key, o.value);
-    std::printf("Signature: %s\n", !o.hasSign ? "absent" : EqualsNoCase(o.sign, expected) ? "matches" : "does not match");
+    if (!o.whole) std::printf("Damaged: the last block's padding is rejected (cut at a block boundary or changed)\n");
+    std::printf("Signature: %s\n", !o.hasSign ? "absent" : o.signMatches ? "matches" : "does not match");
     std::printf("Text:\n%s", Lines(o.plaintext, o.value, show).c_str());
     return 0;
   }
@@ -249,6 +242,10 @@ int Encrypt(const std::vector<std::string>& args) {
     else return Usage();
   }
   if (file.empty() || !hasValue || keyArg.empty()) return Usage();
+  if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+    std::fprintf(stderr, "velk-reqdat: the value must be one line: CR, LF and NUL are refused\n");
+    return 2;
+  }
   Binding b;
   if (!ParseBinding(keyArg, &b)) return 1;
   BufferPtr sealed = Seal(b, value);
@@ -273,8 +270,13 @@ int Rebind(const std::vector<std::string>& args) {
   BufferPtr content;
   if (!ReadFile(in, &content)) return 1;
   Opened o;
-  if (content->length % 16 != 0 || !Open(content.get(), old, &o)) {
+  if (!Open(content.get(), old, &o)) {
     std::fprintf(stderr, "velk-reqdat: %s does not open with %s\n", in.c_str(), old.name.c_str());
+    return 1;
+  }
+  // Its value may be cut short: a new signature must not cover that.
+  if (!o.whole) {
+    std::fprintf(stderr, "velk-reqdat: %s is damaged (cut or changed); not rebound\n", in.c_str());
     return 1;
   }
   BufferPtr sealed = Seal(fresh, o.value);

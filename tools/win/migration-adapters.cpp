@@ -1,5 +1,6 @@
 // migration-adapters: runs the migration program's Windows adapters for
 // real (known folder, files and the completion state over them, CopyFileW,
+// MoveFileExW and disk-file reads for the key file, the run's mutex,
 // hidden interpreters, registry deletion, message box, string table). It
 // needs no OpenSSL, so it runs where the program itself cannot be linked.
 //
@@ -20,7 +21,9 @@
 #include "Paths.h"
 #include "framework/Exceptions.h"
 #include "framework/File.h"
+#include "platform/ByteStreams.h"
 #include "platform/FileSystem.h"
+#include "platform/NamedMutex.h"
 #include "platform/Port.h"
 #include "platform/ProcessStart.h"
 #include "platform/Registry.h"
@@ -151,6 +154,49 @@ void CheckCopyAndDelete(const std::wstring& work) {
   DeleteFileW(converted.c_str());
 }
 
+// The key file's replacement in one step, its reads of disk files only and
+// the run's mutex.
+void CheckReplaceAndStreams(const std::wstring& work) {
+  platform::FileSystem& fs = platform::Use<platform::FileSystem>();
+  platform::ByteStreams& streams = platform::Use<platform::ByteStreams>();
+  std::wstring key = work + L"\\req.dat", converted = key + L".new";
+  std::string keyA = Narrow(key), convertedA = Narrow(converted);
+  WriteAll(key, "old bytes");
+  FILE* out = streams.Open(convertedA.c_str(), "wb");
+  bool written = out && streams.Write("new bytes", 9, out) == 9 && streams.Commit(out) == 0;
+  if (out) written = streams.Close(out) == 0 && written;
+  Check(written, "the converted file is written and committed (FlushFileBuffers)");
+  Check(fs.ReplaceEntry(converted.c_str(), key.c_str()) && ReadAll(key) == "new bytes" && !Exists(converted),
+        "MoveFileExW write-through replaces the key file and the converted file is gone");
+  FILE* in = streams.OpenRegular(keyA.c_str());
+  char buffer[16] = {};
+  Check(in && streams.Read(buffer, sizeof buffer, in) == 9 && !streams.Error(in), "a disk file is read");
+  if (in) streams.Close(in);
+  FILE* device = streams.OpenRegular("NUL");
+  DWORD error = GetLastError();
+  Check(!device && error == ERROR_BAD_FILE_TYPE, "a device is refused (222)");
+  if (device) streams.Close(device);
+  WriteAll(converted, "newer bytes");
+  SetFileAttributesW(key.c_str(), FILE_ATTRIBUTE_READONLY);
+  bool refused = !fs.ReplaceEntry(converted.c_str(), key.c_str());
+  error = GetLastError();
+  if (refused)
+    Check(error == ERROR_ACCESS_DENIED && ReadAll(key) == "new bytes", "a read-only key file refuses the move (5)");
+  else
+    std::printf("info - this system moves over a read-only target (Windows refuses it with 5)\n");
+  SetFileAttributesW(key.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(key.c_str());
+  DeleteFileW(converted.c_str());
+
+  platform::NamedMutex& mutexes = platform::Use<platform::NamedMutex>();
+  HANDLE first = mutexes.Create(L"Local\\TESSMAR.Velk.Migration", TRUE);
+  Check(first && GetLastError() == ERROR_SUCCESS, "the run's mutex is made in the session namespace");
+  HANDLE second = mutexes.Create(L"Local\\TESSMAR.Velk.Migration", TRUE);
+  Check(second && GetLastError() == ERROR_ALREADY_EXISTS, "a second run finds it taken");
+  if (second) mutexes.Close(second);
+  if (first) mutexes.Close(first);
+}
+
 void CheckHiddenInterpreter(const std::wstring& work, const std::wstring& programFolder) {
   std::wstring marker = programFolder + L"\\planted-cmd-ran";
   DeleteFileW(marker.c_str());
@@ -258,6 +304,7 @@ int wmain(int argc, wchar_t** argv) {
     CheckKnownFolder();
     CheckCompletionState(work);
     CheckCopyAndDelete(work);
+    CheckReplaceAndStreams(work);
     CheckHiddenInterpreter(work, FolderOf(self));
     CheckRegistry();
     CheckStringsAndBox(japanese);

@@ -29,3 +29,7 @@ bool Buffer_BinToHex(Buffer* buffer);
 bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm);
 bool Buffer_Encrypt(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key);
 bool Buffer_Decrypt(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key);
+// Buffer_Decrypt that also tells whether the final step accepted the padding:
+// false after a wrong key or a cut or damaged text, whose plaintext is then
+// short of its last block. The result and the record are Buffer_Decrypt's.
+bool Buffer_DecryptPadded(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key, bool* padded);

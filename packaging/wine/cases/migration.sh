@@ -1,7 +1,8 @@
 # The migration program's Windows adapters under Wine, one by one, through
 # migration-adapters.exe (the program as a whole runs in the case
 # "program"): known folder, files and the completion state over
-# them, CopyFileW and DeleteFileW, hidden cmd.exe processes removing a
+# them, CopyFileW and DeleteFileW, the key file's MoveFileExW replacement,
+# disk-file reads and run mutex, hidden cmd.exe processes removing a
 # folder tree, the registry subkeys, the message box and string 515 in
 # English and Japanese. A copy of the program named cmd.exe is planted in
 # its folder: the hidden interpreter must not be that one.

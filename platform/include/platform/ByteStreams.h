@@ -1,7 +1,9 @@
 // The runtime library's byte-stream files, opened by narrow paths in the
-// ANSI code page (fopen, _stat, remove, rename). Reads and writes use the
-// returned FILE* directly. Failures set the thread's last error as the
-// Windows runtime does (2 for a missing file, 3 for a missing folder, ...).
+// ANSI code page (fopen, _stat, remove, rename). Reads and writes go through
+// the stream calls below, so that tests can make them fail; a fake that
+// keeps the defaults gets the runtime's own calls. Failures set the thread's
+// last error as the Windows runtime does (2 for a missing file, 3 for a
+// missing folder, ...).
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,19 @@ class ByteStreams {
   // remove and rename: 0 on success, -1 on failure.
   virtual int Remove(const char* path) = 0;
   virtual int Rename(const char* from, const char* to) = 0;
+
+  // fopen "rb" of a regular file only: a pipe, device or folder is refused
+  // with ERROR_BAD_FILE_TYPE (ERROR_ACCESS_DENIED for a folder) without
+  // waiting for a writer. The default is the build's adapter.
+  virtual FILE* OpenRegular(const char* path);
+  // fread, fwrite, ferror, fclose.
+  virtual size_t Read(void* buffer, size_t bytes, FILE* stream);
+  virtual size_t Write(const void* buffer, size_t bytes, FILE* stream);
+  virtual int Error(FILE* stream);
+  virtual int Close(FILE* stream);
+  // fflush, then fsync / FlushFileBuffers: 0 once the written bytes are on the disk,
+  // -1 with the last error otherwise. The default is the build's adapter.
+  virtual int Commit(FILE* stream);
 
   VELK_PORT(ByteStreams);
 };

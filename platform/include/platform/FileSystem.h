@@ -60,6 +60,11 @@ class FileSystem {
   // CopyFileW: with failIfExists an existing target is ERROR_FILE_EXISTS;
   // attributes and the last write time go with the content.
   virtual BOOL CopyEntry(const wchar_t* from, const wchar_t* to, BOOL failIfExists) = 0;
+  // MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH:
+  // the target is at every instant either its old file or the new one, and
+  // the new name is on the disk when the call returns. A read-only target
+  // or a folder is ERROR_ACCESS_DENIED. The default is the build's adapter.
+  virtual BOOL ReplaceEntry(const wchar_t* from, const wchar_t* to);
 
   // PathFileExistsW
   virtual BOOL PathExists(const wchar_t* path) = 0;
