@@ -151,3 +151,22 @@ screenshot() {
     printf '  info - no screenshot %s\n' "$png"
   fi
 }
+
+# Windows draw their own frames and title bars on a Wine desktop the size
+# of the screen (an X server without a window manager shows neither).
+display_desktop() {
+  wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
+
+# Japanese text in Wine's dialogs needs its Japanese UI fonts, which a
+# prefix lacks: they are replaced with the IPA Gothic fonts of the host.
+display_japanese_fonts() {
+  local font
+  for font in "MS UI Gothic" "MS Gothic"; do
+    wine_run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d IPAGothic /f >/dev/null 2>&1
+  done
+  wine_run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS PGothic" /d IPAPGothic /f >/dev/null 2>&1
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
