@@ -72,12 +72,14 @@ for c in "${cases[@]}"; do
   echo "== wine case $name"
   start=$(date +%s)
   result=$(
-    export STAGE="$stage" WORK="$work" CASE_DIR="$here/cases" HOST_BIN="$host_bin"
+    export STAGE="$stage" WORK="$work" CASE_DIR="$here/cases" HOST_BIN="$host_bin" BUILD="$build"
     # shellcheck source=lib.sh
     . "$here/lib.sh"
     . "$c"
+    trap display_stop EXIT
     case_main >&2
     wineserver -k 2>/dev/null
+    display_stop
     echo "$CASE_PASSED $CASE_FAILED $CASE_SKIPPED"
   ) || result="0 1 0"
   set -- $result

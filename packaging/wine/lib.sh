@@ -106,3 +106,68 @@ log_property() { sed -n "s/^Property(S): $2 = \(.*\)$/\1/p" "$1" | tail -n 1; }
 
 # The lines of the log between a custom action's start and end.
 action_lines() { sed -n "/^Action start .*: $2\.\$/,/^Action ended .*: $2\./p" "$1"; }
+
+# A real display for the cases that need one (message boxes, the help
+# page). Other cases run without: there MessageBoxW returns -1 at once.
+unset DISPLAY
+DISPLAY_PID=""
+
+# Starts Xvfb on a display number it finds free itself and exports DISPLAY.
+# Fails (without a display) when Xvfb is missing or does not come up.
+display_start() {
+  command -v Xvfb >/dev/null || return 1
+  local numfile="$WORK/xvfb.display" i
+  : >"$numfile"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >"$WORK/xvfb.log" 2>&1 &
+  DISPLAY_PID=$!
+  for i in $(seq 100); do
+    if [ -s "$numfile" ]; then
+      export DISPLAY=":$(tr -d '\n' <"$numfile")"
+      return 0
+    fi
+    kill -0 "$DISPLAY_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  display_stop
+  return 1
+}
+
+# Stops the Xvfb display_start started, if any; Wine first, so that no
+# client of the display outlives it.
+display_stop() {
+  [ -n "$DISPLAY_PID" ] || return 0
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
+  kill "$DISPLAY_PID" 2>/dev/null
+  wait "$DISPLAY_PID" 2>/dev/null
+  DISPLAY_PID=""
+  unset DISPLAY
+}
+
+# screenshot NAME: the whole screen as WORK/NAME.png, named in the output.
+screenshot() {
+  local png="$WORK/$1.png"
+  if [ -n "${DISPLAY:-}" ] && import -window root "$png" 2>/dev/null; then
+    printf '  info - screenshot %s\n' "$png"
+  else
+    printf '  info - no screenshot %s\n' "$png"
+  fi
+}
+
+# Windows draw their own frames and title bars on a Wine desktop the size
+# of the screen (an X server without a window manager shows neither).
+display_desktop() {
+  wine_run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine_run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
+
+# Japanese text in Wine's dialogs needs its Japanese UI fonts, which a
+# prefix lacks: they are replaced with the IPA Gothic fonts of the host.
+display_japanese_fonts() {
+  local font
+  for font in "MS UI Gothic" "MS Gothic"; do
+    wine_run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d IPAGothic /f >/dev/null 2>&1
+  done
+  wine_run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS PGothic" /d IPAPGothic /f >/dev/null 2>&1
+  timeout "$WINE_TIMEOUT" wineserver -w
+}

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the builds need from Debian's packages (as root).
 #   deps.sh host     host build, tests and demo
-#   deps.sh all      also the Windows cross build, Wine, fuzzing and the peers
+#   deps.sh all      also the Windows cross build, Wine (with a virtual display
+#                    and a Japanese font), fuzzing and the peers
 set -eu
 host_pkgs="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl"
-all_pkgs="$host_pkgs clang libclang-rt-14-dev dmidecode mingw-w64 make perl msitools wixl wine wine64 procps"
+all_pkgs="$host_pkgs clang libclang-rt-14-dev dmidecode mingw-w64 make perl msitools wixl wine wine64 procps
+  xvfb xdotool imagemagick fonts-ipafont-gothic"
 case "${1:-host}" in
   host) pkgs=$host_pkgs ;;
   all) pkgs=$all_pkgs ;;
