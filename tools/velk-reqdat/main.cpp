@@ -4,6 +4,7 @@
 //   velk-reqdat inspect FILE [--key BINDING] [--show-value]
 //   velk-reqdat encrypt FILE --value VALUE --key BINDING
 //   velk-reqdat rebind IN OUT --from BINDING --to BINDING
+//   velk-reqdat --version
 //
 // BINDING: product-id=ID    the old binding, a Windows product ID
 //          smbios=TEXT      the new binding, an SMBIOS identity text (the
@@ -34,6 +35,7 @@
 #include "velkras2/RasError.h"
 #include "velkras2/RasUtil.h"
 #include "velkras2/SystemInfo.h"
+#include "velk/Version.h"
 
 namespace {
 
@@ -52,6 +54,7 @@ int Usage() {
                "usage: velk-reqdat inspect FILE [--key BINDING] [--show-value]\n"
                "       velk-reqdat encrypt FILE --value VALUE --key BINDING\n"
                "       velk-reqdat rebind IN OUT --from BINDING --to BINDING\n"
+               "       velk-reqdat --version\n"
                "BINDING: product-id=ID | smbios=TEXT | machine-old | machine-new | machine\n");
   return 2;
 }
@@ -293,5 +296,6 @@ int main(int argc, char** argv) {
   if (command == "inspect") return Inspect(args);
   if (command == "encrypt") return Encrypt(args);
   if (command == "rebind") return Rebind(args);
+  if (command == "--version") return std::printf("velk-reqdat (velk-access) %s\n", VELK_VERSION), 0;
   return Usage();
 }
