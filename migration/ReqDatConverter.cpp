@@ -11,6 +11,7 @@
 #include "velkras2/IniReader.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasUtil.h"
+#include "velkras2/Secret.h"
 #include "velkras2/SystemInfo.h"
 
 namespace {
@@ -46,8 +47,8 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
   std::string input = platform::WideToAnsi(path);
   std::string output = input + ".new";
 
-  unsigned char oldKey[32];
-  if (!SystemInfo_GetOldUniqueId(oldKey)) return false;
+  SecretBytes<32> oldKey;
+  if (!SystemInfo_GetOldUniqueId(oldKey.bytes)) return false;
 
   Parts parts;
   parts.file = Buffer_New();
@@ -80,7 +81,7 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
     return false;
   }
   // A wrong key does not fail here; it shows as a missing key value.
-  if (!Buffer_Decrypt(parts.file, EVP_aes_256_cbc(), oldKey)) return false;
+  if (!Buffer_Decrypt(parts.file, EVP_aes_256_cbc(), oldKey.bytes)) return false;
   if (!Buffer_AppendNull(parts.file)) return false;
   parts.reader = IniReader_New(reinterpret_cast<const char*>(parts.file->data), parts.file->length);
   if (!parts.reader) return false;
@@ -91,21 +92,21 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
     return false;
   }
 
-  unsigned char newKey[32];
-  if (!SystemInfo_GetUniqueId(newKey)) {
-    RasUtil_Free(keyValue);
+  SecretBytes<32> newKey;
+  if (!SystemInfo_GetUniqueId(newKey.bytes)) {
+    Secret_FreeText(keyValue);
     return false;
   }
   // From here on the value is freed with its buffer.
   parts.value = Buffer_New();
   if (!parts.value) {
-    RasUtil_Free(keyValue);
+    Secret_FreeText(keyValue);
     return false;
   }
   Buffer_Attach(parts.value, keyValue);
 
   parts.signature = Buffer_New();
-  if (!parts.signature || !Buffer_Append(parts.signature, newKey, sizeof newKey) ||
+  if (!parts.signature || !Buffer_Append(parts.signature, newKey.bytes, sizeof newKey.bytes) ||
       !Buffer_Append(parts.signature, parts.value->data, parts.value->length) ||
       !Buffer_Digest(parts.signature, EVP_sha256()) || !Buffer_BinToHex(parts.signature))
     return false;
@@ -115,7 +116,7 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
       !Buffer_Append(parts.plaintext, parts.value->data, parts.value->length) ||
       !Append(parts.plaintext, "\r\nSign=") ||
       !Buffer_Append(parts.plaintext, parts.signature->data, parts.signature->length) ||
-      !Append(parts.plaintext, "\r\n") || !Buffer_Encrypt(parts.plaintext, EVP_aes_256_cbc(), newKey))
+      !Append(parts.plaintext, "\r\n") || !Buffer_Encrypt(parts.plaintext, EVP_aes_256_cbc(), newKey.bytes))
     return false;
 
   FILE* out = streams.Open(output.c_str(), "wb");

@@ -34,14 +34,21 @@
 #include "velkras2/IniReader.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasUtil.h"
+#include "velkras2/Secret.h"
 #include "velkras2/SystemInfo.h"
 #include "velk/Version.h"
 
 namespace {
 
+// Strings that held a key value or a plaintext are cleared before they go;
+// they are built with their final size reserved, so no copy is left behind
+// by growing.
+void Wipe(std::string& s) { Secret_Clear(s.data(), s.size()); }
+
 struct Binding {
   std::string name;  // as shown: "product-id=...", "smbios=..."
   unsigned char key[32];
+  ~Binding() { Secret_Clear(key, sizeof key); }
 };
 
 struct BufferFree {
@@ -138,16 +145,23 @@ struct Opened {
   bool hasValue = false;
   std::string sign;
   bool hasSign = false;
+  ~Opened() {
+    Wipe(plaintext);
+    Wipe(value);
+  }
 };
 
 std::string Lookup(const std::string& text, const char* key, bool* found) {
-  std::string terminated = text + '\0';
+  std::string terminated;
+  terminated.reserve(text.size() + 1);
+  terminated.append(text).push_back('\0');
   IniReader* reader = IniReader_New(terminated.data(), static_cast<uint32_t>(terminated.size()));
   char* value = nullptr;
   *found = reader && IniReader_Read(reader, "Key", key, &value) && value;
   std::string out = value ? value : "";
-  if (value) RasUtil_Free(value);
+  Secret_FreeText(value);
   if (reader) IniReader_Free(reader);
+  Wipe(terminated);
   return out;
 }
 
@@ -175,12 +189,14 @@ std::string Signature(const unsigned char key[32], const std::string& value) {
 // The key file the migration program writes for value under the binding.
 BufferPtr Seal(const Binding& b, const std::string& value) {
   std::string sign = Signature(b.key, value);
-  std::string text = "[Key]\r\nValue=" + value + "\r\nSign=" + sign + "\r\n";
+  std::string text;
+  text.reserve(13 + value.size() + 7 + sign.size() + 2);
+  text.append("[Key]\r\nValue=").append(value).append("\r\nSign=").append(sign).append("\r\n");
   BufferPtr out(Buffer_New());
-  if (sign.empty() || !out || !Buffer_Append(out.get(), text.data(), static_cast<uint32_t>(text.size())) ||
-      !Buffer_Encrypt(out.get(), EVP_aes_256_cbc(), b.key))
-    return nullptr;
-  return out;
+  bool sealed = !sign.empty() && out && Buffer_Append(out.get(), text.data(), static_cast<uint32_t>(text.size())) &&
+                Buffer_Encrypt(out.get(), EVP_aes_256_cbc(), b.key);
+  Wipe(text);
+  return sealed ? std::move(out) : nullptr;
 }
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
@@ -190,9 +206,8 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-// The text line by line; the key value is hidden unless show is set.
-std::string Lines(const std::string& plaintext, const std::string& value, bool show) {
-  std::string out;
+// Prints the text line by line; the key value is hidden unless show is set.
+void PrintLines(const std::string& plaintext, const std::string& value, bool show) {
   size_t pos = 0;
   while (pos < plaintext.size()) {
     size_t end = plaintext.find("\r\n", pos);
@@ -202,11 +217,12 @@ std::string Lines(const std::string& plaintext, const std::string& value, bool s
     name.erase(0, name.find_first_not_of(" \t"));
     name.erase(name.find_last_not_of(" \t") + 1);
     if (!show && EqualsNoCase(name, "Value"))
-      line = line.substr(0, eq + 1) + "<" + std::to_string(value.size()) + " bytes hidden; --show-value shows them>";
-    out += line + "\n";
+      std::printf("%s<%zu bytes hidden; --show-value shows them>\n", line.substr(0, eq + 1).c_str(), value.size());
+    else
+      std::printf("%s\n", line.c_str());
+    Wipe(line);
     pos = end == std::string::npos ? plaintext.size() : end + 2;
   }
-  return out;
 }
 
 int Inspect(const std::vector<std::string>& args) {
@@ -235,7 +251,8 @@ int Inspect(const std::vector<std::string>& args) {
     std::printf("Binding: %s\n", b.name.c_str());
     std::string expected = Signature(b.key, o.value);
     std::printf("Signature: %s\n", !o.hasSign ? "absent" : EqualsNoCase(o.sign, expected) ? "matches" : "does not match");
-    std::printf("Text:\n%s", Lines(o.plaintext, o.value, show).c_str());
+    std::printf("Text:\n");
+    PrintLines(o.plaintext, o.value, show);
     return 0;
   }
   std::printf("Binding: none of the keys tried opens the file\n");
@@ -255,6 +272,7 @@ int Encrypt(const std::vector<std::string>& args) {
   Binding b;
   if (!ParseBinding(keyArg, &b)) return 1;
   BufferPtr sealed = Seal(b, value);
+  Wipe(value);
   if (!sealed) return PrintRecord("cannot encrypt"), 1;
   if (!WriteFile(file, sealed.get())) return 1;
   std::printf("Wrote %s (%u bytes) bound to %s\n", file.c_str(), sealed->length, b.name.c_str());
