@@ -4,7 +4,7 @@
 #   deps.sh all      also the Windows cross build, Wine, fuzzing and the peers
 set -eu
 host_pkgs="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl"
-all_pkgs="$host_pkgs clang libclang-rt-14-dev dmidecode mingw-w64 make perl msitools wixl wine wine64 procps"
+all_pkgs="$host_pkgs clang libclang-rt-14-dev dmidecode mingw-w64 make perl msitools wixl wine wine64 procps osslsigncode"
 case "${1:-host}" in
   host) pkgs=$host_pkgs ;;
   all) pkgs=$all_pkgs ;;
