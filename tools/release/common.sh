@@ -15,6 +15,13 @@ shipped_targets() {
   esac
 }
 
+mingw_prefix() {
+  case $1 in
+    win64) echo x86_64-w64-mingw32 ;;
+    win32) echo i686-w64-mingw32 ;;
+  esac
+}
+
 # Every tool that may stamp a time takes it from the commit.
 release_epoch() {
   git -C "$1" log -1 --format=%ct 2>/dev/null || echo 0
@@ -27,8 +34,7 @@ build_shipped() {
   if [ "${VELK_CCACHE:-1}" = 1 ] && command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   fi
-  local toolchain=$source/cmake/mingw-w64-x86_64.cmake
-  [ "$target" = win32 ] && toolchain=$source/cmake/mingw-w64-i686.cmake
+  local toolchain=$source/cmake/mingw-w64-$(mingw_prefix "$target" | cut -d- -f1).cmake
   local epoch=${SOURCE_DATE_EPOCH:-$(release_epoch "$source")}
   rm -rf "$folder"
   mkdir -p "$(dirname "$folder")"

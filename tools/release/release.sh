@@ -28,8 +28,7 @@ for target in win64 win32; do
   build_shipped "$src" "$target" "$src/build/$target" || exit 1
   mkdir -p "$out/$target"
   for binary in $(shipped_binaries "$target"); do cp "$src/build/$target/bin/$binary" "$out/$target/"; done
-  rc_compiler=$(sed -n 's/^CMAKE_RC_COMPILER:[A-Z]*=//p' "$src/build/$target/CMakeCache.txt")
-  bash "$repo/tools/ci/check-version.sh" "$rc_compiler" "$version" "$out/$target"/* || exit 1
+  bash "$repo/tools/ci/check-version.sh" "$(mingw_prefix "$target")-windres" "$version" "$out/$target"/* || exit 1
   library=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:FILEPATH=//p' "$src/build/$target/CMakeCache.txt")
   openssl[$target]=$(cat "$(dirname "$library")/../VERSION" 2>/dev/null || echo "given by the builder: $library")
   cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$src/build/$target/CMakeCache.txt")
