@@ -31,8 +31,9 @@ for target in win64 win32; do
   bash "$repo/tools/ci/check-version.sh" "$(mingw_prefix "$target")-windres" "$version" "$out/$target"/* || exit 1
   library=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:FILEPATH=//p' "$src/build/$target/CMakeCache.txt")
   openssl[$target]=$(cat "$(dirname "$library")/../VERSION" 2>/dev/null || echo "given by the builder: $library")
-  cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$src/build/$target/CMakeCache.txt")
-  compiler[$target]="$(basename "$cxx"): $("$cxx" --version | head -n 1)"
+  # The compiler the toolchain file names (cmake/mingw-w64.cmake).
+  cxx=$(mingw_prefix "$target")-g++-posix
+  compiler[$target]="$cxx $("$cxx" -dumpfullversion) ($("$cxx" --version | head -n 1))"
 done
 
 signing="unsigned (no certificate was set)"
