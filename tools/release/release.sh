@@ -33,7 +33,7 @@ for target in win64 win32; do
   openssl[$target]=$(cat "$(dirname "$library")/../VERSION" 2>/dev/null || echo "given by the builder: $library")
   # The compiler the toolchain file names (cmake/mingw-w64.cmake).
   cxx=$(mingw_prefix "$target")-g++-posix
-  compiler[$target]="$cxx $("$cxx" -dumpfullversion) ($("$cxx" --version | head -n 1))"
+  compiler[$target]=$("$cxx" --version | head -n 1)
 done
 
 signing="unsigned (no certificate was set)"
