@@ -10,7 +10,16 @@ if(MINGW)
                       $<$<CONFIG:Release,MinSizeRel>:-fdata-sections>)
   add_link_options($<$<CONFIG:Release,MinSizeRel>:-Wl,--gc-sections>
                    $<$<CONFIG:Release,MinSizeRel>:-s>)
+  # Reproducible: the same commit gives the same bytes in any build folder.
+  # No link time in the PE header, no build paths in the objects (the
+  # binary folder is the more specific map, so it comes last and wins), and
+  # no __DATE__/__TIME__ (SOURCE_DATE_EPOCH pins what a tool may still stamp).
+  add_link_options(-Wl,--no-insert-timestamp)
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
+                      -ffile-prefix-map=${CMAKE_BINARY_DIR}=build
+                      $<$<COMPILE_LANGUAGE:C,CXX>:-Werror=date-time>)
 elseif(MSVC)
+  add_link_options(/Brepro)
   set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 endif()
 

@@ -6,6 +6,7 @@
 #include "velkras2/Buffer.h"
 #include "velkras2/IniReader.h"
 #include "velkras2/RasUtil.h"
+#include "velkras2/Secret.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ KeyFileOpened OpenKeyFileBytes(const unsigned char* key, KeyFileParts& parts) {
   // From here on the value is freed with its buffer.
   parts.value = Buffer_New();
   if (!parts.value) {
-    RasUtil_Free(keyValue);
+    Secret_FreeText(keyValue);
     return KeyFileOpened::kFailed;
   }
   Buffer_Attach(parts.value, keyValue);

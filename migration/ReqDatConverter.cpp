@@ -10,6 +10,7 @@
 #include "platform/Port.h"
 #include "velkras2/Buffer.h"
 #include "velkras2/RasError.h"
+#include "velkras2/Secret.h"
 #include "velkras2/SystemInfo.h"
 
 namespace {
@@ -48,11 +49,11 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
   std::string input = platform::WideToAnsi(path);
   std::string output = input + ".new";
 
-  unsigned char oldKey[kMachineKeyBytes];
-  if (!SystemInfo_GetOldUniqueId(oldKey)) return false;
+  SecretBytes<kMachineKeyBytes> oldKey;
+  if (!SystemInfo_GetOldUniqueId(oldKey.bytes)) return false;
 
   KeyFileParts parts;
-  switch (OpenKeyFile(input, oldKey, true, parts)) {
+  switch (OpenKeyFile(input, oldKey.bytes, true, parts)) {
     case KeyFileOpened::kOk:
       break;
     case KeyFileOpened::kFailed:
@@ -68,8 +69,8 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
       return false;
   }
 
-  unsigned char newKey[kMachineKeyBytes];
-  if (!SystemInfo_GetUniqueId(newKey) || !SealKeyValue(newKey, parts)) return false;
+  SecretBytes<kMachineKeyBytes> newKey;
+  if (!SystemInfo_GetUniqueId(newKey.bytes) || !SealKeyValue(newKey.bytes, parts)) return false;
 
   FILE* out = streams.Open(output.c_str(), "wb");
   if (!out) {
@@ -94,13 +95,14 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
 bool ReqDatConverter::ConvertedFileShouldReplace(const std::wstring& path) {
   std::string keyFile = platform::WideToAnsi(path);
   std::string converted = keyFile + ".new";
-  unsigned char oldKey[kMachineKeyBytes], newKey[kMachineKeyBytes];
+  SecretBytes<kMachineKeyBytes> oldKey, newKey;
   // Cheapest first: most runs have no converted file left, and most key
   // files open with the old binding.
   platform::StreamFileStatus status;
   if (platform::Use<platform::ByteStreams>().Status(converted.c_str(), &status) != 0) return false;
-  if (!SystemInfo_GetOldUniqueId(oldKey) || OpensWith(keyFile, oldKey)) return false;
-  if (!SystemInfo_GetUniqueId(newKey) || OpensWith(keyFile, newKey)) return false;
+  if (!SystemInfo_GetOldUniqueId(oldKey.bytes) || OpensWith(keyFile, oldKey.bytes)) return false;
+  if (!SystemInfo_GetUniqueId(newKey.bytes) || OpensWith(keyFile, newKey.bytes)) return false;
   KeyFileParts parts;
-  return OpenKeyFile(converted, newKey, false, parts) == KeyFileOpened::kOk && KeyFileSignatureMatches(newKey, parts);
+  return OpenKeyFile(converted, newKey.bytes, false, parts) == KeyFileOpened::kOk &&
+         KeyFileSignatureMatches(newKey.bytes, parts);
 }

@@ -4,10 +4,25 @@
 #include "platform/LastError.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasUtil.h"
+#include "velkras2/Secret.h"
 
 namespace {
 const char kFile[] = "Buffer.cpp";
 constexpr uint32_t kUnit = 256;
+
+// A larger block holding the contents. Not realloc: that may leave the old
+// bytes (a key, a plaintext) behind in memory it releases uncleared.
+unsigned char* Grow(const Buffer* buffer, uint32_t capacity) {
+  unsigned char* block = static_cast<unsigned char*>(RasUtil_Malloc(capacity));
+  if (block && buffer->length) std::memcpy(block, buffer->data, buffer->length);
+  return block;
+}
+
+void ReleaseData(Buffer* buffer) {
+  if (!buffer->data) return;
+  Secret_Clear(buffer->data, buffer->capacity);
+  RasUtil_Free(buffer->data);
+}
 }  // namespace
 
 Buffer* Buffer_New() {
@@ -27,8 +42,7 @@ bool Buffer_Append(Buffer* buffer, const void* bytes, uint32_t count) {
     uint32_t capacity = 0;
     unsigned char* block = nullptr;
     if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(buffer->capacity) + count, &capacity)) {
-      block = static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, capacity)
-                                                       : RasUtil_Malloc(capacity));
+      block = Grow(buffer, capacity);
     } else {
       platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
     }
@@ -36,6 +50,7 @@ bool Buffer_Append(Buffer* buffer, const void* bytes, uint32_t count) {
       RasSetLastError("Buffer_Append", kFile, 92, 255, platform::GetLastErrorCode(), "alloc failed");
       return false;
     }
+    ReleaseData(buffer);
     buffer->data = block;
     buffer->capacity = capacity;
   }
@@ -50,7 +65,7 @@ bool Buffer_AppendNull(Buffer* buffer) {
   if (!fits || buffer->capacity < need) {
     unsigned char* block = nullptr;
     if (fits) {
-      block = static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, need) : RasUtil_Malloc(need));
+      block = Grow(buffer, need);
     } else {
       platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
     }
@@ -58,6 +73,7 @@ bool Buffer_AppendNull(Buffer* buffer) {
       RasSetLastError("Buffer_AppendNull", kFile, 118, 255, platform::GetLastErrorCode(), "realloc failed");
       return false;
     }
+    ReleaseData(buffer);
     buffer->data = block;
     buffer->capacity = need;
   }
@@ -67,7 +83,7 @@ bool Buffer_AppendNull(Buffer* buffer) {
 }
 
 void Buffer_Attach(Buffer* buffer, char* text) {
-  if (buffer->data) RasUtil_Free(buffer->data);
+  ReleaseData(buffer);
   size_t length = std::strlen(text);
   buffer->data = reinterpret_cast<unsigned char*>(text);
   buffer->length = static_cast<uint32_t>(length);
@@ -76,12 +92,12 @@ void Buffer_Attach(Buffer* buffer, char* text) {
 
 void Buffer_Free(Buffer* buffer) {
   if (!buffer) return;
-  if (buffer->data) RasUtil_Free(buffer->data);
+  ReleaseData(buffer);
   RasUtil_Free(buffer);
 }
 
 void _Buffer_Replace(Buffer* buffer, unsigned char* block, uint32_t capacity, uint32_t length) {
-  if (buffer->data) RasUtil_Free(buffer->data);
+  ReleaseData(buffer);
   buffer->data = block;
   buffer->capacity = capacity;
   buffer->length = length;

@@ -4,6 +4,7 @@
 #include "platform/LastError.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasUtil.h"
+#include "velkras2/Secret.h"
 
 #if OPENSSL_VERSION_NUMBER < 0x30000000L
 #define EVP_MD_CTX_get0_md EVP_MD_CTX_md
@@ -67,6 +68,7 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
   if (ok != 1) {
     RasSetLastError(r.operation, kFile, r.updateLine, r.updateCode, platform::GetLastErrorCode(), "%s",
                     r.updateMessage);
+    Secret_Clear(block, size);
     RasUtil_Free(block);
     EVP_CIPHER_CTX_free(ctx);
     return false;
@@ -106,6 +108,7 @@ bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
   // An uninitialised context (no algorithm) fails here, before any output.
   if (EVP_DigestUpdate(ctx, buffer->data ? buffer->data : block, buffer->length) != 1) {
     RasSetLastError("Buffer_Digest", kFile, 70, 255, platform::GetLastErrorCode(), "EVP_DigestUpdate failed");
+    Secret_Clear(block, size);
     RasUtil_Free(block);
     EVP_MD_CTX_free(ctx);
     return false;

@@ -5,6 +5,7 @@
 #include "platform/LastError.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasUtil.h"
+#include "velkras2/Secret.h"
 
 namespace {
 
@@ -43,6 +44,12 @@ const char* LineEnd(const char* p, const char* end, bool* crlf) {
     }
   }
   return end;
+}
+
+// The working copy of a line may hold a key value.
+void ReleaseLine(char* line, size_t room) {
+  Secret_Clear(line, room);
+  RasUtil_Free(line);
 }
 
 }  // namespace
@@ -107,10 +114,10 @@ bool IniReader_Read(IniReader* reader, const char* section, const char* key, cha
       char* larger = static_cast<char*>(RasUtil_Malloc(length + 2));
       if (!larger) {
         RasSetLastError("IniReader_Read", kFile, 164, 255, platform::GetLastErrorCode(), "malloc failed");
-        RasUtil_Free(line);
+        ReleaseLine(line, lineRoom);
         return false;
       }
-      RasUtil_Free(line);
+      ReleaseLine(line, lineRoom);
       line = larger;
       lineRoom = length + 2;
     }
@@ -131,16 +138,16 @@ bool IniReader_Read(IniReader* reader, const char* section, const char* key, cha
     if (!inSection) continue;
     line[static_cast<size_t>(stop - line)] = '\0';
     if (!_IniReader_Key(line + (begin - line), key, value)) {
-      RasUtil_Free(line);
+      ReleaseLine(line, lineRoom);
       return false;
     }
     if (*value) {
-      RasUtil_Free(line);
+      ReleaseLine(line, lineRoom);
       return true;
     }
   }
   RasSetLastError("IniReader_Read", kFile, 197, 255, 0, "secion:%s key:%s is not found", section, key);
-  RasUtil_Free(line);
+  ReleaseLine(line, lineRoom);
   return true;
 }
 

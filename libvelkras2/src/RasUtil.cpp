@@ -1,5 +1,6 @@
 #include "velkras2/RasUtil.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,10 @@ namespace {
 const char kFile[] = "RasUtil.cpp";
 
 thread_local int t_allocationsLeft = -1;
+const RasUtil_Allocator kRuntime{[](size_t size) { return std::malloc(size); },
+                                 [](void* block, size_t size) { return std::realloc(block, size); },
+                                 [](void* block) { std::free(block); }};
+const RasUtil_Allocator* g_allocator = &kRuntime;
 
 // False when a test asked this allocation to fail.
 bool AllocationAllowed() {
@@ -29,25 +34,32 @@ void* Failed() {
 
 void RasUtil_FailAllocationsAfter(int succeeding) { t_allocationsLeft = succeeding; }
 
+void RasUtil_SetAllocator(const RasUtil_Allocator* allocator) { g_allocator = allocator ? allocator : &kRuntime; }
+
 void* RasUtil_Malloc(size_t size) {
   if (!AllocationAllowed()) return Failed();
-  void* p = std::malloc(size ? size : 1);
+  void* p = g_allocator->malloc(size ? size : 1);
   return p ? p : Failed();
 }
 
 void* RasUtil_Calloc(size_t count, size_t size) {
   if (!AllocationAllowed()) return Failed();
-  void* p = std::calloc(count ? count : 1, size ? size : 1);
-  return p ? p : Failed();
+  count = count ? count : 1;
+  size = size ? size : 1;
+  if (count > SIZE_MAX / size) return Failed();
+  void* p = g_allocator->malloc(count * size);
+  if (!p) return Failed();
+  std::memset(p, 0, count * size);
+  return p;
 }
 
 void* RasUtil_Realloc(void* block, size_t size) {
   if (!AllocationAllowed()) return Failed();
-  void* p = std::realloc(block, size ? size : 1);
+  void* p = g_allocator->realloc(block, size ? size : 1);
   return p ? p : Failed();
 }
 
-void RasUtil_Free(void* block) { std::free(block); }
+void RasUtil_Free(void* block) { g_allocator->free(block); }
 
 char* strcpy_alloc(const char* text) {
   size_t length = std::strlen(text);

@@ -7,14 +7,16 @@
 # BIN_DIR holds Tovrin64.dll and velk-access-migration.exe (a win64 build's
 # bin/). The client is a stand-in: VELK_CLIENT_STANDIN names the program
 # installed as bin\velk-access.exe (default: BIN_DIR/velk-reqdat.exe).
-# VERSION is the ProductVersion (default 0.0.0); CULTURE picks the
+# VERSION is the ProductVersion (default: the first three parts of the
+# project version in the top CMakeLists.txt); CULTURE picks the
 # Tovrin.CULTURE.wxl texts and the package's language (en-us, ja-jp). The staged sources and the
 # wixl log are kept beside OUT_MSI, in OUT_MSI's name with ".src".
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${1:?usage: build.sh BIN_DIR OUT_MSI [VERSION]}
 out=${2:?usage: build.sh BIN_DIR OUT_MSI [VERSION]}
-version=${3:-0.0.0}
+version=${3:-$(sed -n 's/^project([^)]* VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' "$here/../../CMakeLists.txt")}
+version=${version:-0.0.0}
 culture=${4:-en-us}
 wxl="$here/Tovrin.$culture.wxl"
 case $culture in

@@ -7,6 +7,8 @@ namespace platform {
 
 void InitializeCom() {}
 
+DWORD RestrictDllSearchToSystem() { return ERROR_SUCCESS; }
+
 void SetLocaleFromEnvironment() {
   const char* name = std::setlocale(LC_ALL, "");
   // Linux's "C" locale cannot convert non-ASCII wide text at all; the host

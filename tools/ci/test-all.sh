@@ -41,6 +41,8 @@ for target in win64 win32; do
   start=$(date +%s)
   { cmake --preset "$target" >/dev/null && cmake --build "build/$target" -j"$jobs" \
     && bash tools/ci/check-imports.sh "build/$target"; } || failed+=("$target")
+  # The version resource of each shipped binary, read back.
+  (cd "build/$target" && ctest --output-on-failure) || failed+=("$target version")
   printf '%s: %d s; ' "$target" $(( $(date +%s) - start ))
   ls -l "build/$target/bin/"*.dll "build/$target/bin/"velk-*.exe 2>/dev/null | awk '{printf "%s %d bytes; ", $NF, $5}'
   echo
@@ -48,6 +50,15 @@ done
 
 step "reference package"
 run_step package bash packaging/wix/validate.sh build/win64
+
+# Two builds of the commit in different folders must agree.
+step "reproducible Windows build"
+run_step reproducible bash tools/release/reproducible.sh HEAD win64
+
+# A throwaway certificate signs copies; the signatures verify and the
+# signed binaries still run under Wine.
+step "signing"
+run_step signing bash tools/ci/signing.sh build/win64
 
 step "Wine end to end"
 run_step wine bash packaging/wine/e2e.sh build/win64

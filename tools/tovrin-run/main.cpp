@@ -3,6 +3,7 @@
 //
 //   tovrin-run [--machine DIR] [--library FILE] EXPORT [NAME=VALUE ...]
 //   tovrin-run [--machine DIR] [--library FILE] RunXxxW [COMMAND LINE ...]
+//   tovrin-run --version
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "platform/host/InstallerSession.h"
 #include "platform/host/Machine.h"
 #include "platform/host/Utf.h"
+#include "velk/Version.h"
 
 using platform::host::InstallerRecord;
 using platform::host::RecordField;
@@ -26,7 +28,8 @@ int Usage(const char* message) {
   if (message) std::fprintf(stderr, "tovrin-run: %s\n", message);
   std::fprintf(stderr,
                "usage: tovrin-run [--machine DIR] [--library FILE] EXPORT [NAME=VALUE ...]\n"
-               "       tovrin-run [--machine DIR] [--library FILE] RunXxxW [COMMAND LINE ...]\n");
+               "       tovrin-run [--machine DIR] [--library FILE] RunXxxW [COMMAND LINE ...]\n"
+               "       tovrin-run --version\n");
   return 2;
 }
 
@@ -76,6 +79,9 @@ int main(int argc, char** argv) {
         library = argv[++i];
     } else if (a == "--help" || a == "-h") {
       return Usage(nullptr);
+    } else if (a == "--version") {
+      std::printf("tovrin-run (velk-access) %s\n", VELK_VERSION);
+      return 0;
     } else if (StartsWith(a, "--")) {
       return Usage(("unknown option " + a).c_str());
     } else {

@@ -4,6 +4,7 @@
 //   velk-reqdat inspect FILE [--key BINDING] [--show-value]
 //   velk-reqdat encrypt FILE --value VALUE --key BINDING
 //   velk-reqdat rebind IN OUT --from BINDING --to BINDING
+//   velk-reqdat --version
 //
 // BINDING: product-id=ID    the old binding, a Windows product ID
 //          smbios=TEXT      the new binding, an SMBIOS identity text (the
@@ -35,17 +36,26 @@
 #include "SystemInfoPrivate.h"
 #include "platform/ByteStreams.h"
 #include "platform/Port.h"
+#include "platform/Runtime.h"
 #include "velkras2/Buffer.h"
 #include "velkras2/IniReader.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasUtil.h"
+#include "velkras2/Secret.h"
 #include "velkras2/SystemInfo.h"
+#include "velk/Version.h"
 
 namespace {
+
+// Strings that held a key value or a plaintext are cleared before they go;
+// they are built with their final size reserved, so no copy is left behind
+// by growing.
+void Wipe(std::string& s) { Secret_Clear(s.data(), s.size()); }
 
 struct Binding {
   std::string name;  // as shown: "product-id=...", "smbios=..."
   unsigned char key[32];
+  ~Binding() { Secret_Clear(key, sizeof key); }
 };
 
 struct BufferFree {
@@ -58,6 +68,7 @@ int Usage() {
                "usage: velk-reqdat inspect FILE [--key BINDING] [--show-value]\n"
                "       velk-reqdat encrypt FILE --value VALUE --key BINDING\n"
                "       velk-reqdat rebind IN OUT --from BINDING --to BINDING\n"
+               "       velk-reqdat --version\n"
                "BINDING: product-id=ID | smbios=TEXT | machine-old | machine-new | machine\n");
   return 2;
 }
@@ -140,6 +151,10 @@ struct Opened {
   bool whole = false;  // the final step accepted the padding
   bool hasSign = false;
   bool signMatches = false;
+  ~Opened() {
+    Wipe(plaintext);
+    Wipe(value);
+  }
 };
 
 // Decrypts with the binding's key; opened when the text holds [Key] Value,
@@ -180,9 +195,8 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-// The text line by line; the key value is hidden unless show is set.
-std::string Lines(const std::string& plaintext, const std::string& value, bool show) {
-  std::string out;
+// Prints the text line by line; the key value is hidden unless show is set.
+void PrintLines(const std::string& plaintext, const std::string& value, bool show) {
   size_t pos = 0;
   while (pos < plaintext.size()) {
     size_t end = plaintext.find("\r\n", pos);
@@ -192,11 +206,12 @@ std::string Lines(const std::string& plaintext, const std::string& value, bool s
     name.erase(0, name.find_first_not_of(" \t"));
     name.erase(name.find_last_not_of(" \t") + 1);
     if (!show && EqualsNoCase(name, "Value"))
-      line = line.substr(0, eq + 1) + "<" + std::to_string(value.size()) + " bytes hidden; --show-value shows them>";
-    out += line + "\n";
+      std::printf("%s<%zu bytes hidden; --show-value shows them>\n", line.substr(0, eq + 1).c_str(), value.size());
+    else
+      std::printf("%s\n", line.c_str());
+    Wipe(line);
     pos = end == std::string::npos ? plaintext.size() : end + 2;
   }
-  return out;
 }
 
 int Inspect(const std::vector<std::string>& args) {
@@ -225,7 +240,8 @@ int Inspect(const std::vector<std::string>& args) {
     std::printf("Binding: %s\n", b.name.c_str());
     if (!o.whole) std::printf("Damaged: the last block's padding is rejected (cut at a block boundary or changed)\n");
     std::printf("Signature: %s\n", !o.hasSign ? "absent" : o.signMatches ? "matches" : "does not match");
-    std::printf("Text:\n%s", Lines(o.plaintext, o.value, show).c_str());
+    std::printf("Text:\n");
+    PrintLines(o.plaintext, o.value, show);
     return 0;
   }
   std::printf("Binding: none of the keys tried opens the file\n");
@@ -249,6 +265,7 @@ int Encrypt(const std::vector<std::string>& args) {
   Binding b;
   if (!ParseBinding(keyArg, &b)) return 1;
   BufferPtr sealed = Seal(b, value);
+  Wipe(value);
   if (!sealed) return PrintRecord("cannot encrypt"), 1;
   if (!WriteFile(file, sealed.get())) return 1;
   std::printf("Wrote %s (%u bytes) bound to %s\n", file.c_str(), sealed->length, b.name.c_str());
@@ -289,11 +306,15 @@ int Rebind(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything loads a DLL by name.
+  if (DWORD error = platform::RestrictDllSearchToSystem())
+    std::fprintf(stderr, "velk-reqdat: SetDefaultDllDirectories failed (%lu)\n", static_cast<unsigned long>(error));
   if (argc < 2) return Usage();
   std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "inspect") return Inspect(args);
   if (command == "encrypt") return Encrypt(args);
   if (command == "rebind") return Rebind(args);
+  if (command == "--version") return std::printf("velk-reqdat (velk-access) %s\n", VELK_VERSION), 0;
   return Usage();
 }

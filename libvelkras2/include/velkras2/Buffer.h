@@ -1,5 +1,7 @@
 // Growable byte buffer; blocks grow in whole units and never shrink. The
 // digest, cipher and hexadecimal operations replace the contents in place.
+// Every block is wiped before it is released: buffers carry keys and
+// plaintexts.
 #pragma once
 
 #include <cstdint>

@@ -16,3 +16,12 @@ void RasUtil_Free(void* block);
 // For tests: the next `succeeding` allocations on this thread succeed, every
 // later one fails; a negative value switches failures off.
 void RasUtil_FailAllocationsAfter(int succeeding);
+
+// For tests: the allocator behind the four functions above (null: the C
+// runtime's). calloc is malloc followed by zeroing.
+struct RasUtil_Allocator {
+  void* (*malloc)(size_t size);
+  void* (*realloc)(void* block, size_t size);
+  void (*free)(void* block);
+};
+void RasUtil_SetAllocator(const RasUtil_Allocator* allocator);
