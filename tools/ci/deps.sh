@@ -5,7 +5,7 @@
 #                    and a Japanese font), fuzzing and the peers
 set -eu
 host_pkgs="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl"
-all_pkgs="$host_pkgs clang libclang-rt-14-dev dmidecode mingw-w64 make perl msitools wixl wine wine64 procps
+all_pkgs="$host_pkgs ccache clang libclang-rt-14-dev dmidecode mingw-w64 make perl msitools wixl wine wine64 procps
   osslsigncode xvfb xdotool imagemagick fonts-ipafont-gothic"
 case "${1:-host}" in
   host) pkgs=$host_pkgs ;;

@@ -24,6 +24,13 @@ run_step() {
 
 bash tools/ci/deps.sh all
 
+# Compiles are cached across runs and clones (paths relative to the tree).
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
+run_start=$(date +%s)
+
 step "host build and tests"
 cmake --preset host >/dev/null
 cmake --build build/host -j"$jobs"
@@ -83,5 +90,6 @@ fi
 if [ ${#skipped[@]} -gt 0 ]; then
   printf '\nSkipped steps (could not run here): %s\n' "${skipped[*]}"
 fi
+printf '\nwhole run: %d s\n' $(( $(date +%s) - run_start ))
 printf '\nsteps: %d passed, %d failed, %d skipped\n' $((steps - ${#failed[@]} - ${#skipped[@]})) ${#failed[@]} ${#skipped[@]}
 [ ${#failed[@]} -eq 0 ]
