@@ -1,5 +1,6 @@
 // Fails while another instance holds the product's single-instance mutex.
 #include "Frame.h"
+#include "Errors.h"
 #include "InstallerProperty.h"
 #include "Log.h"
 #include "platform/Export.h"
@@ -23,7 +24,7 @@ HRESULT CTovrinModule::CheckMultiExec(HWND window, CActionParameters& params) {
   HANDLE mutex = mutexes.Create(kSingleInstanceMutex, TRUE);
   if (platform::GetLastErrorCode() == ERROR_ALREADY_EXISTS) {
     if (mutex) mutexes.Close(mutex);
-    return kHresultAlreadyRunning;
+    return kAlreadyRunning;
   }
   // A mutex that could not be made for another reason does not stop the
   // installation.

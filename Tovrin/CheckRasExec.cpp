@@ -1,9 +1,9 @@
 // Looks for a running client, asks the user once to exit it, and flags a
 // client still running in RASXX_RUNNING.
-#include <new>
 #include <string>
 #include <vector>
 
+#include "Errors.h"
 #include "Frame.h"
 #include "InstallerProperty.h"
 #include "Log.h"
@@ -38,13 +38,6 @@ struct Candidate {
 
 // The order in which a process's path is compared with the candidates.
 constexpr Row kCompareOrder[] = {kLe, kV1, kEx, kCurrent};
-
-// The last error as a failure HRESULT, even where a call failed without
-// setting one.
-HRESULT LastErrorHresult() {
-  DWORD code = platform::GetLastErrorCode();
-  return code ? platform::HresultFromWin32(code) : E_FAIL;
-}
 
 class ProcessHandle {
  public:
@@ -105,16 +98,12 @@ HRESULT WalkProcesses(Candidate* rows) {
   }
   HANDLE snapshot = processes.CreateSnapshot();
   if (!snapshot || snapshot == INVALID_HANDLE_VALUE) {
-    HRESULT hr = LastErrorHresult();
-    Log(Error, "CreateToolhelp32Snapshot() = %s", ErrorText(hr).c_str());
-    return hr;
+    return LogFailedCall(Error, "CreateToolhelp32Snapshot");
   }
   SnapshotHandle closer(snapshot);
   DWORD id = 0;
   if (!processes.FirstInSnapshot(snapshot, &id)) {
-    HRESULT hr = LastErrorHresult();
-    Log(Error, "Process32First() = %s", ErrorText(hr).c_str());
-    return hr;
+    return LogFailedCall(Error, "Process32First");
   }
   do {
     if (MatchProcess(processes, id, rows, "bRasV2Running = TRUE")) break;
@@ -159,7 +148,7 @@ HRESULT FindRunningClient(MSIHANDLE install) {
 // the installer with its own code.
 HRESULT InternalFailure(MSIHANDLE install, HRESULT hr) noexcept {
   try {
-    g_logger.WriteText(Error, ErrorText(hr).c_str());
+    LogError(hr);
   } catch (...) {
   }
   ReportInstallerError(install, INSTALLMESSAGE_ERROR, hr);
@@ -169,7 +158,7 @@ HRESULT InternalFailure(MSIHANDLE install, HRESULT hr) noexcept {
 void AskToExitClient() {
   std::wstring text;
   if (!Use<platform::StringTable>().LoadText(kTovrinStrings, IDS_CLIENT_RUNNING, &text))
-    Log(Warning, "LoadString() = %s", ErrorText(LastErrorHresult()).c_str());
+    LogFailedCall(Warning, "LoadString");
   Use<platform::UserDialog>().ShowMessage(nullptr, text.c_str(), L"velk-access", MB_OK);
 }
 
@@ -191,7 +180,7 @@ UINT CheckRunningClient(MSIHANDLE install) {
   if (r != E_ABORT) return FAILED(r) ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
   UINT rc = Use<platform::Installer>().SetProperty(install, L"RASXX_RUNNING", L"1");
   if (rc != ERROR_SUCCESS) {
-    Log(Error, "MsiSetPropertyW() = %s", ErrorText(platform::HresultFromWin32(rc)).c_str());
+    LogFailedCall(Error, "MsiSetPropertyW", platform::HresultFromWin32(rc));
     return ERROR_INSTALL_FAILURE;
   }
   return ERROR_SUCCESS;
@@ -202,13 +191,8 @@ UINT CheckRunningClient(MSIHANDLE install) {
 HRESULT IsRasExec(MSIHANDLE install) {
   BeginInstallerCall(install);
   CLogScope scope(g_logger, Info, "IsRasExec");
-  try {
-    return FindRunningClient(install);
-  } catch (const std::bad_alloc&) {
-    return InternalFailure(install, E_OUTOFMEMORY);
-  } catch (...) {
-    return InternalFailure(install, E_UNEXPECTED);
-  }
+  return CatchToHresult([&] { return FindRunningClient(install); }, E_UNEXPECTED,
+                        [&](HRESULT hr) { return InternalFailure(install, hr); });
 }
 
 VELK_EXPORT UINT WINAPI CheckRasExec(MSIHANDLE install) {

@@ -1,7 +1,6 @@
 #include "Frame.h"
 
-#include <new>
-
+#include "Errors.h"
 #include "InstallerProperty.h"
 #include "Log.h"
 #include "platform/Clock.h"
@@ -12,13 +11,7 @@ namespace {
 
 // An exception from an action is an ordinary failure of that action.
 HRESULT CallAction(const ActionBody& action, HWND window, CActionParameters& params) noexcept {
-  try {
-    return action(window, params);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return CatchToHresult([&] { return action(window, params); });
 }
 
 }  // namespace
@@ -51,7 +44,7 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
     HRESULT rc = GetInstallerProperty(install, L"HelpUrl", helpUrl);
     if (!helpUrl.empty()) text += L" /HelpUrl=\"" + helpUrl + L"\"";
     if (FAILED(rc)) {
-      g_logger.WriteText(Error, ErrorText(rc).c_str());
+      LogError(rc);
       return platform::LowWord(rc);
     }
     Log(Info, "TovrinData:%ls", text.c_str());
@@ -59,7 +52,7 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
     if (FAILED(hr)) return platform::LowWord(hr);
     hr = CallAction(action, nullptr, params);
     if (FAILED(hr)) {
-      g_logger.WriteText(Error, ErrorText(hr).c_str());
+      LogError(hr);
       ReportInstallerError(install, INSTALLMESSAGE_ERROR, hr);
       return ERROR_INSTALL_FAILURE;
     }
@@ -75,7 +68,7 @@ HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* 
     std::wstring text = commandLine ? commandLine : L"";
     HRESULT hr = ParseActionParameters(text, params);
     if (FAILED(hr)) {
-      g_logger.WriteText(Error, ErrorText(hr).c_str());
+      LogError(hr);
       return hr;
     }
     return CallAction(action, window, params);

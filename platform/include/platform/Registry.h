@@ -9,6 +9,9 @@
 
 namespace platform {
 
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ hold text.
+inline bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
 class Registry {
  public:
   virtual ~Registry() = default;
