@@ -23,7 +23,7 @@ constexpr DWORD kProductIdRoom = 32;
 constexpr size_t kMaxStringChars = 65;
 constexpr size_t kRawHeaderSize = 8;
 constexpr BYTE kSystemInformation = 1;
-constexpr BYTE kUuidEnd = 24;  // the UUID is bytes 8 to 23 of the formatted area
+constexpr size_t kUuidEnd = 24;  // the UUID is bytes 8 to 23 of the structure
 
 void Info(const char* text) { RasLog_Write(RasLog_Get(), "[info]", text); }
 
@@ -58,13 +58,13 @@ LSTATUS QueryAnsiValue(HKEY key, const wchar_t* name, BYTE* area, DWORD* size) {
   }
   platform::CodePages& pages = platform::Use<platform::CodePages>();
   const wchar_t* wide = reinterpret_cast<const wchar_t*>(data.data());
-  int ansiBytes = pages.WideToMultiByte(CP_ACP, wide, chars, nullptr, 0);
+  int ansiBytes = pages.WideToMultiByte(CP_ACP, wide, chars, nullptr, 0, nullptr);
   if (ansiBytes <= 0) return static_cast<LSTATUS>(platform::GetLastErrorCode());
   if (static_cast<DWORD>(ansiBytes) > *size) {
     *size = static_cast<DWORD>(ansiBytes);
     return ERROR_MORE_DATA;
   }
-  if (pages.WideToMultiByte(CP_ACP, wide, chars, reinterpret_cast<char*>(area), ansiBytes) <= 0)
+  if (pages.WideToMultiByte(CP_ACP, wide, chars, reinterpret_cast<char*>(area), ansiBytes, nullptr) <= 0)
     return static_cast<LSTATUS>(platform::GetLastErrorCode());
   *size = static_cast<DWORD>(ansiBytes);
   return ERROR_SUCCESS;
@@ -231,15 +231,18 @@ bool SystemInfo_ReadSmbiosId(char text[kSmbiosTextSize]) {
     Info("UUID is not found");
   } else {
     unsigned version = static_cast<unsigned>(data[1]) * 256 + data[2];
-    BYTE length = system.header[1];
-    if (length >= kUuidEnd) {
+    // The fields are read at their offsets even when the formatted area is
+    // shorter (SMBIOS 2.0 has 8 bytes): the client derives its key from the
+    // same bytes. Only what lies past the fetched data is left alone.
+    const size_t available = static_cast<size_t>(data + fetched - system.header);
+    if (available >= kUuidEnd) {
       ok = SystemInfo_FormatUuid(system.header + 8, version, text);
     } else {
-      Info("UUID is not present");  // SMBIOS 2.0 structures carry none
+      Info("UUID is not present");
     }
     if (!ok) {
-      BYTE manufacturer = length > 4 ? system.header[4] : 0;
-      BYTE serial = length > 7 ? system.header[7] : 0;
+      BYTE manufacturer = available > 4 ? system.header[4] : 0;
+      BYTE serial = available > 7 ? system.header[7] : 0;
       text[0] = '\0';
       if (manufacturer == 0) {
         Info("Manufacture is not found");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PerUserMachine.h"
+#include "support/ForwardingRegistry.h"
 #include "support/LogFixture.h"
 
 namespace {
@@ -93,6 +94,33 @@ TEST_F(ProfileListTest, AMissingImagePathStopsTheEnumeratorButNotTheWalk) {
   EXPECT_EQ(Enumerate(c), static_cast<HRESULT>(0x80070002u));
   EXPECT_TRUE(c.homes.empty());
   EXPECT_THAT(Short(installer.Lines()), ElementsAre(testing::EndsWith("- enter"), testing::EndsWith("- leave")));
+}
+
+// Fails RegEnumKeyExW from one index on, counting the calls.
+class FailingEnumRegistry : public velk_test::ForwardingRegistry {
+ public:
+  using ForwardingRegistry::ForwardingRegistry;
+  LSTATUS EnumKey(HKEY k, DWORD i, wchar_t* n, DWORD* c) override {
+    ++enumCalls;
+    return i >= failFrom ? failure : in.EnumKey(k, i, n, c);
+  }
+  DWORD failFrom = 0;
+  LSTATUS failure = ERROR_ACCESS_DENIED;
+  int enumCalls = 0;
+};
+
+TEST_F(ProfileListTest, AFailedEnumerationEndsTheWalkOnce) {
+  machine.Write("drive_c/Users/alice/x", "");
+  Profiles({{"S-1-5-21-9-1001", RegString("C:\\Users\\alice")}, {"S-1-5-21-9-1002", RegString("C:\\Users\\bob")}});
+  FailingEnumRegistry failing(platform::Registry::Default());
+  failing.failFrom = 1;
+  platform::ScopedPort<platform::Registry> use(failing);
+  bool listed = false;
+  EXPECT_THAT(Walk(L"\\x", &listed),
+              ElementsAre(std::pair<std::wstring, std::wstring>(L"S-1-5-21-9-1001", L"C:\\Users\\alice\\x")));
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(failing.enumCalls, 2);
+  EXPECT_THAT(Short(installer.Lines()), ElementsAre("E RegEnumKey Error(5)"));
 }
 
 TEST_F(ProfileListTest, ValueTypesAndLengths) {
