@@ -39,36 +39,11 @@ struct Candidate {
 // The order in which a process's path is compared with the candidates.
 constexpr Row kCompareOrder[] = {kLe, kV1, kEx, kCurrent};
 
-class ProcessHandle {
- public:
-  explicit ProcessHandle(HANDLE h) : h_(h) {}
-  ~ProcessHandle() {
-    if (h_) Use<platform::Processes>().Close(h_);
-  }
-  ProcessHandle(const ProcessHandle&) = delete;
-  ProcessHandle& operator=(const ProcessHandle&) = delete;
-  HANDLE Get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
-class SnapshotHandle {
- public:
-  explicit SnapshotHandle(HANDLE h) : h_(h) {}
-  ~SnapshotHandle() { Use<platform::Processes>().CloseSnapshot(h_); }
-  SnapshotHandle(const SnapshotHandle&) = delete;
-  SnapshotHandle& operator=(const SnapshotHandle&) = delete;
-
- private:
-  HANDLE h_;
-};
-
 // Compares one process with the candidates; true on a match, which ends
 // the walk. A process that cannot be opened or read is passed over.
 bool MatchProcess(platform::Processes& processes, DWORD id, Candidate* rows, const char* currentRunningLine) {
-  ProcessHandle process(processes.Open(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
-  if (!process.Get()) return false;
+  platform::ProcessHandle process(processes.Open(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  if (!process) return false;
   wchar_t path[MAX_PATH] = {};
   DWORD length = processes.MainModulePath(process.Get(), path, MAX_PATH);
   if (length == 0) return false;
@@ -96,18 +71,13 @@ HRESULT WalkProcesses(Candidate* rows) {
       if (MatchProcess(processes, id, rows, "bRasTmRunning = TRUE")) break;
     return S_OK;
   }
-  HANDLE snapshot = processes.CreateSnapshot();
-  if (!snapshot || snapshot == INVALID_HANDLE_VALUE) {
-    return LogFailedCall(Error, "CreateToolhelp32Snapshot");
-  }
-  SnapshotHandle closer(snapshot);
+  platform::SnapshotHandle snapshot(processes.CreateSnapshot());
+  if (!snapshot) return LogFailedCall(Error, "CreateToolhelp32Snapshot");
   DWORD id = 0;
-  if (!processes.FirstInSnapshot(snapshot, &id)) {
-    return LogFailedCall(Error, "Process32First");
-  }
+  if (!processes.FirstInSnapshot(snapshot.Get(), &id)) return LogFailedCall(Error, "Process32First");
   do {
     if (MatchProcess(processes, id, rows, "bRasV2Running = TRUE")) break;
-  } while (processes.NextInSnapshot(snapshot, &id));
+  } while (processes.NextInSnapshot(snapshot.Get(), &id));
   return S_OK;
 }
 

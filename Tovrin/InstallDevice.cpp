@@ -75,7 +75,7 @@ HRESULT CTovrinModule::InstallDevice(HWND window, CActionParameters& params) {
     hr = ReadDeviceString(set.Get(), &device, SPDRP_DRIVER, &driverKey);
     if (FAILED(hr)) return hr;
 
-    if (!set.Destroy()) return LogFailedCall(Error, "SetupDiDestroyDeviceInfoList");
+    if (!set.Close()) return LogFailedCall(Error, "SetupDiDestroyDeviceInfoList");
 
     if (!params.Has("ConnName")) return S_OK;
     const std::wstring& name = params.Get("ConnName");

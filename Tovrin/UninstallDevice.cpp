@@ -107,7 +107,7 @@ HRESULT CTovrinModule::UninstallDevice(HWND window, CActionParameters& params) {
         pos = end + 1;
       }
     }
-    set.Destroy();
+    set.Close();
     return S_OK;
   }, E_UNEXPECTED, LogError);
 }

@@ -1,4 +1,5 @@
 #include <climits>
+#include <memory>
 
 #include "BufferPrivate.h"
 #include "platform/LastError.h"
@@ -13,6 +14,15 @@
 namespace {
 
 const char kFile[] = "Buffer_crypt.cpp";
+
+struct CipherContextFree {
+  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+struct DigestContextFree {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
+using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 
 struct CipherReports {
   const char* operation;
@@ -31,7 +41,8 @@ const CipherReports kDecrypt{"Buffer_Decrypt", 273, 281, 286, 5, "EVP_CIPHER_CTX
 // result is not examined (a rejected padding adds no bytes).
 bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt,
                const CipherReports& r) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  CipherContext context(EVP_CIPHER_CTX_new());
+  EVP_CIPHER_CTX* ctx = context.get();
   if (!ctx) {
     RasSetLastError(r.operation, kFile, r.newLine, 255, platform::GetLastErrorCode(), "%s", r.newMessage);
     return false;
@@ -52,7 +63,6 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
     platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
   if (!block) {
     RasSetLastError(r.operation, kFile, r.mallocLine, 255, platform::GetLastErrorCode(), "malloc failed");
-    EVP_CIPHER_CTX_free(ctx);
     return false;
   }
 
@@ -68,7 +78,6 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
     RasSetLastError(r.operation, kFile, r.updateLine, r.updateCode, platform::GetLastErrorCode(), "%s",
                     r.updateMessage);
     RasUtil_Free(block);
-    EVP_CIPHER_CTX_free(ctx);
     return false;
   }
   int finished = 0;
@@ -79,14 +88,14 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
   if (finished < 0) finished = 0;
 
   _Buffer_Replace(buffer, block, size, static_cast<uint32_t>(updated + finished));
-  EVP_CIPHER_CTX_free(ctx);
   return true;
 }
 
 }  // namespace
 
 bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  DigestContext context(EVP_MD_CTX_new());
+  EVP_MD_CTX* ctx = context.get();
   if (!ctx) {
     RasSetLastError("Buffer_Digest", kFile, 56, 255, platform::GetLastErrorCode(), "EVP_MD_CTX_new failed");
     return false;
@@ -101,21 +110,18 @@ bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
   if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(n), &size)) block = static_cast<unsigned char*>(RasUtil_Malloc(size));
   if (!block) {
     RasSetLastError("Buffer_Digest", kFile, 65, 255, platform::GetLastErrorCode(), "malloc failed");
-    EVP_MD_CTX_free(ctx);
     return false;
   }
   // An uninitialised context (no algorithm) fails here, before any output.
   if (EVP_DigestUpdate(ctx, buffer->data ? buffer->data : block, buffer->length) != 1) {
     RasSetLastError("Buffer_Digest", kFile, 70, 255, platform::GetLastErrorCode(), "EVP_DigestUpdate failed");
     RasUtil_Free(block);
-    EVP_MD_CTX_free(ctx);
     return false;
   }
   unsigned int digestLength = 0;
   EVP_DigestFinal_ex(ctx, block, &digestLength);
 
   _Buffer_Replace(buffer, block, size, digestLength);
-  EVP_MD_CTX_free(ctx);
   return true;
 }
 

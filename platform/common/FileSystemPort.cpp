@@ -5,18 +5,4 @@ namespace platform {
 VELK_DEFINE_PORT_SLOT(FileSystem)
 VELK_DEFINE_PORT_SLOT(KnownFolders)
 
-void FindHandle::Reset() {
-  if (handle_ != INVALID_HANDLE_VALUE) {
-    Use<FileSystem>().CloseFind(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-}
-
-void FileHandle::Reset() {
-  if (handle_ != INVALID_HANDLE_VALUE) {
-    Use<FileSystem>().CloseFile(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-}
-
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 #ifdef _WIN32
@@ -98,48 +99,17 @@ class FileSystem {
   VELK_PORT(FileSystem);
 };
 
-// Owns a search handle and closes it through the port.
-class FindHandle {
- public:
-  FindHandle() = default;
-  explicit FindHandle(HANDLE h) : handle_(h) {}
-  ~FindHandle() { Reset(); }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  FindHandle(FindHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
-  FindHandle& operator=(FindHandle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = other.handle_;
-      other.handle_ = INVALID_HANDLE_VALUE;
-    }
-    return *this;
-  }
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void Reset();
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+// A search handle, closed through the port.
+struct FindHandleTraits : InvalidValueInvalid {
+  static BOOL Close(HANDLE handle) { return Use<FileSystem>().CloseFind(handle); }
 };
+using FindHandle = UniqueHandle<FindHandleTraits>;
 
-// Owns a byte-file handle and closes it through the port.
-class FileHandle {
- public:
-  FileHandle() = default;
-  explicit FileHandle(HANDLE h) : handle_(h) {}
-  ~FileHandle() { Reset(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void Reset();
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+// A byte-file handle, closed through the port.
+struct FileHandleTraits : InvalidValueInvalid {
+  static BOOL Close(HANDLE handle) { return Use<FileSystem>().CloseFile(handle); }
 };
+using FileHandle = UniqueHandle<FileHandleTraits>;
 
 // Shell folders of the current user and the machine.
 class KnownFolders {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -36,5 +37,17 @@ class Processes {
 
   VELK_PORT(Processes);
 };
+
+// A process handle, closed through the port.
+struct ProcessHandleTraits : NullInvalid<HANDLE> {
+  static BOOL Close(HANDLE process) { return Use<Processes>().Close(process); }
+};
+using ProcessHandle = UniqueHandle<ProcessHandleTraits>;
+
+// A process snapshot, closed through the port.
+struct SnapshotHandleTraits : InvalidValueOrNullInvalid {
+  static BOOL Close(HANDLE snapshot) { return Use<Processes>().CloseSnapshot(snapshot); }
+};
+using SnapshotHandle = UniqueHandle<SnapshotHandleTraits>;
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -46,38 +47,10 @@ class Registry {
   VELK_PORT(Registry);
 };
 
-// Owns an open key (never a predefined root) and closes it through the port.
-class RegKey {
- public:
-  RegKey() = default;
-  explicit RegKey(HKEY key) : key_(key) {}
-  ~RegKey() { Reset(); }
-  RegKey(RegKey&& other) noexcept : key_(other.Release()) {}
-  RegKey& operator=(RegKey&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      key_ = other.Release();
-    }
-    return *this;
-  }
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-
-  HKEY Get() const { return key_; }
-  HKEY* Put() {
-    Reset();
-    return &key_;
-  }
-  HKEY Release() {
-    HKEY k = key_;
-    key_ = nullptr;
-    return k;
-  }
-  void Reset();
-  explicit operator bool() const { return key_ != nullptr; }
-
- private:
-  HKEY key_ = nullptr;
+// An open key (never a predefined root), closed through the port.
+struct RegKeyTraits : NullInvalid<HKEY> {
+  static LSTATUS Close(HKEY key) { return Use<Registry>().CloseKey(key); }
 };
+using RegKey = UniqueHandle<RegKeyTraits>;
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -20,18 +21,10 @@ class Token {
   VELK_PORT(Token);
 };
 
-// Owns a token handle.
-class TokenHandle {
- public:
-  TokenHandle() = default;
-  ~TokenHandle();
-  TokenHandle(const TokenHandle&) = delete;
-  TokenHandle& operator=(const TokenHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-  HANDLE* Put() { return &handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
+// A token handle, closed through the port.
+struct TokenHandleTraits : NullInvalid<HANDLE> {
+  static BOOL Close(HANDLE token) { return Use<Token>().CloseToken(token); }
 };
+using TokenHandle = UniqueHandle<TokenHandleTraits>;
 
 }  // namespace platform

@@ -1,0 +1,74 @@
+// The one owner of platform handles. Traits name the handle type, the value
+// that holds nothing (Invalid), the values that hold something (IsValid)
+// and the close call through the port (Close).
+#pragma once
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+template <class Traits>
+class UniqueHandle {
+ public:
+  using Handle = typename Traits::Handle;
+
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  ~UniqueHandle() { Reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = other.Release();
+    }
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  Handle Get() const { return handle_; }
+  // For a call that hands out a new handle through a pointer; what was held
+  // is closed first.
+  Handle* Put() {
+    Reset();
+    return &handle_;
+  }
+  Handle Release() {
+    Handle handle = handle_;
+    handle_ = Traits::Invalid();
+    return handle;
+  }
+  void Reset() {
+    if (Valid()) Traits::Close(Release());
+  }
+  // Closes now, for a caller that checks the close call's own result.
+  auto Close() { return Traits::Close(Release()); }
+  bool Valid() const { return Traits::IsValid(handle_); }
+  explicit operator bool() const { return Valid(); }
+
+ private:
+  Handle handle_ = Traits::Invalid();
+};
+
+// Traits of a handle for which null holds nothing.
+template <class H>
+struct NullInvalid {
+  using Handle = H;
+  static Handle Invalid() { return Handle(); }
+  static bool IsValid(Handle handle) { return handle != Handle(); }
+};
+
+// Traits of a handle for which INVALID_HANDLE_VALUE holds nothing.
+struct InvalidValueInvalid {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Handle handle) { return handle != INVALID_HANDLE_VALUE; }
+};
+
+// Traits of a handle that a failed call gives as INVALID_HANDLE_VALUE or,
+// from some stand-ins, as null.
+struct InvalidValueOrNullInvalid : InvalidValueInvalid {
+  static bool IsValid(Handle handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+};
+
+}  // namespace platform
