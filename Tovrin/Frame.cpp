@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Hresult.h"
 #include "platform/Port.h"
+#include "platform/Runtime.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* 
 UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBody& action) {
   BeginInstallerCall(install);
   CLogScope scope(g_logger, Info, exportName);
+  platform::ComApartment com;
   return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [&]() -> UINT {
     CActionParameters params;
     std::wstring text;
@@ -63,6 +65,7 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
 HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName,
                            const ActionBody& action) {
   CLogScope scope(g_logger, Info, exportName);
+  platform::ComApartment com;
   return NoThrow<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
     CActionParameters params;
     std::wstring text = commandLine ? commandLine : L"";

@@ -5,7 +5,8 @@
 
 namespace platform {
 
-void InitializeCom() {}
+ComApartment::ComApartment() = default;
+ComApartment::~ComApartment() = default;
 
 void SetLocaleFromEnvironment() {
   const char* name = std::setlocale(LC_ALL, "");

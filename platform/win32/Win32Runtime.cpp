@@ -2,15 +2,16 @@
 
 #include <clocale>
 
-#include "platform/LastError.h"
 #include "platform/Runtime.h"
 
 namespace platform {
 
-void InitializeCom() { CoInitialize(nullptr); }
-void SetLocaleFromEnvironment() { std::setlocale(LC_ALL, ""); }
+ComApartment::ComApartment() : initialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
 
-DWORD GetLastErrorCode() { return GetLastError(); }
-void SetLastErrorCode(DWORD code) { SetLastError(code); }
+ComApartment::~ComApartment() {
+  if (initialized_) CoUninitialize();
+}
+
+void SetLocaleFromEnvironment() { std::setlocale(LC_ALL, ""); }
 
 }  // namespace platform

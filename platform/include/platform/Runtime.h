@@ -1,10 +1,23 @@
-// Load-time work of an in-process module that differs by platform.
+// Runtime set-up of an in-process module that differs by platform.
 #pragma once
 
 namespace platform {
 
-// CoInitialize for the calling thread (never uninitialized); no-op on the host.
-void InitializeCom();
+// COM on the calling thread for the length of an action: an apartment
+// (single-threaded) is entered on construction and left on destruction
+// when entering succeeded, S_FALSE included. Never at load time: COM must
+// not start under the loader lock. Nothing on the host.
+class ComApartment {
+ public:
+  ComApartment();
+  ~ComApartment();
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  [[maybe_unused]] bool initialized_ = false;
+};
+
 // setlocale(LC_ALL, "") so that wide text formats into narrow text through
 // the user's code page.
 void SetLocaleFromEnvironment();

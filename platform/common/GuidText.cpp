@@ -4,8 +4,6 @@
 
 namespace platform {
 
-VELK_DEFINE_PORT_SLOT(DeviceSetup)
-
 std::wstring GuidText(const GUID& g) {
   wchar_t text[40];
   std::swprintf(text, 40, L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(g.Data1),
