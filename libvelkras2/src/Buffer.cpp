@@ -7,13 +7,16 @@
 
 namespace {
 const char kFile[] = "Buffer.cpp";
+constexpr unsigned kLineNew = 17;
+constexpr unsigned kLineAppend = 92;
+constexpr unsigned kLineAppendNull = 118;
 constexpr uint32_t kUnit = 256;
 }  // namespace
 
 Buffer* Buffer_New() {
   Buffer* buffer = static_cast<Buffer*>(RasUtil_Calloc(1, sizeof(Buffer)));
   if (!buffer) {
-    RasSetLastError("Buffer_New", kFile, 17, 255, platform::GetLastErrorCode(), "malloc failed");
+    RasSetLastError("Buffer_New", kFile, kLineNew, 255, platform::GetLastErrorCode(), "malloc failed");
     return nullptr;
   }
   buffer->unit = kUnit;
@@ -33,7 +36,7 @@ bool Buffer_Append(Buffer* buffer, const void* bytes, uint32_t count) {
       platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
     }
     if (!block) {
-      RasSetLastError("Buffer_Append", kFile, 92, 255, platform::GetLastErrorCode(), "alloc failed");
+      RasSetLastError("Buffer_Append", kFile, kLineAppend, 255, platform::GetLastErrorCode(), "alloc failed");
       return false;
     }
     buffer->data = block;
@@ -55,7 +58,7 @@ bool Buffer_AppendNull(Buffer* buffer) {
       platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
     }
     if (!block) {
-      RasSetLastError("Buffer_AppendNull", kFile, 118, 255, platform::GetLastErrorCode(), "realloc failed");
+      RasSetLastError("Buffer_AppendNull", kFile, kLineAppendNull, 255, platform::GetLastErrorCode(), "realloc failed");
       return false;
     }
     buffer->data = block;

@@ -14,6 +14,9 @@
 namespace {
 
 const char kFile[] = "Buffer_crypt.cpp";
+constexpr unsigned kLineDigestNew = 56;
+constexpr unsigned kLineDigestMalloc = 65;
+constexpr unsigned kLineDigestUpdate = 70;
 
 struct CipherContextFree {
   void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
@@ -97,7 +100,7 @@ bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
   DigestContext context(EVP_MD_CTX_new());
   EVP_MD_CTX* ctx = context.get();
   if (!ctx) {
-    RasSetLastError("Buffer_Digest", kFile, 56, 255, platform::GetLastErrorCode(), "EVP_MD_CTX_new failed");
+    RasSetLastError("Buffer_Digest", kFile, kLineDigestNew, 255, platform::GetLastErrorCode(), "EVP_MD_CTX_new failed");
     return false;
   }
   EVP_DigestInit_ex(ctx, algorithm, nullptr);
@@ -109,12 +112,12 @@ bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
   unsigned char* block = nullptr;
   if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(n), &size)) block = static_cast<unsigned char*>(RasUtil_Malloc(size));
   if (!block) {
-    RasSetLastError("Buffer_Digest", kFile, 65, 255, platform::GetLastErrorCode(), "malloc failed");
+    RasSetLastError("Buffer_Digest", kFile, kLineDigestMalloc, 255, platform::GetLastErrorCode(), "malloc failed");
     return false;
   }
   // An uninitialised context (no algorithm) fails here, before any output.
   if (EVP_DigestUpdate(ctx, buffer->data ? buffer->data : block, buffer->length) != 1) {
-    RasSetLastError("Buffer_Digest", kFile, 70, 255, platform::GetLastErrorCode(), "EVP_DigestUpdate failed");
+    RasSetLastError("Buffer_Digest", kFile, kLineDigestUpdate, 255, platform::GetLastErrorCode(), "EVP_DigestUpdate failed");
     RasUtil_Free(block);
     return false;
   }

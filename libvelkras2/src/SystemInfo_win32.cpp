@@ -1,3 +1,6 @@
+// Machine identity and key derivation. The name is the one the library has
+// always had; the file builds for both platforms, firmware and registry
+// come through the platform ports.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -17,6 +20,8 @@
 namespace {
 
 const char kFile[] = "SystemInfo_win32.cpp";
+constexpr unsigned kLineOpenKey = 284;
+constexpr unsigned kLineQueryValue = 291;
 const char kKeySalt[] = "Qm7rTx2LwPz9HkV4nYc0aJ+eSd6UgR3o";
 constexpr uint32_t kKeySaltLength = 32;
 constexpr DWORD kProductIdRoom = 32;
@@ -88,7 +93,7 @@ bool SystemInfo_GetOldUniqueId(unsigned char key[32]) {
   LSTATUS status = registry.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
                                     KEY_READ | KEY_WOW64_64KEY, version.Put());
   if (status != ERROR_SUCCESS) {
-    RasSetLastError("SystemInfo_GetOldUniqueId", kFile, 284, 255, static_cast<DWORD>(status),
+    RasSetLastError("SystemInfo_GetOldUniqueId", kFile, kLineOpenKey, 255, static_cast<DWORD>(status),
                     "RegOpenKeyEx failed");
     return false;
   }
@@ -96,7 +101,7 @@ bool SystemInfo_GetOldUniqueId(unsigned char key[32]) {
   DWORD size = kProductIdRoom;
   status = QueryAnsiValue(version.Get(), L"ProductId", productId, &size);
   if (status != ERROR_SUCCESS) {
-    RasSetLastError("SystemInfo_GetOldUniqueId", kFile, 291, 255, static_cast<DWORD>(status),
+    RasSetLastError("SystemInfo_GetOldUniqueId", kFile, kLineQueryValue, 255, static_cast<DWORD>(status),
                     "RegQueryValueEx failed");
     return false;
   }
