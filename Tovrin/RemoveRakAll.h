@@ -5,6 +5,7 @@
 
 #include "ProfileList.h"
 
+// The name is the one the log lines have always carried ("CProfileDirectoryEnumerator<_pde>").
 class _pde : public CProfileDirectoryEnumerator<_pde> {
  public:
   static constexpr const char* kHandlerName = "_pde";

@@ -5,7 +5,7 @@
 
 #include "platform/CodePages.h"
 #include "platform/Installer.h"
-#include "platform/host/InstallerSession.h"
+#include "platform/host/HostInstaller.h"
 #include "support/TempMachine.h"
 
 namespace fs = std::filesystem;
