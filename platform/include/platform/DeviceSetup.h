@@ -151,12 +151,9 @@ class DeviceSetup {
   VELK_PORT(DeviceSetup);
 };
 
-// A device information set, destroyed through the port; Close() gives
-// SetupDiDestroyDeviceInfoList's result.
-struct DeviceInfoSetTraits : InvalidValueOrNullInvalid {
-  static BOOL Close(HDEVINFO set) { return Use<DeviceSetup>().DestroyDeviceInfoList(set); }
-};
-using DeviceInfoSet = UniqueHandle<DeviceInfoSetTraits>;
+// Close() gives SetupDiDestroyDeviceInfoList's result.
+using DeviceInfoSet =
+    UniqueHandle<ClosedThrough<DeviceSetup, &DeviceSetup::DestroyDeviceInfoList, InvalidValueOrNullInvalid>>;
 
 // CLSIDFromString: the GUID of "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}".
 HRESULT ClsidFromString(const wchar_t* text, GUID* guid);

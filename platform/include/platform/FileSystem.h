@@ -1,6 +1,11 @@
 // File-system port: the Win32 file and folder calls of the kit, with their
 // status codes (set as the thread's last error), attribute bits and
 // wildcard rules. Paths are wide Windows paths ("C:\Users\alice\...").
+//
+// Which port for what: this one for every file and folder operation on wide
+// paths, the framework's file class and the completion state included; the
+// byte-stream port (ByteStreams.h) only for the runtime library's narrow
+// FILE* streams (the key files and the rotating log).
 #pragma once
 
 #include <cstdio>
@@ -99,17 +104,8 @@ class FileSystem {
   VELK_PORT(FileSystem);
 };
 
-// A search handle, closed through the port.
-struct FindHandleTraits : InvalidValueInvalid {
-  static BOOL Close(HANDLE handle) { return Use<FileSystem>().CloseFind(handle); }
-};
-using FindHandle = UniqueHandle<FindHandleTraits>;
-
-// A byte-file handle, closed through the port.
-struct FileHandleTraits : InvalidValueInvalid {
-  static BOOL Close(HANDLE handle) { return Use<FileSystem>().CloseFile(handle); }
-};
-using FileHandle = UniqueHandle<FileHandleTraits>;
+using FindHandle = UniqueHandle<ClosedThrough<FileSystem, &FileSystem::CloseFind, InvalidValueInvalid>>;
+using FileHandle = UniqueHandle<ClosedThrough<FileSystem, &FileSystem::CloseFile, InvalidValueInvalid>>;
 
 // Shell folders of the current user and the machine.
 class KnownFolders {

@@ -24,10 +24,6 @@ class Installer {
   VELK_PORT(Installer);
 };
 
-// A record handle, closed through the port.
-struct MsiRecordTraits : NullInvalid<MSIHANDLE> {
-  static UINT Close(MSIHANDLE record) { return Use<Installer>().CloseHandle(record); }
-};
-using MsiRecord = UniqueHandle<MsiRecordTraits>;
+using MsiRecord = UniqueHandle<ClosedThrough<Installer, &Installer::CloseHandle, NullInvalid<MSIHANDLE>>>;
 
 }  // namespace platform

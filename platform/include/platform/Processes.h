@@ -38,16 +38,7 @@ class Processes {
   VELK_PORT(Processes);
 };
 
-// A process handle, closed through the port.
-struct ProcessHandleTraits : NullInvalid<HANDLE> {
-  static BOOL Close(HANDLE process) { return Use<Processes>().Close(process); }
-};
-using ProcessHandle = UniqueHandle<ProcessHandleTraits>;
-
-// A process snapshot, closed through the port.
-struct SnapshotHandleTraits : InvalidValueOrNullInvalid {
-  static BOOL Close(HANDLE snapshot) { return Use<Processes>().CloseSnapshot(snapshot); }
-};
-using SnapshotHandle = UniqueHandle<SnapshotHandleTraits>;
+using ProcessHandle = UniqueHandle<ClosedThrough<Processes, &Processes::Close, NullInvalid<HANDLE>>>;
+using SnapshotHandle = UniqueHandle<ClosedThrough<Processes, &Processes::CloseSnapshot, InvalidValueOrNullInvalid>>;
 
 }  // namespace platform

@@ -47,10 +47,7 @@ class Registry {
   VELK_PORT(Registry);
 };
 
-// An open key (never a predefined root), closed through the port.
-struct RegKeyTraits : NullInvalid<HKEY> {
-  static LSTATUS Close(HKEY key) { return Use<Registry>().CloseKey(key); }
-};
-using RegKey = UniqueHandle<RegKeyTraits>;
+// An open key (never a predefined root).
+using RegKey = UniqueHandle<ClosedThrough<Registry, &Registry::CloseKey, NullInvalid<HKEY>>>;
 
 }  // namespace platform

@@ -21,10 +21,6 @@ class Token {
   VELK_PORT(Token);
 };
 
-// A token handle, closed through the port.
-struct TokenHandleTraits : NullInvalid<HANDLE> {
-  static BOOL Close(HANDLE token) { return Use<Token>().CloseToken(token); }
-};
-using TokenHandle = UniqueHandle<TokenHandleTraits>;
+using TokenHandle = UniqueHandle<ClosedThrough<Token, &Token::CloseToken, NullInvalid<HANDLE>>>;
 
 }  // namespace platform

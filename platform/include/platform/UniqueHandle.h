@@ -1,8 +1,9 @@
 // The one owner of platform handles. Traits name the handle type, the value
 // that holds nothing (Invalid), the values that hold something (IsValid)
-// and the close call through the port (Close).
+// and the close call through the port (Close); ClosedThrough makes them.
 #pragma once
 
+#include "platform/Port.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -69,6 +70,12 @@ struct InvalidValueInvalid {
 // from some stand-ins, as null.
 struct InvalidValueOrNullInvalid : InvalidValueInvalid {
   static bool IsValid(Handle handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+};
+
+// The traits of a handle that Port's member close closes.
+template <class Port, auto close, class Invalidity>
+struct ClosedThrough : Invalidity {
+  static auto Close(typename Invalidity::Handle handle) { return (Use<Port>().*close)(handle); }
 };
 
 }  // namespace platform
