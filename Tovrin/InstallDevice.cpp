@@ -29,62 +29,64 @@ HRESULT ReadDeviceString(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, 
   return hr;
 }
 
+HRESULT Install(CTovrinModule& module, HWND window, CActionParameters& params) {
+  const std::wstring inf = params.Get("inf");
+  const std::wstring hwid = params.Get("hwid");
+  if (hwid.size() > kMaxHardwareIdChars) {
+    Log(Error, "hwid longer than %d characters: %s", static_cast<int>(kMaxHardwareIdChars),
+        ErrorText(E_INVALIDARG).c_str());
+    return E_INVALIDARG;
+  }
+  wchar_t hardwareIds[kHardwareIdListChars] = {};
+  std::memcpy(hardwareIds, hwid.c_str(), hwid.size() * sizeof(wchar_t));
+  const DWORD hardwareIdBytes = static_cast<DWORD>((hwid.size() + 2) * sizeof(wchar_t));
+
+  DeviceSetup& setup = Use<DeviceSetup>();
+  GUID classGuid{};
+  wchar_t className[MAX_CLASS_NAME_LEN] = {};
+  if (!setup.GetInfClass(inf.c_str(), &classGuid, className, MAX_CLASS_NAME_LEN))
+    return LogFailedCall(Error, "SetupDiGetINFClass");
+
+  platform::DeviceInfoSet set(setup.CreateDeviceInfoList(&classGuid));
+  if (!set.Valid()) return LogFailedCall(Error, "SetupDiCreateDeviceInfoList");
+
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  if (!setup.CreateDeviceInfo(set.Get(), className, &classGuid, DICD_GENERATE_ID, &device))
+    return LogFailedCall(Error, "SetupDiCreateDeviceInfo");
+  if (!setup.SetDeviceRegistryProperty(set.Get(), &device, SPDRP_HARDWAREID, reinterpret_cast<BYTE*>(hardwareIds),
+                                       hardwareIdBytes))
+    return LogFailedCall(Error, "SetupDiSetDeviceRegistryProperty");
+  if (!setup.CallClassInstaller(DIF_REGISTERDEVICE, set.Get(), &device))
+    return LogFailedCall(Error, "SetupDiCallClassInstaller");
+
+  BOOL rebootRequired = FALSE;
+  if (!setup.UpdateDriver(window, hwid.c_str(), inf.c_str(), INSTALLFLAG_FORCE, &rebootRequired))
+    return LogFailedCall(Error, "UpdateDriverForPlugAndPlayDevices");
+  Log(Info, "UpdateDriverForPlugAndPlayDevices succeeded. bRebootRequired = %d", rebootRequired ? 1 : 0);
+
+  std::wstring classGuidText, driverKey;
+  HRESULT hr = ReadDeviceString(set.Get(), &device, SPDRP_CLASSGUID, &classGuidText);
+  if (FAILED(hr)) return hr;
+  hr = ReadDeviceString(set.Get(), &device, SPDRP_DRIVER, &driverKey);
+  if (FAILED(hr)) return hr;
+
+  if (!set.Close()) return LogFailedCall(Error, "SetupDiDestroyDeviceInfoList");
+
+  if (!params.Has("ConnName")) return S_OK;
+  const std::wstring& name = params.Get("ConnName");
+  Log(Info, "SetConnectionName(\"%ls\")", name.c_str());
+  hr = module.SetConnectionName(classGuidText, driverKey, name);
+  // The adapter works under its generated name: the installation stands.
+  if (FAILED(hr)) LogError(hr);
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT CTovrinModule::InstallDevice(HWND window, CActionParameters& params) {
   CLogScope scope(g_logger, Info, "CTovrinModule::InstallDevice");
-  return CatchToHresult([&]() -> HRESULT {
-    const std::wstring inf = params.Get("inf");
-    const std::wstring hwid = params.Get("hwid");
-    if (hwid.size() > kMaxHardwareIdChars) {
-      Log(Error, "hwid longer than %d characters: %s", static_cast<int>(kMaxHardwareIdChars),
-          ErrorText(E_INVALIDARG).c_str());
-      return E_INVALIDARG;
-    }
-    wchar_t hardwareIds[kHardwareIdListChars] = {};
-    std::memcpy(hardwareIds, hwid.c_str(), hwid.size() * sizeof(wchar_t));
-    const DWORD hardwareIdBytes = static_cast<DWORD>((hwid.size() + 2) * sizeof(wchar_t));
-
-    DeviceSetup& setup = Use<DeviceSetup>();
-    GUID classGuid{};
-    wchar_t className[MAX_CLASS_NAME_LEN] = {};
-    if (!setup.GetInfClass(inf.c_str(), &classGuid, className, MAX_CLASS_NAME_LEN))
-      return LogFailedCall(Error, "SetupDiGetINFClass");
-
-    platform::DeviceInfoSet set(setup.CreateDeviceInfoList(&classGuid));
-    if (!set.Valid()) return LogFailedCall(Error, "SetupDiCreateDeviceInfoList");
-
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof device;
-    if (!setup.CreateDeviceInfo(set.Get(), className, &classGuid, DICD_GENERATE_ID, &device))
-      return LogFailedCall(Error, "SetupDiCreateDeviceInfo");
-    if (!setup.SetDeviceRegistryProperty(set.Get(), &device, SPDRP_HARDWAREID, reinterpret_cast<BYTE*>(hardwareIds),
-                                         hardwareIdBytes))
-      return LogFailedCall(Error, "SetupDiSetDeviceRegistryProperty");
-    if (!setup.CallClassInstaller(DIF_REGISTERDEVICE, set.Get(), &device))
-      return LogFailedCall(Error, "SetupDiCallClassInstaller");
-
-    BOOL rebootRequired = FALSE;
-    if (!setup.UpdateDriver(window, hwid.c_str(), inf.c_str(), INSTALLFLAG_FORCE, &rebootRequired))
-      return LogFailedCall(Error, "UpdateDriverForPlugAndPlayDevices");
-    Log(Info, "UpdateDriverForPlugAndPlayDevices succeeded. bRebootRequired = %d", rebootRequired ? 1 : 0);
-
-    std::wstring classGuidText, driverKey;
-    HRESULT hr = ReadDeviceString(set.Get(), &device, SPDRP_CLASSGUID, &classGuidText);
-    if (FAILED(hr)) return hr;
-    hr = ReadDeviceString(set.Get(), &device, SPDRP_DRIVER, &driverKey);
-    if (FAILED(hr)) return hr;
-
-    if (!set.Close()) return LogFailedCall(Error, "SetupDiDestroyDeviceInfoList");
-
-    if (!params.Has("ConnName")) return S_OK;
-    const std::wstring& name = params.Get("ConnName");
-    Log(Info, "SetConnectionName(\"%ls\")", name.c_str());
-    hr = SetConnectionName(classGuidText, driverKey, name);
-    // The adapter works under its generated name: the installation stands.
-    if (FAILED(hr)) LogError(hr);
-    return S_OK;
-  }, E_UNEXPECTED, LogError);
+  return CatchToHresult([&] { return Install(*this, window, params); }, E_UNEXPECTED, LogError);
 }
 
 VELK_EXPORT UINT WINAPI InstallDevice(MSIHANDLE install) {

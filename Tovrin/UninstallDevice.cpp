@@ -34,6 +34,52 @@ std::optional<std::wstring> ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* de
   return text;
 }
 
+HRESULT Uninstall(CTovrinModule& module, CActionParameters& params) {
+  const std::wstring hwid = params.Get("hwid");
+  const std::wstring clsid = params.Get("clsid");
+  GUID classGuid{};
+  HRESULT hr = platform::ClsidFromString(clsid.c_str(), &classGuid);
+  if (FAILED(hr)) return LogError(hr);
+
+  DeviceSetup& setup = Use<DeviceSetup>();
+  platform::DeviceInfoSet set(setup.GetClassDevs(&classGuid, DIGCF_PRESENT));
+  if (!set.Valid()) return LogFailedCall(Error, "SetupDiGetClassDevsEx");
+
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; setup.EnumDeviceInfo(set.Get(), index, &device); ++index) {
+    wchar_t instanceId[kInstanceIdChars] = {};
+    if (!setup.GetDeviceInstanceId(set.Get(), &device, instanceId, kInstanceIdChars, nullptr))
+      return LogFailedCall(Error, "SetupDiGetDeviceInstanceId");
+    instanceId[kInstanceIdChars - 1] = L'\0';
+
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    setup.GetDeviceRegistryProperty(set.Get(), &device, SPDRP_HARDWAREID, &type, nullptr, 0, &size);
+    if (size == 0 || type != REG_MULTI_SZ) continue;
+    std::vector<wchar_t> ids(size / sizeof(wchar_t));
+    if (!setup.GetDeviceRegistryProperty(set.Get(), &device, SPDRP_HARDWAREID, &type,
+                                         reinterpret_cast<BYTE*>(ids.data()),
+                                         static_cast<DWORD>(ids.size() * sizeof(wchar_t)), nullptr))
+      return LogFailedCall(Error, "SetupDiGetDeviceRegistryProperty");
+
+    // Every entry is looked at, so an id listed twice removes twice; the
+    // walk stays inside the data even when its last entry has no null.
+    size_t pos = 0;
+    while (pos < ids.size() && ids[pos] != L'\0') {
+      size_t end = pos;
+      while (end < ids.size() && ids[end] != L'\0') ++end;
+      if (std::wstring_view(ids.data() + pos, end - pos) == hwid) {
+        HRESULT removed = module.RemoveDevice(set.Get(), &device);
+        Log(Info, "%ls : RemoveDevice result = %08x", instanceId, static_cast<unsigned>(removed));
+      }
+      pos = end + 1;
+    }
+  }
+  set.Close();
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT CTovrinModule::RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
@@ -65,51 +111,7 @@ HRESULT CTovrinModule::RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
 
 HRESULT CTovrinModule::UninstallDevice(HWND window, CActionParameters& params) {
   CLogScope scope(g_logger, Info, "CTovrinModule::UninstallDevice");
-  return CatchToHresult([&]() -> HRESULT {
-    const std::wstring hwid = params.Get("hwid");
-    const std::wstring clsid = params.Get("clsid");
-    GUID classGuid{};
-    HRESULT hr = platform::ClsidFromString(clsid.c_str(), &classGuid);
-    if (FAILED(hr)) return LogError(hr);
-
-    DeviceSetup& setup = Use<DeviceSetup>();
-    platform::DeviceInfoSet set(setup.GetClassDevs(&classGuid, DIGCF_PRESENT));
-    if (!set.Valid()) return LogFailedCall(Error, "SetupDiGetClassDevsEx");
-
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof device;
-    for (DWORD index = 0; setup.EnumDeviceInfo(set.Get(), index, &device); ++index) {
-      wchar_t instanceId[kInstanceIdChars] = {};
-      if (!setup.GetDeviceInstanceId(set.Get(), &device, instanceId, kInstanceIdChars, nullptr))
-        return LogFailedCall(Error, "SetupDiGetDeviceInstanceId");
-      instanceId[kInstanceIdChars - 1] = L'\0';
-
-      DWORD type = REG_NONE;
-      DWORD size = 0;
-      setup.GetDeviceRegistryProperty(set.Get(), &device, SPDRP_HARDWAREID, &type, nullptr, 0, &size);
-      if (size == 0 || type != REG_MULTI_SZ) continue;
-      std::vector<wchar_t> ids(size / sizeof(wchar_t));
-      if (!setup.GetDeviceRegistryProperty(set.Get(), &device, SPDRP_HARDWAREID, &type,
-                                           reinterpret_cast<BYTE*>(ids.data()),
-                                           static_cast<DWORD>(ids.size() * sizeof(wchar_t)), nullptr))
-        return LogFailedCall(Error, "SetupDiGetDeviceRegistryProperty");
-
-      // Every entry is looked at, so an id listed twice removes twice; the
-      // walk stays inside the data even when its last entry has no null.
-      size_t pos = 0;
-      while (pos < ids.size() && ids[pos] != L'\0') {
-        size_t end = pos;
-        while (end < ids.size() && ids[end] != L'\0') ++end;
-        if (std::wstring_view(ids.data() + pos, end - pos) == hwid) {
-          HRESULT removed = RemoveDevice(set.Get(), &device);
-          Log(Info, "%ls : RemoveDevice result = %08x", instanceId, static_cast<unsigned>(removed));
-        }
-        pos = end + 1;
-      }
-    }
-    set.Close();
-    return S_OK;
-  }, E_UNEXPECTED, LogError);
+  return CatchToHresult([&] { return Uninstall(*this, params); }, E_UNEXPECTED, LogError);
 }
 
 VELK_EXPORT UINT WINAPI UninstallDevice(MSIHANDLE install) {
