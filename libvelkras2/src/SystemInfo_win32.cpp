@@ -32,8 +32,6 @@ constexpr size_t kUuidEnd = 24;  // the UUID is bytes 8 to 23 of the structure
 
 void Info(const char* text) { RasLog_Write(RasLog_Get(), "[info]", text); }
 
-bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
 // RegQueryValueExA over the wide registry: string data comes back in the
 // ANSI code page and its size in those bytes; ERROR_MORE_DATA when it does
 // not fit the area.
@@ -47,7 +45,7 @@ LSTATUS QueryAnsiValue(HKEY key, const wchar_t* name, BYTE* area, DWORD* size) {
   status = registry.QueryValue(key, name, &type, data.data(), &bytes);
   if (status != ERROR_SUCCESS) return status;
 
-  if (!IsStringType(type)) {
+  if (!platform::IsStringType(type)) {
     if (bytes > *size) {
       *size = bytes;
       return ERROR_MORE_DATA;
