@@ -1,6 +1,6 @@
 // Fails while another instance holds the product's single-instance mutex.
-#include "Frame.h"
 #include "Errors.h"
+#include "Frame.h"
 #include "InstallerProperty.h"
 #include "Log.h"
 #include "platform/Export.h"

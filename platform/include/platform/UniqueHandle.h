@@ -1,6 +1,8 @@
 // The one owner of platform handles. Traits name the handle type, the value
 // that holds nothing (Invalid), the values that hold something (IsValid)
-// and the close call through the port (Close); ClosedThrough makes them.
+// and the close call (Close); ClosedThrough makes them for a port's close.
+// Traits that carry what their close needs (an allocator) are given to the
+// constructor.
 #pragma once
 
 #include "platform/Port.h"
@@ -15,11 +17,13 @@ class UniqueHandle {
 
   UniqueHandle() = default;
   explicit UniqueHandle(Handle handle) : handle_(handle) {}
+  explicit UniqueHandle(Traits traits) : traits_(traits) {}
   ~UniqueHandle() { Reset(); }
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.Release()) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : traits_(other.traits_), handle_(other.Release()) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       Reset();
+      traits_ = other.traits_;
       handle_ = other.Release();
     }
     return *this;
@@ -28,6 +32,8 @@ class UniqueHandle {
   UniqueHandle& operator=(const UniqueHandle&) = delete;
 
   Handle Get() const { return handle_; }
+  // For handles that are interface pointers.
+  Handle operator->() const { return handle_; }
   // For a call that hands out a new handle through a pointer; what was held
   // is closed first.
   Handle* Put() {
@@ -40,14 +46,15 @@ class UniqueHandle {
     return handle;
   }
   void Reset() {
-    if (Valid()) Traits::Close(Release());
+    if (Valid()) traits_.Close(Release());
   }
   // Closes now, for a caller that checks the close call's own result.
-  auto Close() { return Traits::Close(Release()); }
+  auto Close() { return traits_.Close(Release()); }
   bool Valid() const { return Traits::IsValid(handle_); }
   explicit operator bool() const { return Valid(); }
 
  private:
+  [[no_unique_address]] Traits traits_{};
   Handle handle_ = Traits::Invalid();
 };
 
