@@ -11,6 +11,27 @@ constexpr unsigned kLineNew = 17;
 constexpr unsigned kLineAppend = 92;
 constexpr unsigned kLineAppendNull = 118;
 constexpr uint32_t kUnit = 256;
+
+// Gives the buffer room for `wanted` bytes, rounded up to whole units; a
+// failure is recorded as function's, with its line and message.
+bool Grow(Buffer* buffer, uint64_t wanted, const char* function, unsigned line, const char* message) {
+  uint32_t capacity = 0;
+  unsigned char* block = nullptr;
+  if (_Buffer_RoundUp(buffer, wanted, &capacity)) {
+    block = static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, capacity)
+                                                     : RasUtil_Malloc(capacity));
+  } else {
+    platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  if (!block) {
+    RasSetLastError(function, kFile, line, 255, platform::GetLastErrorCode(), "%s", message);
+    return false;
+  }
+  buffer->data = block;
+  buffer->capacity = capacity;
+  return true;
+}
+
 }  // namespace
 
 Buffer* Buffer_New() {
@@ -24,24 +45,11 @@ Buffer* Buffer_New() {
 }
 
 bool Buffer_Append(Buffer* buffer, const void* bytes, uint32_t count) {
-  if (static_cast<uint64_t>(buffer->length) + count > buffer->capacity) {
-    // Growth counts from the capacity, so an attached text (length equal to
-    // capacity, no whole unit) grows to the next unit boundary.
-    uint32_t capacity = 0;
-    unsigned char* block = nullptr;
-    if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(buffer->capacity) + count, &capacity)) {
-      block = static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, capacity)
-                                                       : RasUtil_Malloc(capacity));
-    } else {
-      platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    if (!block) {
-      RasSetLastError("Buffer_Append", kFile, kLineAppend, 255, platform::GetLastErrorCode(), "alloc failed");
-      return false;
-    }
-    buffer->data = block;
-    buffer->capacity = capacity;
-  }
+  // Growth counts from the capacity, so an attached text (length equal to
+  // capacity, no whole unit) grows to the next unit boundary.
+  if (static_cast<uint64_t>(buffer->length) + count > buffer->capacity &&
+      !Grow(buffer, static_cast<uint64_t>(buffer->capacity) + count, "Buffer_Append", kLineAppend, "alloc failed"))
+    return false;
   if (count) std::memcpy(buffer->data + buffer->length, bytes, count);
   buffer->length += count;
   return true;
@@ -50,20 +58,9 @@ bool Buffer_Append(Buffer* buffer, const void* bytes, uint32_t count) {
 bool Buffer_AppendNull(Buffer* buffer) {
   uint32_t need = 0;
   bool fits = _Buffer_RoundUp(buffer, static_cast<uint64_t>(buffer->length) + 1, &need);
-  if (!fits || buffer->capacity < need) {
-    unsigned char* block = nullptr;
-    if (fits) {
-      block = static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, need) : RasUtil_Malloc(need));
-    } else {
-      platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    if (!block) {
-      RasSetLastError("Buffer_AppendNull", kFile, kLineAppendNull, 255, platform::GetLastErrorCode(), "realloc failed");
-      return false;
-    }
-    buffer->data = block;
-    buffer->capacity = need;
-  }
+  if ((!fits || buffer->capacity < need) &&
+      !Grow(buffer, static_cast<uint64_t>(buffer->length) + 1, "Buffer_AppendNull", kLineAppendNull, "realloc failed"))
+    return false;
   buffer->data[buffer->length] = 0;
   buffer->length += 1;
   return true;
