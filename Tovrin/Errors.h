@@ -4,10 +4,16 @@
 
 #include <new>
 
-#include "HresultException.h"
 #include "Log.h"
 #include "platform/Hresult.h"
 #include "platform/LastError.h"
+
+// A failure raised as an HRESULT inside an action and caught at its edge.
+struct HresultException {
+  HRESULT hr;
+};
+
+[[noreturn]] inline void ThrowHresult(HRESULT hr) { throw HresultException{hr}; }
 
 // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070002u);
