@@ -117,5 +117,6 @@ void CDirectoryRemover::RemoveEntry(const platform::FindData& entry) {
     return;
   }
   if (entry.attributes & FILE_ATTRIBUTE_READONLY) files.SetAttributes(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!files.RemoveFile(m_path.c_str())) Log(Warning, "remove failed - %ls %s", entry.name, ErrorText(PlainHresultFromLastError()).c_str());
+  if (!files.RemoveFile(m_path.c_str()))
+    Log(Warning, "remove failed - %ls %s", entry.name, ErrorText(PlainHresultFromLastError()).c_str());
 }

@@ -39,12 +39,14 @@ BOOL CMigratorApp::InitInstance() {
   CWinApp::InitInstance();
   try {
     if (!GetLocalAppDataFolder(m_dataDirectory))
-      throw new AppException("CMigratorApp::InitInstance", kSourceFile, kLineNoLocalFolder, L"SHGetSpecialFolderPath failed");
+      throw new AppException("CMigratorApp::InitInstance", kSourceFile, kLineNoLocalFolder,
+                             L"SHGetSpecialFolderPath failed");
     if (!AppendBounded(m_dataDirectory, MAX_PATH, kDataDirectorySuffix)) {
       // Windows could not hold such a data directory; nothing is touched.
       m_dataDirectory[0] = L'\0';
       platform::SetLastErrorCode(ERROR_FILENAME_EXCED_RANGE);
-      throw new AppException("CMigratorApp::InitInstance", kSourceFile, kLineDataDirectoryTooLong, L"data directory path too long");
+      throw new AppException("CMigratorApp::InitInstance", kSourceFile, kLineDataDirectoryTooLong,
+                             L"data directory path too long");
     }
 
     // A path that does not convert at all cannot be opened either (and must

@@ -18,8 +18,8 @@ bool Grow(Buffer* buffer, uint64_t wanted, const char* function, unsigned line, 
   uint32_t capacity = 0;
   unsigned char* block = nullptr;
   if (_Buffer_RoundUp(buffer, wanted, &capacity)) {
-    block = static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, capacity)
-                                                     : RasUtil_Malloc(capacity));
+    block =
+        static_cast<unsigned char*>(buffer->data ? RasUtil_Realloc(buffer->data, capacity) : RasUtil_Malloc(capacity));
   } else {
     platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
   }

@@ -117,7 +117,8 @@ bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
   }
   // An uninitialised context (no algorithm) fails here, before any output.
   if (EVP_DigestUpdate(ctx, buffer->data ? buffer->data : block, buffer->length) != 1) {
-    RasSetLastError("Buffer_Digest", kFile, kLineDigestUpdate, 255, platform::GetLastErrorCode(), "EVP_DigestUpdate failed");
+    RasSetLastError("Buffer_Digest", kFile, kLineDigestUpdate, 255, platform::GetLastErrorCode(),
+                    "EVP_DigestUpdate failed");
     RasUtil_Free(block);
     return false;
   }
