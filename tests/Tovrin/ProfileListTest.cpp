@@ -154,6 +154,14 @@ TEST_F(ProfileListTest, ValueTypesAndLengths) {
   EXPECT_THAT(d.homes, ElementsAre(L"C:\\m"));  // only the first string of a multi-string
 }
 
+TEST_F(ProfileListTest, AValueStoredWithoutTerminatorEndsWhereItsDataEnds) {
+  Profiles({{"S-1-5-21-9-1001", "hex(2):43,00,3a,00,5c,00,70,00"},  // "C:\\p", no null
+            {"S-1-5-21-9-1002", RegString("C:\\q")}});
+  Collector c;
+  EXPECT_EQ(Enumerate(c), S_OK);
+  EXPECT_THAT(c.homes, ElementsAre(L"C:\\p", L"C:\\q"));
+}
+
 TEST_F(ProfileListTest, EmptyAndMissingLists) {
   Profiles({});
   bool listed = false;
