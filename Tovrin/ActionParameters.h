@@ -14,7 +14,6 @@ class CActionParameters {
   bool Has(const std::string& name) const { return m_values.count(name) != 0; }
   void Set(std::string name, std::wstring value) { m_values[std::move(name)] = std::move(value); }
   size_t Size() const { return m_values.size(); }
-  void Clear() { m_values.clear(); }
 
  private:
   std::map<std::string, std::wstring> m_values;

@@ -1,4 +1,5 @@
 // Fails while another instance holds the product's single-instance mutex.
+#include "Errors.h"
 #include "Frame.h"
 #include "InstallerProperty.h"
 #include "Log.h"
@@ -23,7 +24,7 @@ HRESULT CTovrinModule::CheckMultiExec(HWND window, CActionParameters& params) {
   HANDLE mutex = mutexes.Create(kSingleInstanceMutex, TRUE);
   if (platform::GetLastErrorCode() == ERROR_ALREADY_EXISTS) {
     if (mutex) mutexes.Close(mutex);
-    return kHresultAlreadyRunning;
+    return kAlreadyRunning;
   }
   // A mutex that could not be made for another reason does not stop the
   // installation.

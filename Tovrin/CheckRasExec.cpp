@@ -1,9 +1,9 @@
 // Looks for a running client, asks the user once to exit it, and flags a
 // client still running in RASXX_RUNNING.
-#include <new>
 #include <string>
 #include <vector>
 
+#include "Errors.h"
 #include "Frame.h"
 #include "InstallerProperty.h"
 #include "Log.h"
@@ -39,43 +39,11 @@ struct Candidate {
 // The order in which a process's path is compared with the candidates.
 constexpr Row kCompareOrder[] = {kLe, kV1, kEx, kCurrent};
 
-// The last error as a failure HRESULT, even where a call failed without
-// setting one.
-HRESULT LastErrorHresult() {
-  DWORD code = platform::GetLastErrorCode();
-  return code ? platform::HresultFromWin32(code) : E_FAIL;
-}
-
-class ProcessHandle {
- public:
-  explicit ProcessHandle(HANDLE h) : h_(h) {}
-  ~ProcessHandle() {
-    if (h_) Use<platform::Processes>().Close(h_);
-  }
-  ProcessHandle(const ProcessHandle&) = delete;
-  ProcessHandle& operator=(const ProcessHandle&) = delete;
-  HANDLE Get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
-class SnapshotHandle {
- public:
-  explicit SnapshotHandle(HANDLE h) : h_(h) {}
-  ~SnapshotHandle() { Use<platform::Processes>().CloseSnapshot(h_); }
-  SnapshotHandle(const SnapshotHandle&) = delete;
-  SnapshotHandle& operator=(const SnapshotHandle&) = delete;
-
- private:
-  HANDLE h_;
-};
-
 // Compares one process with the candidates; true on a match, which ends
 // the walk. A process that cannot be opened or read is passed over.
 bool MatchProcess(platform::Processes& processes, DWORD id, Candidate* rows, const char* currentRunningLine) {
-  ProcessHandle process(processes.Open(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
-  if (!process.Get()) return false;
+  platform::ProcessHandle process(processes.Open(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  if (!process) return false;
   wchar_t path[MAX_PATH] = {};
   DWORD length = processes.MainModulePath(process.Get(), path, MAX_PATH);
   if (length == 0) return false;
@@ -103,22 +71,13 @@ HRESULT WalkProcesses(Candidate* rows) {
       if (MatchProcess(processes, id, rows, "bRasTmRunning = TRUE")) break;
     return S_OK;
   }
-  HANDLE snapshot = processes.CreateSnapshot();
-  if (!snapshot || snapshot == INVALID_HANDLE_VALUE) {
-    HRESULT hr = LastErrorHresult();
-    Log(Error, "CreateToolhelp32Snapshot() = %s", ErrorText(hr).c_str());
-    return hr;
-  }
-  SnapshotHandle closer(snapshot);
+  platform::SnapshotHandle snapshot(processes.CreateSnapshot());
+  if (!snapshot) return LogFailedCall(Error, "CreateToolhelp32Snapshot");
   DWORD id = 0;
-  if (!processes.FirstInSnapshot(snapshot, &id)) {
-    HRESULT hr = LastErrorHresult();
-    Log(Error, "Process32First() = %s", ErrorText(hr).c_str());
-    return hr;
-  }
+  if (!processes.FirstInSnapshot(snapshot.Get(), &id)) return LogFailedCall(Error, "Process32First");
   do {
     if (MatchProcess(processes, id, rows, "bRasV2Running = TRUE")) break;
-  } while (processes.NextInSnapshot(snapshot, &id));
+  } while (processes.NextInSnapshot(snapshot.Get(), &id));
   return S_OK;
 }
 
@@ -159,7 +118,7 @@ HRESULT FindRunningClient(MSIHANDLE install) {
 // the installer with its own code.
 HRESULT InternalFailure(MSIHANDLE install, HRESULT hr) noexcept {
   try {
-    g_logger.WriteText(Error, ErrorText(hr).c_str());
+    LogError(hr);
   } catch (...) {
   }
   ReportInstallerError(install, INSTALLMESSAGE_ERROR, hr);
@@ -169,7 +128,7 @@ HRESULT InternalFailure(MSIHANDLE install, HRESULT hr) noexcept {
 void AskToExitClient() {
   std::wstring text;
   if (!Use<platform::StringTable>().LoadText(kTovrinStrings, IDS_CLIENT_RUNNING, &text))
-    Log(Warning, "LoadString() = %s", ErrorText(LastErrorHresult()).c_str());
+    LogFailedCall(Warning, "LoadString");
   Use<platform::UserDialog>().ShowMessage(nullptr, text.c_str(), L"velk-access", MB_OK);
 }
 
@@ -191,7 +150,7 @@ UINT CheckRunningClient(MSIHANDLE install) {
   if (r != E_ABORT) return FAILED(r) ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
   UINT rc = Use<platform::Installer>().SetProperty(install, L"RASXX_RUNNING", L"1");
   if (rc != ERROR_SUCCESS) {
-    Log(Error, "MsiSetPropertyW() = %s", ErrorText(platform::HresultFromWin32(rc)).c_str());
+    LogFailedCall(Error, "MsiSetPropertyW", platform::HresultFromWin32(rc));
     return ERROR_INSTALL_FAILURE;
   }
   return ERROR_SUCCESS;
@@ -202,13 +161,8 @@ UINT CheckRunningClient(MSIHANDLE install) {
 HRESULT IsRasExec(MSIHANDLE install) {
   BeginInstallerCall(install);
   CLogScope scope(g_logger, Info, "IsRasExec");
-  try {
-    return FindRunningClient(install);
-  } catch (const std::bad_alloc&) {
-    return InternalFailure(install, E_OUTOFMEMORY);
-  } catch (...) {
-    return InternalFailure(install, E_UNEXPECTED);
-  }
+  return CatchToHresult([&] { return FindRunningClient(install); }, E_UNEXPECTED,
+                        [&](HRESULT hr) { return InternalFailure(install, hr); });
 }
 
 VELK_EXPORT UINT WINAPI CheckRasExec(MSIHANDLE install) {

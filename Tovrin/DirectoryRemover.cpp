@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "Errors.h"
 #include "Log.h"
 #include "platform/Hresult.h"
 #include "platform/LastError.h"
@@ -13,8 +14,6 @@ using platform::Use;
 namespace {
 
 constexpr DWORD kNameSurrogateBit = 0x20000000;
-
-std::string LastErrorText() { return ErrorText(platform::HresultFromWin32(platform::GetLastErrorCode())); }
 
 // "X:" or "\\server\share": the climb never tries to remove a volume.
 bool IsVolumeRoot(const CPathBuffer& path) {
@@ -97,7 +96,7 @@ void CDirectoryRemover::RemoveTree() {
   }
   m_path.Cut(n);
   if (!files.RemoveFolder(m_path.c_str()))
-    Log(Warning, "remove failed - %ls\\ %s", m_path.c_str(), LastErrorText().c_str());
+    Log(Warning, "remove failed - %ls\\ %s", m_path.c_str(), ErrorText(PlainHresultFromLastError()).c_str());
 }
 
 void CDirectoryRemover::RemoveEntry(const platform::FindData& entry) {
@@ -110,7 +109,7 @@ void CDirectoryRemover::RemoveEntry(const platform::FindData& entry) {
     }
     // The link goes; what it points to stays.
     if (!files.RemoveFolder(m_path.c_str()))
-      Log(Warning, "remove failed - %ls %s", entry.name, LastErrorText().c_str());
+      Log(Warning, "remove failed - %ls %s", entry.name, ErrorText(PlainHresultFromLastError()).c_str());
     return;
   }
   if (entry.attributes & FILE_ATTRIBUTE_SYSTEM) {
@@ -118,5 +117,6 @@ void CDirectoryRemover::RemoveEntry(const platform::FindData& entry) {
     return;
   }
   if (entry.attributes & FILE_ATTRIBUTE_READONLY) files.SetAttributes(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!files.RemoveFile(m_path.c_str())) Log(Warning, "remove failed - %ls %s", entry.name, LastErrorText().c_str());
+  if (!files.RemoveFile(m_path.c_str()))
+    Log(Warning, "remove failed - %ls %s", entry.name, ErrorText(PlainHresultFromLastError()).c_str());
 }

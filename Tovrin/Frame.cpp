@@ -1,24 +1,18 @@
 #include "Frame.h"
 
-#include <new>
-
+#include "Errors.h"
 #include "InstallerProperty.h"
 #include "Log.h"
 #include "platform/Clock.h"
 #include "platform/Hresult.h"
 #include "platform/Port.h"
+#include "platform/Runtime.h"
 
 namespace {
 
 // An exception from an action is an ordinary failure of that action.
 HRESULT CallAction(const ActionBody& action, HWND window, CActionParameters& params) noexcept {
-  try {
-    return action(window, params);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return CatchToHresult([&] { return action(window, params); });
 }
 
 }  // namespace
@@ -43,6 +37,7 @@ HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* 
 UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBody& action) {
   BeginInstallerCall(install);
   CLogScope scope(g_logger, Info, exportName);
+  platform::ComApartment com;
   return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [&]() -> UINT {
     CActionParameters params;
     std::wstring text;
@@ -51,7 +46,7 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
     HRESULT rc = GetInstallerProperty(install, L"HelpUrl", helpUrl);
     if (!helpUrl.empty()) text += L" /HelpUrl=\"" + helpUrl + L"\"";
     if (FAILED(rc)) {
-      g_logger.WriteText(Error, ErrorText(rc).c_str());
+      LogError(rc);
       return platform::LowWord(rc);
     }
     Log(Info, "TovrinData:%ls", text.c_str());
@@ -59,7 +54,7 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
     if (FAILED(hr)) return platform::LowWord(hr);
     hr = CallAction(action, nullptr, params);
     if (FAILED(hr)) {
-      g_logger.WriteText(Error, ErrorText(hr).c_str());
+      LogError(hr);
       ReportInstallerError(install, INSTALLMESSAGE_ERROR, hr);
       return ERROR_INSTALL_FAILURE;
     }
@@ -70,12 +65,13 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
 HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName,
                            const ActionBody& action) {
   CLogScope scope(g_logger, Info, exportName);
+  platform::ComApartment com;
   return NoThrow<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
     CActionParameters params;
     std::wstring text = commandLine ? commandLine : L"";
     HRESULT hr = ParseActionParameters(text, params);
     if (FAILED(hr)) {
-      g_logger.WriteText(Error, ErrorText(hr).c_str());
+      LogError(hr);
       return hr;
     }
     return CallAction(action, window, params);

@@ -1,5 +1,6 @@
 #include "InstallerProperty.h"
 
+#include "Errors.h"
 #include "Log.h"
 #include "platform/Hresult.h"
 #include "platform/Installer.h"
@@ -28,8 +29,8 @@ HRESULT GetInstallerProperty(MSIHANDLE install, const wchar_t* name, std::wstrin
 
 UINT ReportInstallerError(MSIHANDLE install, INSTALLMESSAGE type, HRESULT hr) {
   platform::Installer& installer = Use<platform::Installer>();
-  platform::MsiRecord record(2);
-  int number = hr == kHresultAlreadyRunning ? 25001 : hr == kHresultReserved25003 ? 25003 : 25000;
+  platform::MsiRecord record(installer.CreateRecord(2));
+  int number = hr == kAlreadyRunning ? 25001 : hr == kReserved25003 ? 25003 : 25000;
   if (UINT rc = installer.RecordSetInteger(record.Get(), 1, number)) Log(Warning, "MsiRecordSetInteger(1) = %d", rc);
   if (UINT rc = installer.RecordSetInteger(record.Get(), 2, static_cast<int>(hr)))
     Log(Warning, "MsiRecordSetInteger(2) = %d", rc);

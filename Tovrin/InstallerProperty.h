@@ -12,6 +12,3 @@ HRESULT GetInstallerProperty(MSIHANDLE install, const wchar_t* name, std::wstrin
 // Sends installer error 25000, 25001 (0x8000400E) or 25003 (0x800B0110)
 // with the HRESULT in field 2. Always 0.
 UINT ReportInstallerError(MSIHANDLE install, INSTALLMESSAGE type, HRESULT hr);
-
-constexpr HRESULT kHresultAlreadyRunning = static_cast<HRESULT>(0x8000400Eu);
-constexpr HRESULT kHresultReserved25003 = static_cast<HRESULT>(0x800B0110u);

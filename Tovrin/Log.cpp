@@ -14,8 +14,8 @@ using platform::Use;
 CLoggerT<MsiOutputTraits> g_logger;
 
 void MsiOutputTraits::Output(MSIHANDLE install, const char* line) {
-  platform::MsiRecord record(1);
   platform::Installer& installer = Use<platform::Installer>();
+  platform::MsiRecord record(installer.CreateRecord(1));
   installer.RecordSetStringA(record.Get(), 1, line);
   installer.ProcessMessage(install, INSTALLMESSAGE_INFO, record.Get());
 }

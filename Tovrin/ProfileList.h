@@ -3,10 +3,10 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
-#include "HresultException.h"
+#include "Errors.h"
 #include "Log.h"
+#include "TextReads.h"
 #include "platform/FileSystem.h"
 #include "platform/Hresult.h"
 #include "platform/Port.h"
@@ -55,18 +55,13 @@ HRESULT CProfileDirectoryEnumerator<T>::Enumerate() {
     platform::RegKey profile;
     status = registry.OpenKey(list.Get(), name, KEY_READ, profile.Put());
     if (status != ERROR_SUCCESS) ThrowHresult(platform::HresultFromWin32(status));
-    DWORD type = 0, bytes = 0;
-    status = registry.QueryValue(profile.Get(), L"ProfileImagePath", &type, nullptr, &bytes);
+    DWORD type = 0;
+    std::wstring value;
+    status = ReadRegistryText(profile.Get(), L"ProfileImagePath", &type, &value);
     if (status != ERROR_SUCCESS) ThrowHresult(platform::HresultFromWin32(status));
-    // One extra character keeps a value stored without terminator terminated.
-    std::vector<wchar_t> value((bytes + sizeof(wchar_t) - 1) / sizeof(wchar_t) + 1, L'\0');
-    bytes = static_cast<DWORD>((value.size() - 1) * sizeof(wchar_t));
-    status = registry.QueryValue(profile.Get(), L"ProfileImagePath", &type, reinterpret_cast<BYTE*>(value.data()), &bytes);
-    if (status != ERROR_SUCCESS) ThrowHresult(platform::HresultFromWin32(status));
-    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
-      ThrowHresult(platform::HresultFromWin32(ERROR_DATATYPE_MISMATCH));
+    if (!platform::IsStringType(type)) ThrowHresult(kDataTypeMismatch);
     wchar_t directory[kProfilePathChars];
-    DWORD needed = platform::Use<platform::FileSystem>().ExpandEnvironment(value.data(), directory, kProfilePathChars);
+    DWORD needed = platform::Use<platform::FileSystem>().ExpandEnvironment(value.c_str(), directory, kProfilePathChars);
     if (needed == 0) directory[0] = L'\0';
     else if (needed > kProfilePathChars) ThrowHresult(E_INVALIDARG);
     static_cast<T*>(this)->OnProfileDirectory(std::wstring(directory));

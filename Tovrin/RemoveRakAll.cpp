@@ -3,8 +3,10 @@
 #include <cwctype>
 
 #include "DirectoryRemover.h"
+#include "Errors.h"
 #include "Frame.h"
 #include "Log.h"
+#include "PathJoin.h"
 #include "ProfileList.h"
 #include "RemoveRakAll.h"
 #include "platform/Export.h"
@@ -16,14 +18,8 @@ using platform::Use;
 namespace {
 
 const wchar_t kDataFolder[] = L"TESSMAR\\velk\\velk-access";
-const wchar_t kDefaultRelativeDataPath[] = L"\\AppData\\Local\\TESSMAR\\velk\\velk-access";
-
-// PathAppendW: one backslash between the two parts.
-std::wstring JoinPath(std::wstring base, const wchar_t* more) {
-  if (*more == L'\\') ++more;
-  if (!base.empty() && base.back() != L'\\') base += L'\\';
-  return base + more;
-}
+// Where the data lies in a profile whose local folder is elsewhere.
+const std::wstring kDefaultRelativeDataPath = std::wstring(L"\\AppData\\Local\\") + kDataFolder;
 
 bool SameChars(wchar_t a, wchar_t b) {
   return std::towupper(static_cast<wint_t>(a)) == std::towupper(static_cast<wint_t>(b));
@@ -43,7 +39,8 @@ _pde::_pde() {
 }
 
 std::wstring _pde::ComputeRelativeDataPath(const std::wstring& profile, const std::wstring& local) {
-  std::wstring data = JoinPath(local, kDataFolder);
+  std::wstring data = local;
+  AppendToPath(data, kDataFolder);
   size_t n = profile.size();
   while (n > 0 && profile[n - 1] == L'\\') --n;
   // The cut is only meaningful when the folder lies inside the profile:
@@ -52,7 +49,7 @@ std::wstring _pde::ComputeRelativeDataPath(const std::wstring& profile, const st
   for (size_t i = 0; inside && i < n; ++i) inside = SameChars(profile[i], data[i]);
   if (inside) return data.substr(n);
   Log(Warning, "local application data %ls is not inside the profile %ls; using %ls", local.c_str(), profile.c_str(),
-      kDefaultRelativeDataPath);
+      kDefaultRelativeDataPath.c_str());
   return kDefaultRelativeDataPath;
 }
 
@@ -79,7 +76,7 @@ HRESULT CTovrinModule::RemoveRakAll(HWND window, CActionParameters& params) {
       remover.Remove(bin, L"_installed_??");
     }
   } catch (const HresultException& e) {
-    g_logger.WriteText(Error, ErrorText(e.hr).c_str());
+    LogError(e.hr);
   }
   return S_OK;
 }

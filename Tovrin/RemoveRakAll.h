@@ -5,6 +5,7 @@
 
 #include "ProfileList.h"
 
+// The name is the one the log lines have always carried ("CProfileDirectoryEnumerator<_pde>").
 class _pde : public CProfileDirectoryEnumerator<_pde> {
  public:
   static constexpr const char* kHandlerName = "_pde";
@@ -13,7 +14,6 @@ class _pde : public CProfileDirectoryEnumerator<_pde> {
   // the current user's folders; raises a failed folder query.
   _pde();
   void OnProfileDirectory(std::wstring home);
-  const std::wstring& RelativeDataPath() const { return m_relativeDataPath; }
 
   // The data directory inside local, relative to profile. A local folder
   // outside the profile gives the standard place, with a Warning line.

@@ -4,11 +4,11 @@
 // Network Connections folder. The network configuration of a new adapter
 // is written with a delay, hence the waits.
 #include <cwchar>
-#include <new>
 #include <vector>
 
-#include "DeviceErrors.h"
+#include "Errors.h"
 #include "Log.h"
+#include "TextReads.h"
 #include "TovrinModule.h"
 #include "platform/Clock.h"
 #include "platform/NetConnections.h"
@@ -28,19 +28,10 @@ void Wait() { Use<platform::Clock>().Sleep(kWaitMilliseconds); }
 
 // A string value of the key, up to its first null.
 HRESULT ReadStringValue(HKEY key, const wchar_t* name, std::wstring* text) {
-  platform::Registry& registry = Use<platform::Registry>();
   DWORD type = REG_NONE;
-  DWORD size = 0;
-  LSTATUS status = registry.QueryValue(key, name, &type, nullptr, &size);
+  LSTATUS status = ReadRegistryText(key, name, &type, text);
   if (status != ERROR_SUCCESS) return platform::HresultFromWin32(static_cast<DWORD>(status));
-  if (!IsStringType(type)) return kDataTypeMismatch;
-  std::vector<wchar_t> buffer((size + sizeof(wchar_t) - 1) / sizeof(wchar_t) + 1, L'\0');
-  DWORD bytes = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-  status = registry.QueryValue(key, name, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes);
-  if (status != ERROR_SUCCESS) return platform::HresultFromWin32(static_cast<DWORD>(status));
-  if (!IsStringType(type)) return kDataTypeMismatch;
-  *text = buffer.data();
-  return S_OK;
+  return platform::IsStringType(type) ? S_OK : kDataTypeMismatch;
 }
 
 std::wstring Format(const wchar_t* format, const std::wstring& a, const std::wstring& b = std::wstring()) {
@@ -128,11 +119,5 @@ HRESULT Rename(const std::wstring& classGuid, const std::wstring& driverKey, con
 HRESULT CTovrinModule::SetConnectionName(const std::wstring& classGuid, const std::wstring& driverKey,
                                          const std::wstring& newName) {
   CLogScope scope(g_logger, Info, "CTovrinModule::SetConnectionName");
-  try {
-    return Rename(classGuid, driverKey, newName);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_FAIL;
-  }
+  return CatchToHresult([&] { return Rename(classGuid, driverKey, newName); }, E_FAIL);
 }

@@ -1,9 +1,8 @@
 // Opens the help page with the system's default handler.
+#include "Errors.h"
 #include "Frame.h"
 #include "Log.h"
 #include "platform/Export.h"
-#include "platform/Hresult.h"
-#include "platform/LastError.h"
 #include "platform/Port.h"
 #include "platform/Shell.h"
 
@@ -15,7 +14,7 @@ HRESULT CTovrinModule::ShowHelp(HWND window, CActionParameters& params) {
   request.file = params.Get("HelpUrl");
   request.show = SW_SHOWNORMAL;
   if (platform::Use<platform::Shell>().Execute(request)) return S_OK;
-  return platform::HresultFromWin32(platform::GetLastErrorCode());
+  return HresultFromLastError();
 }
 
 VELK_EXPORT UINT WINAPI ShowHelp(MSIHANDLE install) {

@@ -9,7 +9,6 @@ CTovrinModule& TovrinModule() {
 }
 
 void OnTovrinProcessAttach() {
-  platform::InitializeCom();
   g_logger.m_threshold = Info;
   platform::SetLocaleFromEnvironment();
 }

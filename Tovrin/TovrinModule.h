@@ -31,6 +31,7 @@ CTovrinModule& TovrinModule();
 
 using TovrinAction = HRESULT (CTovrinModule::*)(HWND, CActionParameters&);
 
-// Work done when the module is loaded into a process: COM for the loading
-// thread, the log threshold, the locale from the user's environment.
+// Work done when the module is loaded into a process: the log threshold and
+// the locale from the user's environment. COM waits for the action's thread
+// (Frame.cpp).
 void OnTovrinProcessAttach();

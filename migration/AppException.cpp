@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/CodePages.h"
 #include "platform/LastError.h"
@@ -43,9 +44,15 @@ AppException::AppException(std::wstring message) : m_message(std::move(message))
 
 AppException::~AppException() = default;
 
+// Up to maximum characters of the message, like wcsncpy: a message that
+// long is not terminated here; the caller's zero-filled buffer ends it.
 BOOL AppException::GetErrorMessage(wchar_t* buffer, UINT maximum, UINT* helpContext) const {
   if (helpContext) *helpContext = 0;
-  return CopyErrorText(m_message, buffer, maximum);
+  if (!buffer || maximum == 0) return TRUE;
+  size_t n = m_message.size() < maximum ? m_message.size() : maximum;
+  std::wmemcpy(buffer, m_message.data(), n);
+  if (n < maximum) buffer[n] = L'\0';
+  return TRUE;
 }
 
 RasException::RasException(const RasError* error) : AppException(RasMessage(error)) {}

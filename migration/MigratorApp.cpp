@@ -23,6 +23,8 @@
 namespace {
 
 const char kSourceFile[] = "MigratorApp.cpp";
+constexpr unsigned kLineNoLocalFolder = 45;
+constexpr unsigned kLineDataDirectoryTooLong = 48;
 constexpr wchar_t kLogName[] = L"\\velk-access-migration.log";
 constexpr wchar_t kKeyFileName[] = L"\\req.dat";
 
@@ -66,12 +68,14 @@ BOOL CMigratorApp::InitInstance() {
   if (!lock.Owned()) return FALSE;
   try {
     if (!GetLocalAppDataFolder(m_dataDirectory))
-      throw new AppException("CMigratorApp::InitInstance", kSourceFile, 45, L"SHGetSpecialFolderPath failed");
+      throw new AppException("CMigratorApp::InitInstance", kSourceFile, kLineNoLocalFolder,
+                             L"SHGetSpecialFolderPath failed");
     if (!AppendBounded(m_dataDirectory, MAX_PATH, kDataDirectorySuffix)) {
       // Windows could not hold such a data directory; nothing is touched.
       m_dataDirectory[0] = L'\0';
       platform::SetLastErrorCode(ERROR_FILENAME_EXCED_RANGE);
-      throw new AppException("CMigratorApp::InitInstance", kSourceFile, 48, L"data directory path too long");
+      throw new AppException("CMigratorApp::InitInstance", kSourceFile, kLineDataDirectoryTooLong,
+                             L"data directory path too long");
     }
 
     // A path that does not convert at all cannot be opened either (and must

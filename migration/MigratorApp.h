@@ -34,7 +34,7 @@ class CMigratorApp : public CWinApp {
  private:
   void ShowErrorBox();
 
-  std::wstring m_caption;
+  std::wstring m_caption;  // never assigned: the error box has an empty title, as the client's always had
   wchar_t m_dataDirectory[MAX_PATH];
 };
 

@@ -8,27 +8,46 @@
 
 namespace {
 const char kFile[] = "Buffer.cpp";
+constexpr unsigned kLineNew = 17;
+constexpr unsigned kLineAppend = 92;
+constexpr unsigned kLineAppendNull = 118;
 constexpr uint32_t kUnit = 256;
-
-// A larger block holding the contents. Not realloc: that may leave the old
-// bytes (a key, a plaintext) behind in memory it releases uncleared.
-unsigned char* Grow(const Buffer* buffer, uint32_t capacity) {
-  unsigned char* block = static_cast<unsigned char*>(RasUtil_Malloc(capacity));
-  if (block && buffer->length) std::memcpy(block, buffer->data, buffer->length);
-  return block;
-}
 
 void ReleaseData(Buffer* buffer) {
   if (!buffer->data) return;
   Secret_Clear(buffer->data, buffer->capacity);
   RasUtil_Free(buffer->data);
 }
+
+// Gives the buffer room for `wanted` bytes, rounded up to whole units; a
+// failure is recorded as function's, with its line and message. Not
+// realloc: that may leave the old bytes (a key, a plaintext) behind in
+// memory it releases uncleared.
+bool Grow(Buffer* buffer, uint64_t wanted, const char* function, unsigned line, const char* message) {
+  uint32_t capacity = 0;
+  unsigned char* block = nullptr;
+  if (_Buffer_RoundUp(buffer, wanted, &capacity)) {
+    block = static_cast<unsigned char*>(RasUtil_Malloc(capacity));
+  } else {
+    platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  if (!block) {
+    RasSetLastError(function, kFile, line, 255, platform::GetLastErrorCode(), "%s", message);
+    return false;
+  }
+  if (buffer->length) std::memcpy(block, buffer->data, buffer->length);
+  ReleaseData(buffer);
+  buffer->data = block;
+  buffer->capacity = capacity;
+  return true;
+}
+
 }  // namespace
 
 Buffer* Buffer_New() {
   Buffer* buffer = static_cast<Buffer*>(RasUtil_Calloc(1, sizeof(Buffer)));
   if (!buffer) {
-    RasSetLastError("Buffer_New", kFile, 17, 255, platform::GetLastErrorCode(), "malloc failed");
+    RasSetLastError("Buffer_New", kFile, kLineNew, 255, platform::GetLastErrorCode(), "malloc failed");
     return nullptr;
   }
   buffer->unit = kUnit;
@@ -36,24 +55,11 @@ Buffer* Buffer_New() {
 }
 
 bool Buffer_Append(Buffer* buffer, const void* bytes, uint32_t count) {
-  if (static_cast<uint64_t>(buffer->length) + count > buffer->capacity) {
-    // Growth counts from the capacity, so an attached text (length equal to
-    // capacity, no whole unit) grows to the next unit boundary.
-    uint32_t capacity = 0;
-    unsigned char* block = nullptr;
-    if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(buffer->capacity) + count, &capacity)) {
-      block = Grow(buffer, capacity);
-    } else {
-      platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    if (!block) {
-      RasSetLastError("Buffer_Append", kFile, 92, 255, platform::GetLastErrorCode(), "alloc failed");
-      return false;
-    }
-    ReleaseData(buffer);
-    buffer->data = block;
-    buffer->capacity = capacity;
-  }
+  // Growth counts from the capacity, so an attached text (length equal to
+  // capacity, no whole unit) grows to the next unit boundary.
+  if (static_cast<uint64_t>(buffer->length) + count > buffer->capacity &&
+      !Grow(buffer, static_cast<uint64_t>(buffer->capacity) + count, "Buffer_Append", kLineAppend, "alloc failed"))
+    return false;
   if (count) std::memcpy(buffer->data + buffer->length, bytes, count);
   buffer->length += count;
   return true;
@@ -62,21 +68,9 @@ bool Buffer_Append(Buffer* buffer, const void* bytes, uint32_t count) {
 bool Buffer_AppendNull(Buffer* buffer) {
   uint32_t need = 0;
   bool fits = _Buffer_RoundUp(buffer, static_cast<uint64_t>(buffer->length) + 1, &need);
-  if (!fits || buffer->capacity < need) {
-    unsigned char* block = nullptr;
-    if (fits) {
-      block = Grow(buffer, need);
-    } else {
-      platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    if (!block) {
-      RasSetLastError("Buffer_AppendNull", kFile, 118, 255, platform::GetLastErrorCode(), "realloc failed");
-      return false;
-    }
-    ReleaseData(buffer);
-    buffer->data = block;
-    buffer->capacity = need;
-  }
+  if ((!fits || buffer->capacity < need) &&
+      !Grow(buffer, static_cast<uint64_t>(buffer->length) + 1, "Buffer_AppendNull", kLineAppendNull, "realloc failed"))
+    return false;
   buffer->data[buffer->length] = 0;
   buffer->length += 1;
   return true;

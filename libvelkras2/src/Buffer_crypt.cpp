@@ -1,4 +1,5 @@
 #include <climits>
+#include <memory>
 
 #include "BufferPrivate.h"
 #include "platform/LastError.h"
@@ -14,6 +15,18 @@
 namespace {
 
 const char kFile[] = "Buffer_crypt.cpp";
+constexpr unsigned kLineDigestNew = 56;
+constexpr unsigned kLineDigestMalloc = 65;
+constexpr unsigned kLineDigestUpdate = 70;
+
+struct CipherContextFree {
+  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+struct DigestContextFree {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
+using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 
 struct CipherReports {
   const char* operation;
@@ -32,7 +45,8 @@ const CipherReports kDecrypt{"Buffer_Decrypt", 273, 281, 286, 5, "EVP_CIPHER_CTX
 // result only goes to finalOk (a rejected padding adds no bytes).
 bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt,
                const CipherReports& r, bool* finalOk) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  CipherContext context(EVP_CIPHER_CTX_new());
+  EVP_CIPHER_CTX* ctx = context.get();
   if (!ctx) {
     RasSetLastError(r.operation, kFile, r.newLine, 255, platform::GetLastErrorCode(), "%s", r.newMessage);
     return false;
@@ -53,7 +67,6 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
     platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
   if (!block) {
     RasSetLastError(r.operation, kFile, r.mallocLine, 255, platform::GetLastErrorCode(), "malloc failed");
-    EVP_CIPHER_CTX_free(ctx);
     return false;
   }
 
@@ -70,7 +83,6 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
                     r.updateMessage);
     Secret_Clear(block, size);
     RasUtil_Free(block);
-    EVP_CIPHER_CTX_free(ctx);
     return false;
   }
   int finished = 0;
@@ -80,16 +92,16 @@ bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* ke
   if (finalOk) *finalOk = final == 1;
 
   _Buffer_Replace(buffer, block, size, static_cast<uint32_t>(updated + finished));
-  EVP_CIPHER_CTX_free(ctx);
   return true;
 }
 
 }  // namespace
 
 bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  DigestContext context(EVP_MD_CTX_new());
+  EVP_MD_CTX* ctx = context.get();
   if (!ctx) {
-    RasSetLastError("Buffer_Digest", kFile, 56, 255, platform::GetLastErrorCode(), "EVP_MD_CTX_new failed");
+    RasSetLastError("Buffer_Digest", kFile, kLineDigestNew, 255, platform::GetLastErrorCode(), "EVP_MD_CTX_new failed");
     return false;
   }
   EVP_DigestInit_ex(ctx, algorithm, nullptr);
@@ -101,23 +113,21 @@ bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
   unsigned char* block = nullptr;
   if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(n), &size)) block = static_cast<unsigned char*>(RasUtil_Malloc(size));
   if (!block) {
-    RasSetLastError("Buffer_Digest", kFile, 65, 255, platform::GetLastErrorCode(), "malloc failed");
-    EVP_MD_CTX_free(ctx);
+    RasSetLastError("Buffer_Digest", kFile, kLineDigestMalloc, 255, platform::GetLastErrorCode(), "malloc failed");
     return false;
   }
   // An uninitialised context (no algorithm) fails here, before any output.
   if (EVP_DigestUpdate(ctx, buffer->data ? buffer->data : block, buffer->length) != 1) {
-    RasSetLastError("Buffer_Digest", kFile, 70, 255, platform::GetLastErrorCode(), "EVP_DigestUpdate failed");
+    RasSetLastError("Buffer_Digest", kFile, kLineDigestUpdate, 255, platform::GetLastErrorCode(),
+                    "EVP_DigestUpdate failed");
     Secret_Clear(block, size);
     RasUtil_Free(block);
-    EVP_MD_CTX_free(ctx);
     return false;
   }
   unsigned int digestLength = 0;
   EVP_DigestFinal_ex(ctx, block, &digestLength);
 
   _Buffer_Replace(buffer, block, size, digestLength);
-  EVP_MD_CTX_free(ctx);
   return true;
 }
 

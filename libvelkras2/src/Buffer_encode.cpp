@@ -5,6 +5,7 @@
 
 namespace {
 const char kFile[] = "Buffer_encode.cpp";
+constexpr unsigned kLineBinToHex = 58;
 const char kDigits[] = "0123456789abcdef";
 }  // namespace
 
@@ -17,7 +18,7 @@ bool Buffer_BinToHex(Buffer* buffer) {
     platform::SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
   }
   if (!block) {
-    RasSetLastError("Buffer_BinToHex", kFile, 58, 255, platform::GetLastErrorCode(), "malloc failed");
+    RasSetLastError("Buffer_BinToHex", kFile, kLineBinToHex, 255, platform::GetLastErrorCode(), "malloc failed");
     return false;
   }
   for (uint32_t i = 0; i < buffer->length; ++i) {

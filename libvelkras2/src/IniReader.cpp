@@ -10,6 +10,10 @@
 namespace {
 
 const char kFile[] = "IniReader.cpp";
+constexpr unsigned kLineEmptyKey = 80;
+constexpr unsigned kLineNew = 113;
+constexpr unsigned kLineReadCopy = 164;
+constexpr unsigned kLineNotFound = 197;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -65,7 +69,7 @@ bool _IniReader_Key(char* line, const char* key, char** value) {
   const char* nameEnd = equals;
   Trim(&nameBegin, &nameEnd);
   if (nameBegin == nameEnd) {
-    RasSetLastError("_IniReader_Key", kFile, 80, 255, 0, "empty line");
+    RasSetLastError("_IniReader_Key", kFile, kLineEmptyKey, 255, 0, "empty line");
     return true;
   }
   if (*nameBegin == ';') return true;
@@ -87,7 +91,7 @@ bool _IniReader_Key(char* line, const char* key, char** value) {
 IniReader* IniReader_New(const char* data, uint32_t size) {
   IniReader* reader = static_cast<IniReader*>(RasUtil_Calloc(1, sizeof(IniReader)));
   if (!reader) {
-    RasSetLastError("IniReader_New", kFile, 113, 255, platform::GetLastErrorCode(), "malloc failed");
+    RasSetLastError("IniReader_New", kFile, kLineNew, 255, platform::GetLastErrorCode(), "malloc failed");
     return nullptr;
   }
   reader->data = data;
@@ -113,7 +117,7 @@ bool IniReader_Read(IniReader* reader, const char* section, const char* key, cha
     if (length + 1 > lineRoom) {
       char* larger = static_cast<char*>(RasUtil_Malloc(length + 2));
       if (!larger) {
-        RasSetLastError("IniReader_Read", kFile, 164, 255, platform::GetLastErrorCode(), "malloc failed");
+        RasSetLastError("IniReader_Read", kFile, kLineReadCopy, 255, platform::GetLastErrorCode(), "malloc failed");
         ReleaseLine(line, lineRoom);
         return false;
       }
@@ -146,7 +150,7 @@ bool IniReader_Read(IniReader* reader, const char* section, const char* key, cha
       return true;
     }
   }
-  RasSetLastError("IniReader_Read", kFile, 197, 255, 0, "secion:%s key:%s is not found", section, key);
+  RasSetLastError("IniReader_Read", kFile, kLineNotFound, 255, 0, "secion:%s key:%s is not found", section, key);
   ReleaseLine(line, lineRoom);
   return true;
 }

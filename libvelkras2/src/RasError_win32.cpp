@@ -1,3 +1,6 @@
+// The per-thread error record. The name is the one the library has always
+// had; the file builds for both platforms, the system texts come through the
+// platform port.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>

@@ -188,10 +188,10 @@ char* RasLog_AnsiToUtf8(const char* text) {
   if (!wide) return nullptr;
   char* utf8 = nullptr;
   if (pages.MultiByteToWide(CP_ACP, text, -1, wide, wideChars) > 0) {
-    int bytes = pages.WideToMultiByte(CP_UTF8, wide, wideChars, nullptr, 0);
+    int bytes = pages.WideToMultiByte(CP_UTF8, wide, wideChars, nullptr, 0, nullptr);
     if (bytes > 0) {
       utf8 = static_cast<char*>(RasUtil_Calloc(static_cast<size_t>(bytes) + 1, 1));
-      if (utf8 && pages.WideToMultiByte(CP_UTF8, wide, wideChars, utf8, bytes) <= 0) {
+      if (utf8 && pages.WideToMultiByte(CP_UTF8, wide, wideChars, utf8, bytes, nullptr) <= 0) {
         RasUtil_Free(utf8);
         utf8 = nullptr;
       }

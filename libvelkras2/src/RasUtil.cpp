@@ -10,6 +10,7 @@
 namespace {
 
 const char kFile[] = "RasUtil.cpp";
+constexpr unsigned kLineStrcpyAlloc = 100;
 
 thread_local int t_allocationsLeft = -1;
 const RasUtil_Allocator kRuntime{[](size_t size) { return std::malloc(size); },
@@ -65,7 +66,7 @@ char* strcpy_alloc(const char* text) {
   size_t length = std::strlen(text);
   char* copy = static_cast<char*>(RasUtil_Calloc(length + 1, 1));
   if (!copy) {
-    RasSetLastError("strcpy_alloc", kFile, 100, 255, 0, "malloc failed");
+    RasSetLastError("strcpy_alloc", kFile, kLineStrcpyAlloc, 255, 0, "malloc failed");
     return nullptr;
   }
   std::memcpy(copy, text, length);

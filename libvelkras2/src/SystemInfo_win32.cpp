@@ -1,3 +1,6 @@
+// Machine identity and key derivation. The name is the one the library has
+// always had; the file builds for both platforms, firmware and registry
+// come through the platform ports.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -17,17 +20,17 @@
 namespace {
 
 const char kFile[] = "SystemInfo_win32.cpp";
+constexpr unsigned kLineOpenKey = 284;
+constexpr unsigned kLineQueryValue = 291;
 const char kKeySalt[] = "Qm7rTx2LwPz9HkV4nYc0aJ+eSd6UgR3o";
 constexpr uint32_t kKeySaltLength = 32;
 constexpr DWORD kProductIdRoom = 32;
 constexpr size_t kMaxStringChars = 65;
 constexpr size_t kRawHeaderSize = 8;
 constexpr BYTE kSystemInformation = 1;
-constexpr BYTE kUuidEnd = 24;  // the UUID is bytes 8 to 23 of the formatted area
+constexpr size_t kUuidEnd = 24;  // the UUID is bytes 8 to 23 of the structure
 
 void Info(const char* text) { RasLog_Write(RasLog_Get(), "[info]", text); }
-
-bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // RegQueryValueExA over the wide registry: string data comes back in the
 // ANSI code page and its size in those bytes; ERROR_MORE_DATA when it does
@@ -42,7 +45,7 @@ LSTATUS QueryAnsiValue(HKEY key, const wchar_t* name, BYTE* area, DWORD* size) {
   status = registry.QueryValue(key, name, &type, data.data(), &bytes);
   if (status != ERROR_SUCCESS) return status;
 
-  if (!IsStringType(type)) {
+  if (!platform::IsStringType(type)) {
     if (bytes > *size) {
       *size = bytes;
       return ERROR_MORE_DATA;
@@ -58,13 +61,13 @@ LSTATUS QueryAnsiValue(HKEY key, const wchar_t* name, BYTE* area, DWORD* size) {
   }
   platform::CodePages& pages = platform::Use<platform::CodePages>();
   const wchar_t* wide = reinterpret_cast<const wchar_t*>(data.data());
-  int ansiBytes = pages.WideToMultiByte(CP_ACP, wide, chars, nullptr, 0);
+  int ansiBytes = pages.WideToMultiByte(CP_ACP, wide, chars, nullptr, 0, nullptr);
   if (ansiBytes <= 0) return static_cast<LSTATUS>(platform::GetLastErrorCode());
   if (static_cast<DWORD>(ansiBytes) > *size) {
     *size = static_cast<DWORD>(ansiBytes);
     return ERROR_MORE_DATA;
   }
-  if (pages.WideToMultiByte(CP_ACP, wide, chars, reinterpret_cast<char*>(area), ansiBytes) <= 0)
+  if (pages.WideToMultiByte(CP_ACP, wide, chars, reinterpret_cast<char*>(area), ansiBytes, nullptr) <= 0)
     return static_cast<LSTATUS>(platform::GetLastErrorCode());
   *size = static_cast<DWORD>(ansiBytes);
   return ERROR_SUCCESS;
@@ -88,7 +91,7 @@ bool SystemInfo_GetOldUniqueId(unsigned char key[32]) {
   LSTATUS status = registry.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
                                     KEY_READ | KEY_WOW64_64KEY, version.Put());
   if (status != ERROR_SUCCESS) {
-    RasSetLastError("SystemInfo_GetOldUniqueId", kFile, 284, 255, static_cast<DWORD>(status),
+    RasSetLastError("SystemInfo_GetOldUniqueId", kFile, kLineOpenKey, 255, static_cast<DWORD>(status),
                     "RegOpenKeyEx failed");
     return false;
   }
@@ -96,7 +99,7 @@ bool SystemInfo_GetOldUniqueId(unsigned char key[32]) {
   DWORD size = kProductIdRoom;
   status = QueryAnsiValue(version.Get(), L"ProductId", productId, &size);
   if (status != ERROR_SUCCESS) {
-    RasSetLastError("SystemInfo_GetOldUniqueId", kFile, 291, 255, static_cast<DWORD>(status),
+    RasSetLastError("SystemInfo_GetOldUniqueId", kFile, kLineQueryValue, 255, static_cast<DWORD>(status),
                     "RegQueryValueEx failed");
     return false;
   }
@@ -231,15 +234,18 @@ bool SystemInfo_ReadSmbiosId(char text[kSmbiosTextSize]) {
     Info("UUID is not found");
   } else {
     unsigned version = static_cast<unsigned>(data[1]) * 256 + data[2];
-    BYTE length = system.header[1];
-    if (length >= kUuidEnd) {
+    // The fields are read at their offsets even when the formatted area is
+    // shorter (SMBIOS 2.0 has 8 bytes): the client derives its key from the
+    // same bytes. Only what lies past the fetched data is left alone.
+    const size_t available = static_cast<size_t>(data + fetched - system.header);
+    if (available >= kUuidEnd) {
       ok = SystemInfo_FormatUuid(system.header + 8, version, text);
     } else {
-      Info("UUID is not present");  // SMBIOS 2.0 structures carry none
+      Info("UUID is not present");
     }
     if (!ok) {
-      BYTE manufacturer = length > 4 ? system.header[4] : 0;
-      BYTE serial = length > 7 ? system.header[7] : 0;
+      BYTE manufacturer = available > 4 ? system.header[4] : 0;
+      BYTE serial = available > 7 ? system.header[7] : 0;
       text[0] = '\0';
       if (manufacturer == 0) {
         Info("Manufacture is not found");

@@ -35,8 +35,6 @@ class CFile {
   // Closes the file without reporting anything.
   void Abort();
 
-  const std::wstring& GetFilePath() const { return m_path; }
-
  private:
   HANDLE m_handle = INVALID_HANDLE_VALUE;
   std::wstring m_path;

@@ -1,5 +1,6 @@
 // Code pages of the host: the machine's acp through iconv. Like Windows
-// without flags, unmappable characters become '?' and invalid bytes U+FFFD.
+// with WC_NO_BEST_FIT_CHARS, unmappable characters become '?' (and are
+// reported), and invalid bytes U+FFFD.
 #include <iconv.h>
 
 #include <cerrno>
@@ -86,7 +87,9 @@ class HostCodePages : public CodePages {
     return Deliver(wide.data(), wide.size(), out, outChars);
   }
 
-  int WideToMultiByte(UINT codePage, const wchar_t* text, int chars, char* out, int outBytes) override {
+  int WideToMultiByte(UINT codePage, const wchar_t* text, int chars, char* out, int outBytes,
+                      BOOL* usedDefault) override {
+    if (usedDefault) *usedDefault = FALSE;
     if (!text || chars == 0 || chars < -1 || outBytes < 0) return Fail(ERROR_INVALID_PARAMETER);
     size_t n = chars == -1 ? std::wcslen(text) + 1 : static_cast<size_t>(chars);
     std::string narrow;
@@ -108,6 +111,7 @@ class HostCodePages : public CodePages {
         size_t oLeft = sizeof buf;
         if (iconv(cv.get(), &in, &inLeft, &o, &oLeft) == static_cast<size_t>(-1)) {
           narrow += '?';
+          if (usedDefault) *usedDefault = TRUE;
           iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
         } else {
           narrow.append(buf, sizeof buf - oLeft);

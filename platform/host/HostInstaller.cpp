@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/host/InstallerSession.h"
+#include "platform/host/HostInstaller.h"
 
 namespace platform::host {
 

@@ -5,7 +5,8 @@
 
 namespace platform {
 
-void InitializeCom() {}
+ComApartment::ComApartment() = default;
+ComApartment::~ComApartment() = default;
 
 DWORD RestrictDllSearchToSystem() { return ERROR_SUCCESS; }
 

@@ -411,6 +411,8 @@ void FormatValue(std::string& out, const std::wstring& name, const RegValue& v, 
         if (!text.empty() && (!ToWide(acp, ansi, &back) || back != text)) *lossy = true;
         out += Hex(std::vector<uint8_t>(ansi.begin(), ansi.end()));
       } else {
+        // A code page that cannot hold the text: the file cannot stay REGEDIT4.
+        if (acp) *lossy = true;
         out += Hex(WideToUtf16Le(text));
       }
     } else {

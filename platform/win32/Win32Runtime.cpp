@@ -3,12 +3,16 @@
 #include <clocale>
 #include <cstdio>
 
-#include "platform/LastError.h"
 #include "platform/Runtime.h"
 
 namespace platform {
 
-void InitializeCom() { CoInitialize(nullptr); }
+ComApartment::ComApartment() : initialized_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+
+ComApartment::~ComApartment() {
+  if (initialized_) CoUninitialize();
+}
+
 void SetLocaleFromEnvironment() { std::setlocale(LC_ALL, ""); }
 
 int FormatAnsi(char* buffer, size_t size, const char* format, va_list args) {
@@ -18,8 +22,5 @@ int FormatAnsi(char* buffer, size_t size, const char* format, va_list args) {
 DWORD RestrictDllSearchToSystem() {
   return SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? ERROR_SUCCESS : GetLastError();
 }
-
-DWORD GetLastErrorCode() { return GetLastError(); }
-void SetLastErrorCode(DWORD code) { SetLastError(code); }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "Errors.h"
 #include "InstallerProperty.h"
 #include "support/LogFixture.h"
 
@@ -70,8 +71,8 @@ TEST_F(FrameTest, ResultMapping) {
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(S_FALSE)), 1u);
   EXPECT_TRUE(installer.Errors().empty());
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(E_ACCESSDENIED)), 1603u);
-  EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kHresultAlreadyRunning)), 1603u);
-  EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kHresultReserved25003)), 1603u);
+  EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kAlreadyRunning)), 1603u);
+  EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kReserved25003)), 1603u);
   EXPECT_THAT(installer.Errors(), ElementsAre(std::pair(25000, static_cast<int>(0x80070005)),
                                               std::pair(25001, -2147467250),
                                               std::pair(25003, static_cast<int>(0x800B0110))));
@@ -124,8 +125,8 @@ TEST_F(FrameTest, AnEscapingExceptionIsAFailure) {
 TEST_F(FrameTest, CommandLineFormReturnsTheHresultUnchanged) {
   g_logger.m_hInstall = 7;
   HWND window = reinterpret_cast<HWND>(0x1234);
-  EXPECT_EQ(RunCommandLineForm(window, L"/HelpUrl=\"a b\"", "RunShowHelpW", Returning(kHresultAlreadyRunning)),
-            kHresultAlreadyRunning);
+  EXPECT_EQ(RunCommandLineForm(window, L"/HelpUrl=\"a b\"", "RunShowHelpW", Returning(kAlreadyRunning)),
+            kAlreadyRunning);
   EXPECT_EQ(seenWindow, window);
   EXPECT_EQ(seen.Get("HelpUrl"), L"a b");
   EXPECT_EQ(g_logger.m_hInstall, 7u);  // the form leaves the handle alone

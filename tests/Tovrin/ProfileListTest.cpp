@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PerUserMachine.h"
+#include "support/ForwardingRegistry.h"
 #include "support/LogFixture.h"
 
 namespace {
@@ -95,6 +96,33 @@ TEST_F(ProfileListTest, AMissingImagePathStopsTheEnumeratorButNotTheWalk) {
   EXPECT_THAT(Short(installer.Lines()), ElementsAre(testing::EndsWith("- enter"), testing::EndsWith("- leave")));
 }
 
+// Fails RegEnumKeyExW from one index on, counting the calls.
+class FailingEnumRegistry : public velk_test::ForwardingRegistry {
+ public:
+  using ForwardingRegistry::ForwardingRegistry;
+  LSTATUS EnumKey(HKEY k, DWORD i, wchar_t* n, DWORD* c) override {
+    ++enumCalls;
+    return i >= failFrom ? failure : in.EnumKey(k, i, n, c);
+  }
+  DWORD failFrom = 0;
+  LSTATUS failure = ERROR_ACCESS_DENIED;
+  int enumCalls = 0;
+};
+
+TEST_F(ProfileListTest, AFailedEnumerationEndsTheWalkOnce) {
+  machine.Write("drive_c/Users/alice/x", "");
+  Profiles({{"S-1-5-21-9-1001", RegString("C:\\Users\\alice")}, {"S-1-5-21-9-1002", RegString("C:\\Users\\bob")}});
+  FailingEnumRegistry failing(platform::Registry::Default());
+  failing.failFrom = 1;
+  platform::ScopedPort<platform::Registry> use(failing);
+  bool listed = false;
+  EXPECT_THAT(Walk(L"\\x", &listed),
+              ElementsAre(std::pair<std::wstring, std::wstring>(L"S-1-5-21-9-1001", L"C:\\Users\\alice\\x")));
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(failing.enumCalls, 2);
+  EXPECT_THAT(Short(installer.Lines()), ElementsAre("E RegEnumKey Error(5)"));
+}
+
 TEST_F(ProfileListTest, ValueTypesAndLengths) {
   // 259 characters fit the walk's 260-character read, 260 do not.
   std::string dir259 = "C:\\" + std::string(128, 'a') + "\\" + std::string(127, 'a');
@@ -124,6 +152,14 @@ TEST_F(ProfileListTest, ValueTypesAndLengths) {
   Collector d;
   EXPECT_EQ(Enumerate(d), static_cast<HRESULT>(0x8007065Du));
   EXPECT_THAT(d.homes, ElementsAre(L"C:\\m"));  // only the first string of a multi-string
+}
+
+TEST_F(ProfileListTest, AValueStoredWithoutTerminatorEndsWhereItsDataEnds) {
+  Profiles({{"S-1-5-21-9-1001", "hex(2):43,00,3a,00,5c,00,70,00"},  // "C:\\p", no null
+            {"S-1-5-21-9-1002", RegString("C:\\q")}});
+  Collector c;
+  EXPECT_EQ(Enumerate(c), S_OK);
+  EXPECT_THAT(c.homes, ElementsAre(L"C:\\p", L"C:\\q"));
 }
 
 TEST_F(ProfileListTest, EmptyAndMissingLists) {

@@ -10,6 +10,7 @@
 #include "PerUserMachine.h"
 #include "platform/Token.h"
 #include "platform/host/HostRegistry.h"
+#include "support/ForwardingRegistry.h"
 #include "support/LogFixture.h"
 
 extern "C" UINT RemoveSparkleReg(MSIHANDLE install);
@@ -25,17 +26,9 @@ const char kAlice[] = "S-1-5-21-9-1001";  // logged on
 const char kBob[] = "S-1-5-21-9-1002";    // logged off
 
 // The host registry with hive calls recorded and failures injected.
-class RecordingRegistry : public platform::Registry {
+class RecordingRegistry : public velk_test::ForwardingRegistry {
  public:
-  explicit RecordingRegistry(platform::Registry& inner) : in(inner) {}
-  LSTATUS OpenKey(HKEY p, const wchar_t* s, REGSAM a, HKEY* r) override { return in.OpenKey(p, s, a, r); }
-  LSTATUS CreateKey(HKEY p, const wchar_t* s, REGSAM a, HKEY* r, DWORD* d) override { return in.CreateKey(p, s, a, r, d); }
-  LSTATUS CloseKey(HKEY k) override { return in.CloseKey(k); }
-  LSTATUS EnumKey(HKEY k, DWORD i, wchar_t* n, DWORD* c) override { return in.EnumKey(k, i, n, c); }
-  LSTATUS EnumValue(HKEY k, DWORD i, wchar_t* n, DWORD* c, DWORD* t) override { return in.EnumValue(k, i, n, c, t); }
-  LSTATUS QueryValue(HKEY k, const wchar_t* n, DWORD* t, BYTE* d, DWORD* b) override { return in.QueryValue(k, n, t, d, b); }
-  LSTATUS SetValue(HKEY k, const wchar_t* n, DWORD t, const BYTE* d, DWORD b) override { return in.SetValue(k, n, t, d, b); }
-  LSTATUS DeleteValue(HKEY k, const wchar_t* n) override { return in.DeleteValue(k, n); }
+  using ForwardingRegistry::ForwardingRegistry;
   LSTATUS DeleteKey(HKEY p, const wchar_t* s, REGSAM v) override {
     calls.push_back(L"delete " + std::wstring(s));
     return failDelete ? failDelete : in.DeleteKey(p, s, v);
@@ -53,7 +46,6 @@ class RecordingRegistry : public platform::Registry {
     return failUnload ? failUnload : s;
   }
 
-  platform::Registry& in;
   std::vector<std::wstring> calls;
   LSTATUS failDelete = 0, failQueryInfo = 0, failLoad = 0, failUnload = 0;
 };

@@ -18,11 +18,12 @@ class FakeShell : public platform::Shell {
  public:
   BOOL Execute(const platform::ShellExecuteRequest& request) override {
     requests.push_back(request);
-    if (error) platform::SetLastErrorCode(error);
-    return error == 0;
+    platform::SetLastErrorCode(error);
+    return error == 0 && !refuse;
   }
   std::vector<platform::ShellExecuteRequest> requests;
   DWORD error = 0;
+  bool refuse = false;  // fails with the given error, even with none
 };
 
 class ShowHelpTest : public velk_test::LogFixture {
@@ -59,6 +60,13 @@ TEST_F(ShowHelpTest, ARefusalIsInstallerError25000) {
   EXPECT_THAT(installer.Errors(), ElementsAre(std::pair(25000, static_cast<int>(0x80070483))));
   EXPECT_THAT(installer.Lines()[5],
               EndsWith(" E No application is associated with the specified file for this operation. (0x80070483)"));
+}
+
+TEST_F(ShowHelpTest, ARefusalWithoutAnErrorIsStillAFailure) {
+  shell.refuse = true;
+  EXPECT_EQ(ShowHelp(FakeInstaller::kSession), 1603u);
+  EXPECT_THAT(installer.Errors(), ElementsAre(std::pair(25000, static_cast<int>(E_FAIL))));
+  EXPECT_EQ(RunShowHelpW(nullptr, nullptr, nullptr, 1), E_FAIL);
 }
 
 TEST_F(ShowHelpTest, CommandLineFormIgnoresTheWindow) {

@@ -303,6 +303,21 @@ TEST_F(SystemInfoTest, StringsNeverRunPastTheData) {
   EXPECT_EQ(text, "OLD77");
 }
 
+TEST_F(SystemInfoTest, ShortSystemStructureHasItsUuidReadAtBytes8To23) {
+  // SMBIOS 2.0: a type-1 area of 8 bytes; bytes 8 to 23 are its strings and
+  // the structures behind it, printed in stored order.
+  std::string old = velk_test::SmbiosStructure(1, std::string("\x01\x00\x00\x02", 4), {"OLD", "77"}, 1);
+  firmware.data = RawSmbios(2, 0, old + velk_test::EndOfTable() + velk_test::EndOfTable());
+  std::string text;
+  ASSERT_TRUE(ReadId(&text));
+  EXPECT_EQ(text, "4F4C4400-3737-0000-7F04-FF0000007F04");
+  EXPECT_EQ(NewKey(), KeyOf(text));
+  // One byte short of the UUID's end: the manufacturer and serial stand in.
+  firmware.data = RawSmbios(2, 0, old + std::string("\x7F\x04\xFF\x00\x00\x00\x7F", 7));
+  ASSERT_TRUE(ReadId(&text));
+  EXPECT_EQ(text, "OLD77");
+}
+
 TEST_F(SystemInfoTest, TableThatGrowsBetweenTheCallsIsNotRead) {
   SetSystem(3, 0, kUuid, 1, 2, {"ACME", "123"});
   firmware.grown = firmware.data + std::string(64, '\0');

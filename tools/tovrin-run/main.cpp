@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/WinTypes.h"
-#include "platform/host/InstallerSession.h"
+#include "platform/host/HostInstaller.h"
 #include "platform/host/Machine.h"
 #include "platform/host/Utf.h"
 #include "velk/Version.h"

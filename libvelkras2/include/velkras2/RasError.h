@@ -17,7 +17,9 @@ struct RasError {
 RasError* RasGetLastError();
 
 // Records one failure in the calling thread's record. file is a source path
-// whose text after the last backslash is shown; a systemError other than 0
+// whose text after the last backslash is shown; line is one of the kLine
+// constants of the calling file: the numbers the records have always carried,
+// kept because the log output shows them; a systemError other than 0
 // appends " :" and the first line of its system description; a null format
 // keeps the previous message.
 void RasSetLastError(const char* function, const char* file, unsigned line, int code, DWORD systemError,

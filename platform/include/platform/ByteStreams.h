@@ -4,6 +4,11 @@
 // keeps the defaults gets the runtime's own calls. Failures set the thread's
 // last error as the Windows runtime does (2 for a missing file, 3 for a
 // missing folder, ...).
+//
+// Which port for what: this one only where the system reads and writes
+// through the runtime library with narrow paths (req.dat and req.dat.new,
+// the rotating log); every other file and folder operation, and every wide
+// path, goes through the file-system port (FileSystem.h).
 #pragma once
 
 #include <cstdint>

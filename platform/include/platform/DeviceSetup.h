@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 #ifdef _WIN32
@@ -150,23 +151,9 @@ class DeviceSetup {
   VELK_PORT(DeviceSetup);
 };
 
-// Owns a device information set and destroys it through the port.
-class DeviceInfoSet {
- public:
-  DeviceInfoSet() = default;
-  explicit DeviceInfoSet(HDEVINFO set) : set_(set) {}
-  ~DeviceInfoSet();
-  DeviceInfoSet(const DeviceInfoSet&) = delete;
-  DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
-
-  HDEVINFO Get() const { return set_; }
-  bool Valid() const { return set_ != INVALID_HANDLE_VALUE && set_ != nullptr; }
-  // Destroys the set now; the result of SetupDiDestroyDeviceInfoList.
-  BOOL Destroy();
-
- private:
-  HDEVINFO set_ = INVALID_HANDLE_VALUE;
-};
+// Close() gives SetupDiDestroyDeviceInfoList's result.
+using DeviceInfoSet =
+    UniqueHandle<ClosedThrough<DeviceSetup, &DeviceSetup::DestroyDeviceInfoList, InvalidValueOrNullInvalid>>;
 
 // CLSIDFromString: the GUID of "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}".
 HRESULT ClsidFromString(const wchar_t* text, GUID* guid);

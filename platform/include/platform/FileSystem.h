@@ -1,12 +1,18 @@
 // File-system port: the Win32 file and folder calls of the kit, with their
 // status codes (set as the thread's last error), attribute bits and
 // wildcard rules. Paths are wide Windows paths ("C:\Users\alice\...").
+//
+// Which port for what: this one for every file and folder operation on wide
+// paths, the framework's file class and the completion state included; the
+// byte-stream port (ByteStreams.h) only for the runtime library's narrow
+// FILE* streams (the key files and the rotating log).
 #pragma once
 
 #include <cstdio>
 #include <string>
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 #ifdef _WIN32
@@ -103,48 +109,8 @@ class FileSystem {
   VELK_PORT(FileSystem);
 };
 
-// Owns a search handle and closes it through the port.
-class FindHandle {
- public:
-  FindHandle() = default;
-  explicit FindHandle(HANDLE h) : handle_(h) {}
-  ~FindHandle() { Reset(); }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  FindHandle(FindHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
-  FindHandle& operator=(FindHandle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = other.handle_;
-      other.handle_ = INVALID_HANDLE_VALUE;
-    }
-    return *this;
-  }
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void Reset();
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
-// Owns a byte-file handle and closes it through the port.
-class FileHandle {
- public:
-  FileHandle() = default;
-  explicit FileHandle(HANDLE h) : handle_(h) {}
-  ~FileHandle() { Reset(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void Reset();
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
+using FindHandle = UniqueHandle<ClosedThrough<FileSystem, &FileSystem::CloseFind, InvalidValueInvalid>>;
+using FileHandle = UniqueHandle<ClosedThrough<FileSystem, &FileSystem::CloseFile, InvalidValueInvalid>>;
 
 // Shell folders of the current user and the machine.
 class KnownFolders {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -23,17 +24,6 @@ class Installer {
   VELK_PORT(Installer);
 };
 
-// Owns a record handle.
-class MsiRecord {
- public:
-  explicit MsiRecord(UINT fields);
-  ~MsiRecord();
-  MsiRecord(const MsiRecord&) = delete;
-  MsiRecord& operator=(const MsiRecord&) = delete;
-  MSIHANDLE Get() const { return handle_; }
-
- private:
-  MSIHANDLE handle_;
-};
+using MsiRecord = UniqueHandle<ClosedThrough<Installer, &Installer::CloseHandle, NullInvalid<MSIHANDLE>>>;
 
 }  // namespace platform

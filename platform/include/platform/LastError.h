@@ -1,5 +1,6 @@
-// The calling thread's last error, as Win32 keeps it. Host adapters set it
-// wherever the Win32 call they stand in for would.
+// The calling thread's last error, as Win32 keeps it (Win32LastError.cpp,
+// HostLastError.cpp). Host adapters set it wherever the Win32 call they
+// stand in for would.
 #pragma once
 
 #include "platform/WinTypes.h"

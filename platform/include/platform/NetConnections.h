@@ -4,7 +4,10 @@
 // with the allocator, as the shell's rules say.
 #pragma once
 
+#include <type_traits>
+
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 #ifdef _WIN32
@@ -81,50 +84,24 @@ class NetConnections {
   VELK_PORT(NetConnections);
 };
 
-// Holds one reference of a port object and releases it.
+// One reference of a port object, released when it goes.
 template <class T>
-class PortRef {
- public:
-  PortRef() = default;
-  ~PortRef() { Reset(); }
-  PortRef(const PortRef&) = delete;
-  PortRef& operator=(const PortRef&) = delete;
-  T* Get() const { return p_; }
-  T* operator->() const { return p_; }
-  T** Put() {
-    Reset();
-    return &p_;
-  }
-  void Reset() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
+struct Released : NullInvalid<T*> {
+  static ULONG Close(T* object) { return object->Release(); }
 };
-
-// A block owned by the caller and freed with the shell allocator.
 template <class T>
-class ShellMemory {
- public:
-  explicit ShellMemory(ShellAllocator* allocator) : allocator_(allocator) {}
-  ~ShellMemory() { Reset(); }
-  ShellMemory(const ShellMemory&) = delete;
-  ShellMemory& operator=(const ShellMemory&) = delete;
-  T Get() const { return p_; }
-  T* Put() {
-    Reset();
-    return &p_;
-  }
-  void Reset() {
-    if (p_) allocator_->Free(p_);
-    p_ = nullptr;
-  }
+using PortRef = UniqueHandle<Released<T>>;
 
- private:
-  ShellAllocator* allocator_;
-  T p_ = nullptr;
+// A block owned by the caller, freed with the shell allocator it was given.
+template <class T>
+struct FreedBy : NullInvalid<T> {
+  // The allocator alone must never pass for a block.
+  static_assert(!std::is_convertible_v<ShellAllocator*, T>);
+  FreedBy(ShellAllocator* allocator = nullptr) : allocator(allocator) {}
+  void Close(T block) const { allocator->Free(block); }
+  ShellAllocator* allocator;
 };
+template <class T>
+using ShellMemory = UniqueHandle<FreedBy<T>>;
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -36,5 +37,8 @@ class Processes {
 
   VELK_PORT(Processes);
 };
+
+using ProcessHandle = UniqueHandle<ClosedThrough<Processes, &Processes::Close, NullInvalid<HANDLE>>>;
+using SnapshotHandle = UniqueHandle<ClosedThrough<Processes, &Processes::CloseSnapshot, InvalidValueOrNullInvalid>>;
 
 }  // namespace platform

@@ -5,9 +5,13 @@
 #include <string>
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
+
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ hold text.
+inline bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 class Registry {
  public:
@@ -43,38 +47,7 @@ class Registry {
   VELK_PORT(Registry);
 };
 
-// Owns an open key (never a predefined root) and closes it through the port.
-class RegKey {
- public:
-  RegKey() = default;
-  explicit RegKey(HKEY key) : key_(key) {}
-  ~RegKey() { Reset(); }
-  RegKey(RegKey&& other) noexcept : key_(other.Release()) {}
-  RegKey& operator=(RegKey&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      key_ = other.Release();
-    }
-    return *this;
-  }
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-
-  HKEY Get() const { return key_; }
-  HKEY* Put() {
-    Reset();
-    return &key_;
-  }
-  HKEY Release() {
-    HKEY k = key_;
-    key_ = nullptr;
-    return k;
-  }
-  void Reset();
-  explicit operator bool() const { return key_ != nullptr; }
-
- private:
-  HKEY key_ = nullptr;
-};
+// An open key (never a predefined root).
+using RegKey = UniqueHandle<ClosedThrough<Registry, &Registry::CloseKey, NullInvalid<HKEY>>>;
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// Load-time and start-up work that differs by platform.
+// Start-up and per-action runtime work that differs by platform.
 #pragma once
 
 #include <cstdarg>
@@ -8,8 +8,21 @@
 
 namespace platform {
 
-// CoInitialize for the calling thread (never uninitialized); no-op on the host.
-void InitializeCom();
+// COM on the calling thread for the length of an action: an apartment
+// (single-threaded) is entered on construction and left on destruction
+// when entering succeeded, S_FALSE included. Never at load time: COM must
+// not start under the loader lock. Nothing on the host.
+class ComApartment {
+ public:
+  ComApartment();
+  ~ComApartment();
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  [[maybe_unused]] bool initialized_ = false;
+};
+
 // setlocale(LC_ALL, "") so that wide text formats into narrow text through
 // the user's code page.
 void SetLocaleFromEnvironment();

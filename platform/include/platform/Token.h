@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -20,18 +21,6 @@ class Token {
   VELK_PORT(Token);
 };
 
-// Owns a token handle.
-class TokenHandle {
- public:
-  TokenHandle() = default;
-  ~TokenHandle();
-  TokenHandle(const TokenHandle&) = delete;
-  TokenHandle& operator=(const TokenHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-  HANDLE* Put() { return &handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
+using TokenHandle = UniqueHandle<ClosedThrough<Token, &Token::CloseToken, NullInvalid<HANDLE>>>;
 
 }  // namespace platform

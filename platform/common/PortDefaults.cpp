@@ -1,8 +1,11 @@
+// Bodies of port calls that are the same for every adapter, or that forward
+// to the build's adapter so that test replacements need not override them.
+#include <cstdio>
+
 #include "platform/ByteStreams.h"
+#include "platform/FileSystem.h"
 
 namespace platform {
-
-VELK_DEFINE_PORT_SLOT(ByteStreams)
 
 // The adapters override the two calls that differ between the builds.
 FILE* ByteStreams::OpenRegular(const char* path) { return Default().OpenRegular(path); }
@@ -14,5 +17,7 @@ size_t ByteStreams::Write(const void* buffer, size_t bytes, FILE* stream) {
 }
 int ByteStreams::Error(FILE* stream) { return std::ferror(stream); }
 int ByteStreams::Close(FILE* stream) { return std::fclose(stream); }
+
+BOOL FileSystem::ReplaceEntry(const wchar_t* from, const wchar_t* to) { return Default().ReplaceEntry(from, to); }
 
 }  // namespace platform

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "support/Command.h"
-#include "PerUserMachine.h"
+#include "Tovrin/PerUserMachine.h"
 
 namespace fs = std::filesystem;
 

@@ -4,18 +4,6 @@
 
 namespace platform {
 
-VELK_DEFINE_PORT_SLOT(DeviceSetup)
-
-DeviceInfoSet::~DeviceInfoSet() {
-  if (Valid()) Use<DeviceSetup>().DestroyDeviceInfoList(set_);
-}
-
-BOOL DeviceInfoSet::Destroy() {
-  HDEVINFO set = set_;
-  set_ = INVALID_HANDLE_VALUE;
-  return Use<DeviceSetup>().DestroyDeviceInfoList(set);
-}
-
 std::wstring GuidText(const GUID& g) {
   wchar_t text[40];
   std::swprintf(text, 40, L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(g.Data1),

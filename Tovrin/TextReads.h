@@ -1,0 +1,18 @@
+// Reads of a text whose size is asked for first. The data goes into one
+// character more than the size reported, so the text always ends, also when
+// it was stored without a terminator; the text is taken up to its first null.
+#pragma once
+
+#include <string>
+
+#include "platform/DeviceSetup.h"
+#include "platform/WinTypes.h"
+
+// RegQueryValueExW for the size, then for the data; the registry's status.
+LSTATUS ReadRegistryText(HKEY key, const wchar_t* name, DWORD* type, std::wstring* text);
+
+// SetupDiGetDeviceRegistryPropertyW and SetupDiGetDevicePropertyW the same
+// way; FALSE with the last error set when either call fails or the size is 0.
+BOOL ReadDeviceRegistryText(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, DWORD* type, std::wstring* text);
+BOOL ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* device, const DEVPROPKEY& key, DEVPROPTYPE* type,
+                            std::wstring* text);

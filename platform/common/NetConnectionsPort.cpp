@@ -1,7 +1,0 @@
-#include "platform/NetConnections.h"
-
-namespace platform {
-
-VELK_DEFINE_PORT_SLOT(NetConnections)
-
-}  // namespace platform

@@ -1,7 +1,0 @@
-#include "platform/ProcessStart.h"
-
-namespace platform {
-
-VELK_DEFINE_PORT_SLOT(ProcessStart)
-
-}  // namespace platform

@@ -1,7 +1,0 @@
-#include "platform/Processes.h"
-
-namespace platform {
-
-VELK_DEFINE_PORT_SLOT(Processes)
-
-}  // namespace platform

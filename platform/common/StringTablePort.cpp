@@ -1,7 +1,0 @@
-#include "platform/StringTable.h"
-
-namespace platform {
-
-VELK_DEFINE_PORT_SLOT(StringTable)
-
-}  // namespace platform

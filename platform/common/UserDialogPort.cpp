@@ -1,7 +1,0 @@
-#include "platform/UserDialog.h"
-
-namespace platform {
-
-VELK_DEFINE_PORT_SLOT(UserDialog)
-
-}  // namespace platform
