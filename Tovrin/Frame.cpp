@@ -19,7 +19,8 @@ HRESULT CallAction(const ActionBody& action, HWND window, CActionParameters& par
 
 void BeginInstallerCall(MSIHANDLE install) {
   g_logger.m_hInstall = install;
-  Log(Banner, "####### Tovrin log PID=%08x #######", static_cast<unsigned>(platform::Use<platform::Clock>().ProcessId()));
+  Log(Banner, "####### Tovrin log PID=%08x #######",
+      static_cast<unsigned>(platform::Use<platform::Clock>().ProcessId()));
 }
 
 static ActionBody Bind(TovrinAction action) {
@@ -62,8 +63,7 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
   });
 }
 
-HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName,
-                           const ActionBody& action) {
+HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName, const ActionBody& action) {
   CLogScope scope(g_logger, Info, exportName);
   platform::ComApartment com;
   return NoThrow<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {

@@ -31,7 +31,8 @@ UINT CheckVersion(MSIHANDLE install) {
 
   DWORD major = 0;
   DWORD size = sizeof major;
-  status = registry.QueryValue(key.Get(), L"CurrentMajorVersionNumber", nullptr, reinterpret_cast<BYTE*>(&major), &size);
+  status =
+      registry.QueryValue(key.Get(), L"CurrentMajorVersionNumber", nullptr, reinterpret_cast<BYTE*>(&major), &size);
   if (status != ERROR_SUCCESS) {
     // The value exists from Windows 10 on: its absence is the old system, not a failure.
     Log(Banner, "####### Detect windows8.1 #######");

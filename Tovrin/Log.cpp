@@ -27,8 +27,8 @@ size_t WritePrefix(char* buffer, int level) {
   if (level == Banner) return 0;
   SYSTEMTIME t;
   Use<platform::Clock>().GetLocalTime(&t);
-  int n = std::snprintf(buffer, kLogLineBytes, "%04d-%02d-%02d %02d:%02d:%02d.%03d %08X %c ", t.wYear, t.wMonth,
-                        t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
+  int n = std::snprintf(buffer, kLogLineBytes, "%04d-%02d-%02d %02d:%02d:%02d.%03d %08X %c ", t.wYear, t.wMonth, t.wDay,
+                        t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
                         static_cast<unsigned>(Use<platform::Clock>().ThreadId()), static_cast<char>(level & 0xFF));
   return n > 0 ? static_cast<size_t>(n) : 0;
 }
@@ -103,8 +103,8 @@ std::string ErrorText(HRESULT hr) {
   std::string text(1024, '\0');
   platform::SystemMessages& messages = Use<platform::SystemMessages>();
   DWORD n = 0;
-  for (auto module : {platform::MessageModule::Kernel32, platform::MessageModule::Newdev,
-                      platform::MessageModule::Setupapi}) {
+  for (auto module :
+       {platform::MessageModule::Kernel32, platform::MessageModule::Newdev, platform::MessageModule::Setupapi}) {
     n = messages.Format(kFlags, module, id, kEnglishUs, text.data(), static_cast<DWORD>(text.size()));
     if (n) break;
   }

@@ -62,8 +62,10 @@ HRESULT CProfileDirectoryEnumerator<T>::Enumerate() {
     if (!platform::IsStringType(type)) ThrowHresult(kDataTypeMismatch);
     wchar_t directory[kProfilePathChars];
     DWORD needed = platform::Use<platform::FileSystem>().ExpandEnvironment(value.c_str(), directory, kProfilePathChars);
-    if (needed == 0) directory[0] = L'\0';
-    else if (needed > kProfilePathChars) ThrowHresult(E_INVALIDARG);
+    if (needed == 0)
+      directory[0] = L'\0';
+    else if (needed > kProfilePathChars)
+      ThrowHresult(E_INVALIDARG);
     static_cast<T*>(this)->OnProfileDirectory(std::wstring(directory));
   }
 }

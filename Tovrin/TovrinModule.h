@@ -20,8 +20,7 @@ class CTovrinModule {
   // is needed.
   HRESULT RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device);
   // Gives the connection of the adapter with that driver key a new name.
-  HRESULT SetConnectionName(const std::wstring& classGuid, const std::wstring& driverKey,
-                            const std::wstring& newName);
+  HRESULT SetConnectionName(const std::wstring& classGuid, const std::wstring& driverKey, const std::wstring& newName);
   // Removes every profile's client data and the "_installed_??" entries of bin.
   HRESULT RemoveRakAll(HWND window, CActionParameters& params);
 };

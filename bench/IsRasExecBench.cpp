@@ -76,7 +76,8 @@ BENCHMARK(BM_IsRasExec_FakeList10000)->Unit(benchmark::kMicrosecond);
 // nothing else.
 void BM_PlainScan10000(benchmark::State& state) {
   std::vector<std::wstring> paths;
-  for (int i = 1; i < kProcesses; ++i) paths.push_back(L"C:\\Windows\\System32\\svchost-" + std::to_wstring(i) + L".exe");
+  for (int i = 1; i < kProcesses; ++i)
+    paths.push_back(L"C:\\Windows\\System32\\svchost-" + std::to_wstring(i) + L".exe");
   paths.push_back(kClient);
   const std::wstring candidates[] = {L"C:\\Program Files\\TESSMAR\\velk-access LE\\bin\\velk-access-LE.exe",
                                      L"C:\\Program Files\\TESSMAR\\velk-access V1\\bin\\velk-access.exe",

@@ -49,8 +49,8 @@ std::string Encrypt(const std::string& key, const std::string& in) {
   EVP_EncryptInit_ex(c, EVP_aes_256_cbc(), nullptr, reinterpret_cast<const unsigned char*>(key.data()), iv);
   std::string out(in.size() + 16, '\0');
   int n = 0, m = 0;
-  EVP_EncryptUpdate(c, reinterpret_cast<unsigned char*>(out.data()), &n, reinterpret_cast<const unsigned char*>(in.data()),
-                    static_cast<int>(in.size()));
+  EVP_EncryptUpdate(c, reinterpret_cast<unsigned char*>(out.data()), &n,
+                    reinterpret_cast<const unsigned char*>(in.data()), static_cast<int>(in.size()));
   EVP_EncryptFinal_ex(c, reinterpret_cast<unsigned char*>(out.data()) + n, &m);
   EVP_CIPHER_CTX_free(c);
   out.resize(static_cast<size_t>(n + m));
@@ -95,12 +95,14 @@ struct Machine {
               std::string(kProductId) +
               "\"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\"
               "S-1-5-21-100-1001]\n\"ProfileImagePath\"=\"C:\\\\Users\\\\alice\"\n");
-    Write(root / "drive_c/Users/alice/NTUSER.DAT", "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
+    Write(root / "drive_c/Users/alice/NTUSER.DAT",
+          "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
     std::string table = std::string("\x01\x1b\x01\x00\x01\x02\x00\x03", 8) +
                         std::string("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff", 16) +
                         std::string("\x06\x00\x00", 3) + std::string("ACME\0Box\0SN\0\0", 13) +
                         std::string("\x7f\x04\x02\x00\x00\x00", 6);
-    std::string raw = std::string("\x00\x03\x00\x00", 4) + static_cast<char>(table.size()) + std::string(3, '\0') + table;
+    std::string raw =
+        std::string("\x00\x03\x00\x00", 4) + static_cast<char>(table.size()) + std::string(3, '\0') + table;
     Write(root / "smbios.bin", raw);
     oldKey = Sha256(std::string(kProductId, sizeof kProductId) + kSalt);
     newKey = Sha256(std::string(kIdentity) + kSalt);
@@ -213,7 +215,8 @@ int main(int argc, char** argv) {
       reporter.Ratio("BM_MigrationRun/min_time:2.000/real_time", "BM_OpensslThreeProcesses/min_time:2.000/real_time");
   if (separate > 0) std::printf("velk-access-migration run / openssl three processes, run apart: %.2f\n", separate);
   if (g_pairedRatio > 0)
-    std::printf("velk-access-migration run / openssl three processes, paired: %.2f (goal: at most 0.5)\n", g_pairedRatio);
+    std::printf("velk-access-migration run / openssl three processes, paired: %.2f (goal: at most 0.5)\n",
+                g_pairedRatio);
   benchmark::Shutdown();
   return 0;
 }

@@ -22,7 +22,8 @@ KeyFileRead CloseWith(platform::ByteStreams& streams, FILE* in, KeyFileRead resu
 KeyFileRead ReadKeyFile(const char* path, Buffer* into) {
   platform::ByteStreams& streams = platform::Use<platform::ByteStreams>();
   FILE* in = streams.OpenRegular(path);
-  if (!in) return platform::GetLastErrorCode() == ERROR_BAD_FILE_TYPE ? KeyFileRead::kNotRegular : KeyFileRead::kOpenFailed;
+  if (!in)
+    return platform::GetLastErrorCode() == ERROR_BAD_FILE_TYPE ? KeyFileRead::kNotRegular : KeyFileRead::kOpenFailed;
   char chunk[1024];
   uint32_t total = 0;
   for (;;) {

@@ -54,16 +54,12 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
 
   KeyFileParts parts;
   switch (OpenKeyFile(input, oldKey.bytes, true, parts)) {
-    case KeyFileOpened::kOk:
-      break;
-    case KeyFileOpened::kFailed:
-      return false;
+    case KeyFileOpened::kOk: break;
+    case KeyFileOpened::kFailed: return false;
     case KeyFileOpened::kCut:
       RasSetLastError(kFunction, kFile, 66, 255, ERROR_INVALID_DATA, "truncated file :%s", input.c_str());
       return false;
-    case KeyFileOpened::kNoValue:
-      RasSetLastError(kFunction, kFile, 81, 225, 0, "Key Value is not found");
-      return false;
+    case KeyFileOpened::kNoValue: RasSetLastError(kFunction, kFile, 81, 225, 0, "Key Value is not found"); return false;
     case KeyFileOpened::kDamaged:
       RasSetLastError(kFunction, kFile, 84, 255, ERROR_INVALID_DATA, "damaged file :%s", input.c_str());
       return false;

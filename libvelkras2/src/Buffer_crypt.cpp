@@ -36,15 +36,15 @@ struct CipherReports {
   const char* updateMessage;
 };
 
-const CipherReports kEncrypt{"Buffer_Encrypt", 195, 203, 208, 255, "EVP_CIPHER_CTX_new failed",
+const CipherReports kEncrypt{"Buffer_Encrypt",          195, 203, 208, 255, "EVP_CIPHER_CTX_new failed",
                              "EVP_EncryptUpdate failed"};
-const CipherReports kDecrypt{"Buffer_Decrypt", 273, 281, 286, 5, "EVP_CIPHER_CTX_new failed",
+const CipherReports kDecrypt{"Buffer_Decrypt",          273, 281, 286, 5, "EVP_CIPHER_CTX_new failed",
                              "EVP_DecryptUpdate failed"};
 
 // Both directions: one update over the whole contents and a final step whose
 // result only goes to finalOk (a rejected padding adds no bytes).
-bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt,
-               const CipherReports& r, bool* finalOk) {
+bool RunCipher(Buffer* buffer, const EVP_CIPHER* cipher, const unsigned char* key, bool encrypt, const CipherReports& r,
+               bool* finalOk) {
   CipherContext context(EVP_CIPHER_CTX_new());
   EVP_CIPHER_CTX* ctx = context.get();
   if (!ctx) {
@@ -111,7 +111,8 @@ bool Buffer_Digest(Buffer* buffer, const EVP_MD* algorithm) {
 
   uint32_t size = 0;
   unsigned char* block = nullptr;
-  if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(n), &size)) block = static_cast<unsigned char*>(RasUtil_Malloc(size));
+  if (_Buffer_RoundUp(buffer, static_cast<uint64_t>(n), &size))
+    block = static_cast<unsigned char*>(RasUtil_Malloc(size));
   if (!block) {
     RasSetLastError("Buffer_Digest", kFile, kLineDigestMalloc, 255, platform::GetLastErrorCode(), "malloc failed");
     return false;

@@ -34,8 +34,7 @@ const char* BaseName(const char* path) {
 }
 
 void FormatLocation(RasError* record, const char* function, const char* file, unsigned line) {
-  std::snprintf(record->location, 255, "%s at %s line %u", function ? function : "", file ? BaseName(file) : "",
-                line);
+  std::snprintf(record->location, 255, "%s at %s line %u", function ? function : "", file ? BaseName(file) : "", line);
 }
 
 // Appends text to message without passing 1023 characters.

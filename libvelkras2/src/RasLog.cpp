@@ -54,8 +54,7 @@ bool Rotate(RasLog* log) {
     if (Exists(streams, oldest.c_str()) && streams.Remove(oldest.c_str()) != 0) return false;
     for (uint32_t k = n - 1; k >= 1; --k) {
       std::string source = k >= 2 ? GenerationName(log->path, k - 1) : std::string(log->path);
-      if (Exists(streams, source.c_str()) &&
-          streams.Rename(source.c_str(), GenerationName(log->path, k).c_str()) != 0)
+      if (Exists(streams, source.c_str()) && streams.Rename(source.c_str(), GenerationName(log->path, k).c_str()) != 0)
         return false;
     }
   }

@@ -165,9 +165,9 @@ bool SystemInfo_FormatUuid(const BYTE uuid[16], unsigned version, char text[kSmb
   const int* order = version < 0x0206 ? kStored : kSwapped;
   const BYTE* u = uuid;
   std::snprintf(text, kSmbiosTextSize, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                u[order[0]], u[order[1]], u[order[2]], u[order[3]], u[order[4]], u[order[5]], u[order[6]],
-                u[order[7]], u[order[8]], u[order[9]], u[order[10]], u[order[11]], u[order[12]], u[order[13]],
-                u[order[14]], u[order[15]]);
+                u[order[0]], u[order[1]], u[order[2]], u[order[3]], u[order[4]], u[order[5]], u[order[6]], u[order[7]],
+                u[order[8]], u[order[9]], u[order[10]], u[order[11]], u[order[12]], u[order[13]], u[order[14]],
+                u[order[15]]);
   return true;
 }
 
@@ -198,8 +198,7 @@ bool SystemInfo_GetSmbiosString(const SmbiosStructure* structure, BYTE number, c
       if (length + 1 > room) {
         platform::SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
         char line[64];
-        std::snprintf(line, sizeof line, "failed to copy string : %d",
-                      static_cast<int>(platform::GetLastErrorCode()));
+        std::snprintf(line, sizeof line, "failed to copy string : %d", static_cast<int>(platform::GetLastErrorCode()));
         Info(line);
         return false;
       }

@@ -59,8 +59,7 @@ void CFile::Close() {
   if (m_handle == INVALID_HANDLE_VALUE) return;
   HANDLE h = m_handle;
   m_handle = INVALID_HANDLE_VALUE;
-  if (!Fs().CloseFile(h))
-    CFileException::ThrowOsError(static_cast<LONG>(platform::GetLastErrorCode()), m_path.c_str());
+  if (!Fs().CloseFile(h)) CFileException::ThrowOsError(static_cast<LONG>(platform::GetLastErrorCode()), m_path.c_str());
 }
 
 void CFile::Abort() {

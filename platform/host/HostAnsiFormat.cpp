@@ -63,14 +63,12 @@ void FormatOne(std::string* out, std::string spec, const std::string& length, ch
     case 'A':
       if (length == "L") return AppendFormatted(out, spec.c_str(), va_arg(*args, long double));
       return AppendFormatted(out, spec.c_str(), va_arg(*args, double));
-    case 'p':
-      return AppendFormatted(out, spec.c_str(), va_arg(*args, void*));
+    case 'p': return AppendFormatted(out, spec.c_str(), va_arg(*args, void*));
     case 'n':
       (void)va_arg(*args, void*);  // counts are not reported
       return;
     case 'c':
-    case 's':
-      break;
+    case 's': break;
     default:
       out->append(spec);  // not a conversion: kept as written
       return;

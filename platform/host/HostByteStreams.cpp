@@ -112,10 +112,10 @@ class HostByteStreams : public ByteStreams {
       return nullptr;
     }
     struct stat st;
-    DWORD refused = ::fstat(fd, &st) != 0 ? Win32FromErrno(errno)
-                    : S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED
+    DWORD refused = ::fstat(fd, &st) != 0  ? Win32FromErrno(errno)
+                    : S_ISDIR(st.st_mode)  ? ERROR_ACCESS_DENIED
                     : !S_ISREG(st.st_mode) ? ERROR_BAD_FILE_TYPE
-                                            : ERROR_SUCCESS;
+                                           : ERROR_SUCCESS;
     FILE* f = nullptr;
     if (refused == ERROR_SUCCESS && ::fcntl(fd, F_SETFL, 0) == 0) f = ::fdopen(fd, "rb");
     if (!f) {

@@ -38,7 +38,9 @@ class HostClock : public Clock {
   }
   int64_t UnixTime() override { return static_cast<int64_t>(::time(nullptr)); }
   void Sleep(DWORD milliseconds) override {
-    struct timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    struct timespec ts {
+      static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L
+    };
     while (nanosleep(&ts, &ts) != 0) {
     }
   }

@@ -45,7 +45,8 @@ BOOL Fail(DWORD error) {
 bool IsPhantom(const std::wstring& node) {
   DWORD type = 0;
   std::vector<BYTE> data;
-  if (pnp::ReadRaw(node, L"Phantom", &type, &data) != ERROR_SUCCESS || type != REG_DWORD || data.size() != 4) return false;
+  if (pnp::ReadRaw(node, L"Phantom", &type, &data) != ERROR_SUCCESS || type != REG_DWORD || data.size() != 4)
+    return false;
   DWORD v;
   std::memcpy(&v, data.data(), 4);
   return v != 0;
@@ -338,8 +339,8 @@ class HostDeviceSetup : public DeviceSetup {
     return TRUE;
   }
 
-  BOOL GetDeviceProperty(HDEVINFO handle, SP_DEVINFO_DATA* data, const DEVPROPKEY* key, DEVPROPTYPE* type,
-                         BYTE* buffer, DWORD bytes, DWORD* required) override {
+  BOOL GetDeviceProperty(HDEVINFO handle, SP_DEVINFO_DATA* data, const DEVPROPKEY* key, DEVPROPTYPE* type, BYTE* buffer,
+                         DWORD bytes, DWORD* required) override {
     std::lock_guard<std::mutex> g(lock_);
     Element* e = nullptr;
     if (DWORD err = FindElement(handle, data, &e)) return Fail(err);
@@ -430,7 +431,8 @@ class HostDeviceSetup : public DeviceSetup {
     for (const auto& id : devices) {
       std::wstring node = std::wstring(pnp::kEnum) + L"\\" + id;
       std::wstring driver;
-      if (!pnp::ReadString(node, L"Driver", &driver) || driver.empty()) driver = guidText + L"\\" + FreeDriverKey(classKey);
+      if (!pnp::ReadString(node, L"Driver", &driver) || driver.empty())
+        driver = guidText + L"\\" + FreeDriverKey(classKey);
       std::wstring driverKey = std::wstring(pnp::kClass) + L"\\" + driver;
       LSTATUS s = ERROR_SUCCESS;
       auto put = [&](const std::wstring& path, const wchar_t* name, const std::wstring& v) {
@@ -456,7 +458,8 @@ class HostDeviceSetup : public DeviceSetup {
     if (flags & ~static_cast<DWORD>(SUOI_FORCEDELETE)) return Fail(ERROR_INVALID_FLAGS);
     std::wstring name = infName;
     std::wstring upper = UpperCase(name);
-    bool oem = upper.size() > 7 && upper.compare(0, 3, L"OEM") == 0 && upper.compare(upper.size() - 4, 4, L".INF") == 0 &&
+    bool oem = upper.size() > 7 && upper.compare(0, 3, L"OEM") == 0 &&
+               upper.compare(upper.size() - 4, 4, L".INF") == 0 &&
                std::all_of(upper.begin() + 3, upper.end() - 4, [](wchar_t c) { return c >= L'0' && c <= L'9'; });
     if (!oem) return Fail(ERROR_NOT_AN_INSTALLED_OEM_INF);
     pnp::PnpLock pnpLock;
@@ -635,9 +638,11 @@ class HostDeviceSetup : public DeviceSetup {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(store, ec)) {
       std::wstring name = UpperCase(Utf8ToWide(entry.path().filename().string()));
-      if (name.size() <= 7 || name.compare(0, 3, L"OEM") != 0 || name.compare(name.size() - 4, 4, L".INF") != 0) continue;
+      if (name.size() <= 7 || name.compare(0, 3, L"OEM") != 0 || name.compare(name.size() - 4, 4, L".INF") != 0)
+        continue;
       std::wstring digits = name.substr(3, name.size() - 7);
-      if (digits.size() > 6 || !std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
+      if (digits.size() > 6 ||
+          !std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }))
         continue;
       taken.push_back(static_cast<unsigned>(std::stoul(digits)));
       UniqueFd in(OpenSideFile(entry.path(), O_RDONLY, 0));
@@ -713,7 +718,8 @@ class HostDeviceSetup : public DeviceSetup {
       LSTATUS s = pnp::WriteString(driverKey, L"NetCfgInstanceId", netId);
       if (s != ERROR_SUCCESS) return s;
     }
-    std::wstring connection = std::wstring(pnp::kNetwork) + L"\\" + pnp::kNetClassGuid + L"\\" + netId + L"\\Connection";
+    std::wstring connection =
+        std::wstring(pnp::kNetwork) + L"\\" + pnp::kNetClassGuid + L"\\" + netId + L"\\Connection";
     std::wstring existing;
     if (pnp::ReadString(connection, L"Name", &existing)) return ERROR_SUCCESS;
     std::vector<pnp::Connection> all = pnp::Connections();

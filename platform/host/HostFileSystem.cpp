@@ -153,38 +153,24 @@ bool IsDir(const std::string& host) {
 // the way ERROR_PATH_NOT_FOUND.
 DWORD Win32Error(int error, const std::string& host) {
   switch (error) {
-    case ENOENT:
-      return IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
+    case ENOENT: return IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case EBUSY:
-    case ETXTBSY:
-      return ERROR_SHARING_VIOLATION;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
+    case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case EXDEV:
-      return ERROR_NOT_SAME_DEVICE;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case ELOOP:
-      return ERROR_CANT_RESOLVE_FILENAME;
-    default:
-      return ERROR_GEN_FAILURE;
+    case EDQUOT: return ERROR_DISK_FULL;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
+    case EROFS: return ERROR_WRITE_PROTECT;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
+    default: return ERROR_GEN_FAILURE;
   }
 }
 
@@ -470,7 +456,8 @@ class HostFileSystem : public FileSystem {
   BOOL MoveEntry(const wchar_t* from, const wchar_t* to) override {
     std::string src, dst;
     if (!Map(from, &src) || !Map(to, &dst)) return FALSE;
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     if (::lstat(src.c_str(), &a) != 0) return FailErrno(src);
     if (::lstat(dst.c_str(), &b) == 0) {
       if (a.st_dev != b.st_dev || a.st_ino != b.st_ino) return Fail(ERROR_ALREADY_EXISTS);
@@ -542,8 +529,10 @@ class HostFileSystem : public FileSystem {
       for (ssize_t off = 0; off < n && ok;) {
         ssize_t w = ::write(out, buffer + off, static_cast<size_t>(n - off));
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) ok = false;
-        else off += w;
+        if (w <= 0)
+          ok = false;
+        else
+          off += w;
       }
       if (!ok) break;
     }
@@ -588,20 +577,14 @@ class HostFileSystem : public FileSystem {
         if (exists) return FailHandle(ERROR_FILE_EXISTS);
         flags |= O_CREAT | O_EXCL;
         break;
-      case CREATE_ALWAYS:
-        flags |= O_CREAT | O_TRUNC;
-        break;
-      case OPEN_EXISTING:
-        break;
-      case OPEN_ALWAYS:
-        flags |= O_CREAT;
-        break;
+      case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+      case OPEN_EXISTING: break;
+      case OPEN_ALWAYS: flags |= O_CREAT; break;
       case TRUNCATE_EXISTING:
         if (!write) return FailHandle(ERROR_INVALID_PARAMETER);
         flags |= O_TRUNC;
         break;
-      default:
-        return FailHandle(ERROR_INVALID_PARAMETER);
+      default: return FailHandle(ERROR_INVALID_PARAMETER);
     }
     if (exists && (a & FILE_ATTRIBUTE_READONLY) && (write || disposition == CREATE_ALWAYS))
       return FailHandle(ERROR_ACCESS_DENIED);
@@ -656,7 +639,10 @@ class HostFileSystem : public FileSystem {
   BOOL Seek(HANDLE file, LONGLONG distance, DWORD method, ULONGLONG* position) override {
     OpenFileState* f = LookupFile(file);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
-    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
+    int whence = method == FILE_BEGIN     ? SEEK_SET
+                 : method == FILE_CURRENT ? SEEK_CUR
+                 : method == FILE_END     ? SEEK_END
+                                          : -1;
     if (whence < 0) return Fail(ERROR_INVALID_PARAMETER);
     off_t r = ::lseek(f->fd, static_cast<off_t>(distance), whence);
     if (r < 0) return Fail(ERROR_NEGATIVE_SEEK);
@@ -682,7 +668,6 @@ class HostFileSystem : public FileSystem {
     files_.erase(it);
     return TRUE;
   }
-
 
  private:
   static HANDLE FailHandle(DWORD code) {
@@ -738,7 +723,9 @@ bool QueryProfileImagePath(const std::wstring& sid, std::wstring* out) {
   bool ok = reg.QueryValue(key, L"ProfileImagePath", &type, nullptr, &size) == ERROR_SUCCESS &&
             (type == REG_SZ || type == REG_EXPAND_SZ);
   std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-  if (ok) ok = reg.QueryValue(key, L"ProfileImagePath", nullptr, reinterpret_cast<BYTE*>(value.data()), &size) == ERROR_SUCCESS;
+  if (ok)
+    ok = reg.QueryValue(key, L"ProfileImagePath", nullptr, reinterpret_cast<BYTE*>(value.data()), &size) ==
+         ERROR_SUCCESS;
   reg.CloseKey(key);
   if (!ok) return false;
   *out = value.c_str();
@@ -820,7 +807,7 @@ class HostKnownFolders : public KnownFolders {
     wchar_t buffer[MAX_PATH];
     DWORD n = fs.ExpandEnvironment(reference, buffer, MAX_PATH);
     if (n == 0 || n > MAX_PATH) return static_cast<HRESULT>(0x800700CEu);  // ERROR_FILENAME_EXCED_RANGE
-    if (buffer[0] == L'%') return static_cast<HRESULT>(0x80070002u);      // the machine has no such user
+    if (buffer[0] == L'%') return static_cast<HRESULT>(0x80070002u);       // the machine has no such user
     if (csidl & CSIDL_FLAG_CREATE) {
       std::wstring part;
       for (const wchar_t* p = buffer;; ++p) {

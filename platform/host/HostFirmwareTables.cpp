@@ -117,8 +117,9 @@ bool RawSmbiosFromDump(const std::vector<BYTE>& dump, std::vector<BYTE>* out, st
     *out = dump;
     return true;
   }
-  *error = "neither a dmidecode dump (entry point \"_SM3_\", \"_SM_\" or \"_DMI_\" at its start) nor raw SMBIOS data "
-           "(8 header bytes whose length field counts the rest)";
+  *error =
+      "neither a dmidecode dump (entry point \"_SM3_\", \"_SM_\" or \"_DMI_\" at its start) nor raw SMBIOS data "
+      "(8 header bytes whose length field counts the rest)";
   return false;
 }
 

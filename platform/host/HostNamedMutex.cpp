@@ -38,21 +38,16 @@ HANDLE Fail(DWORD code) {
 DWORD FromErrno(int e) {
   switch (e) {
     case ENOENT:
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
     case EROFS:
     case ELOOP:
     case EXDEV:
-    case EINVAL:
-      return ERROR_ACCESS_DENIED;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return ERROR_INVALID_FUNCTION;
+    case EINVAL: return ERROR_ACCESS_DENIED;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_INVALID_FUNCTION;
   }
 }
 
@@ -75,7 +70,8 @@ fs::path EncodeName(std::wstring_view name) {
   }
   if (encoded[0] == '.') encoded.replace(0, 1, "%2E");  // no "." or ".." names
   fs::path out;
-  for (size_t i = 0; i < encoded.size(); i += 200) out /= encoded.substr(i, 200) + (i + 200 < encoded.size() ? "+" : "");
+  for (size_t i = 0; i < encoded.size(); i += 200)
+    out /= encoded.substr(i, 200) + (i + 200 < encoded.size() ? "+" : "");
   return out;
 }
 

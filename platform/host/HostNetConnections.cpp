@@ -80,8 +80,7 @@ class HostFolder : public ConnectionFolder {
 
   // Refuses an empty name and one that another connection has, as the
   // shell does.
-  HRESULT SetNameOf(HWND window, LPITEMIDLIST item, const wchar_t* name, DWORD flags,
-                    LPITEMIDLIST* newItem) override {
+  HRESULT SetNameOf(HWND window, LPITEMIDLIST item, const wchar_t* name, DWORD flags, LPITEMIDLIST* newItem) override {
     if (newItem) *newItem = nullptr;
     if (!item) return E_INVALIDARG;
     if (!name || !*name) return E_INVALIDARG;

@@ -83,8 +83,10 @@ bool EmptyFolder(int fd, dev_t device, int depth) {
           }
           bool emptied = EmptyFolder(sub, device, depth + 1);
           ::close(sub);
-          if (emptied && ::unlinkat(fd, e->d_name, AT_REMOVEDIR) == 0) removed = true;
-          else ok = false;
+          if (emptied && ::unlinkat(fd, e->d_name, AT_REMOVEDIR) == 0)
+            removed = true;
+          else
+            ok = false;
         } else if (::unlinkat(fd, e->d_name, 0) == 0) {
           removed = true;
         } else {

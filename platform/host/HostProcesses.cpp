@@ -41,15 +41,11 @@ struct SnapshotObject {
 DWORD FromErrno(int e) {
   switch (e) {
     case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    default:
-      return ERROR_INVALID_FUNCTION;
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    default: return ERROR_INVALID_FUNCTION;
   }
 }
 

@@ -151,7 +151,6 @@ struct HostRegistry::Handle {
 HostRegistry::HostRegistry() = default;
 HostRegistry::~HostRegistry() = default;
 
-
 void HostRegistry::Forget() {
   std::lock_guard<std::recursive_mutex> g(lock_);
   machineHive_.reset();
@@ -280,8 +279,7 @@ LSTATUS HostRegistry::OpenKey(HKEY parent, const wchar_t* subkey, REGSAM access,
   return ERROR_SUCCESS;
 }
 
-LSTATUS HostRegistry::CreateKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result,
-                                DWORD* disposition) {
+LSTATUS HostRegistry::CreateKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result, DWORD* disposition) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   if (!result) return ERROR_INVALID_PARAMETER;
   Location loc;

@@ -22,10 +22,10 @@ class HostStringTable : public StringTable {
     for (size_t i = 0; i < table.count; ++i) {
       const StringTableEntry& e = table.entries[i];
       if (e.id != id) continue;
-      int rank = e.language == wanted                         ? 4
+      int rank = e.language == wanted                       ? 4
                  : (e.language & 0x3FF) == (wanted & 0x3FF) ? 3
-                 : e.language == kEnglishUs                   ? 2
-                                                              : 1;
+                 : e.language == kEnglishUs                 ? 2
+                                                            : 1;
       if (rank > bestRank) {
         best = &e;
         bestRank = rank;

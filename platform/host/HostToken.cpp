@@ -16,11 +16,14 @@ struct Privilege {
 
 // The locally unique ids Windows assigns to these privileges.
 const Privilege kPrivileges[] = {
-    {L"SeCreateTokenPrivilege", 2},   {L"SeAssignPrimaryTokenPrivilege", 3}, {L"SeLockMemoryPrivilege", 4},
-    {L"SeIncreaseQuotaPrivilege", 5}, {L"SeTcbPrivilege", 7},                {L"SeSecurityPrivilege", 8},
-    {L"SeTakeOwnershipPrivilege", 9}, {L"SeLoadDriverPrivilege", 10},        {L"SeSystemtimePrivilege", 12},
-    {L"SeBackupPrivilege", 17},       {L"SeRestorePrivilege", 18},           {L"SeShutdownPrivilege", 19},
-    {L"SeDebugPrivilege", 20},        {L"SeChangeNotifyPrivilege", 23},      {L"SeImpersonatePrivilege", 29},
+    {L"SeCreateTokenPrivilege", 2},   {L"SeAssignPrimaryTokenPrivilege", 3},
+    {L"SeLockMemoryPrivilege", 4},    {L"SeIncreaseQuotaPrivilege", 5},
+    {L"SeTcbPrivilege", 7},           {L"SeSecurityPrivilege", 8},
+    {L"SeTakeOwnershipPrivilege", 9}, {L"SeLoadDriverPrivilege", 10},
+    {L"SeSystemtimePrivilege", 12},   {L"SeBackupPrivilege", 17},
+    {L"SeRestorePrivilege", 18},      {L"SeShutdownPrivilege", 19},
+    {L"SeDebugPrivilege", 20},        {L"SeChangeNotifyPrivilege", 23},
+    {L"SeImpersonatePrivilege", 29},
 };
 
 int g_token;  // its address is the one token handle

@@ -85,7 +85,8 @@ InfFile InfFile::Parse(std::string_view bytes) {
     if (line.empty()) continue;
     if (line.front() == L'[') {
       size_t close = line.find(L']');
-      inf.sections_.push_back(Section{Trim(line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1)), {}});
+      inf.sections_.push_back(
+          Section{Trim(line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1)), {}});
       current = &inf.sections_.back();
       continue;
     }

@@ -122,7 +122,12 @@ class Parser {
   // ANSI in acp for a REGEDIT4 file.
   Parser(std::string_view text, const std::wstring& rootName, const std::string& fileName, RegNode* root,
          std::string* error, bool regedit4 = false, UINT acp = 1252)
-      : text_(text), rootName_(rootName), fileName_(fileName), root_(root), error_(error), regedit4_(regedit4),
+      : text_(text),
+        rootName_(rootName),
+        fileName_(fileName),
+        root_(root),
+        error_(error),
+        regedit4_(regedit4),
         acp_(acp) {}
 
   bool Run() {
@@ -487,8 +492,8 @@ std::string FormatRegText(const RegNode& root, const std::wstring& rootName) {
 namespace {
 
 // The UTF-8 text of a .reg file in any known form, and that form.
-bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp, std::string* text,
-                   RegFileForm* form, std::string* error) {
+bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp, std::string* text, RegFileForm* form,
+                   std::string* error) {
   auto refuse = [&](const std::string& what) {
     *error = fileName + ": " + what + " is not a registry file (expected \"" + kHeader5 +
              "\" in UTF-16LE with a byte-order mark or in UTF-8, or \"" + kHeader4 + "\" in code page " +
@@ -552,16 +557,13 @@ std::wstring FirstRegKeyPath(std::string_view bytes, UINT acp) {
 
 std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName, const RegFileForm& form) {
   switch (form.encoding) {
-    case RegEncoding::kUtf8:
-      return FormatRegText(root, rootName);
-    case RegEncoding::kUtf8Bom:
-      return "\xEF\xBB\xBF" + FormatRegText(root, rootName);
+    case RegEncoding::kUtf8: return FormatRegText(root, rootName);
+    case RegEncoding::kUtf8Bom: return "\xEF\xBB\xBF" + FormatRegText(root, rootName);
     case RegEncoding::kUtf16Le: {
       std::vector<uint8_t> bytes = WideToUtf16Le(Utf8ToWide(FormatRegText(root, rootName)));
       return "\xFF\xFE" + std::string(bytes.begin(), bytes.end());
     }
-    case RegEncoding::kRegedit4:
-      break;
+    case RegEncoding::kRegedit4: break;
   }
   bool lossy = false;
   std::wstring text = Utf8ToWide(std::string(kHeader4) + "\r\n\r\n" + FormatBody(root, rootName, form.acp, &lossy));

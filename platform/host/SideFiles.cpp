@@ -58,8 +58,8 @@ int OpenMachineFolder(const fs::path& folder) {
     }
     if (next < 0) {
       struct stat st {};
-      bool link = errno == ENOTDIR && ::fstatat(at.Get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                  S_ISLNK(st.st_mode);
+      bool link =
+          errno == ENOTDIR && ::fstatat(at.Get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
       return link ? Failed(ELOOP) : -1;
     }
     at.Reset(next);

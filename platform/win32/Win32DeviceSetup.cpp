@@ -23,8 +23,7 @@ class Win32DeviceSetup : public DeviceSetup {
   BOOL EnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* data) override {
     return SetupDiEnumDeviceInfo(set, index, data);
   }
-  BOOL GetDeviceInstanceId(HDEVINFO set, SP_DEVINFO_DATA* data, wchar_t* id, DWORD idChars,
-                           DWORD* required) override {
+  BOOL GetDeviceInstanceId(HDEVINFO set, SP_DEVINFO_DATA* data, wchar_t* id, DWORD idChars, DWORD* required) override {
     return SetupDiGetDeviceInstanceIdW(set, data, id, idChars, required);
   }
   BOOL SetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, const BYTE* buffer,

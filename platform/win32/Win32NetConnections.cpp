@@ -68,8 +68,7 @@ class Win32Folder : public ConnectionFolder {
   HRESULT GetDisplayNameOf(LPITEMIDLIST item, DWORD flags, STRRET* name) override {
     return folder_->GetDisplayNameOf(item, flags, name);
   }
-  HRESULT SetNameOf(HWND window, LPITEMIDLIST item, const wchar_t* name, DWORD flags,
-                    LPITEMIDLIST* newItem) override {
+  HRESULT SetNameOf(HWND window, LPITEMIDLIST item, const wchar_t* name, DWORD flags, LPITEMIDLIST* newItem) override {
     return folder_->SetNameOf(window, item, name, flags, newItem);
   }
   ULONG Release() override {

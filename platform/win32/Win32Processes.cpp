@@ -44,9 +44,7 @@ class Win32Processes : public Processes {
   }
   BOOL CloseSnapshot(HANDLE snapshot) override { return CloseHandle(snapshot); }
 
-  HANDLE Open(DWORD access, BOOL inherit, DWORD processId) override {
-    return OpenProcess(access, inherit, processId);
-  }
+  HANDLE Open(DWORD access, BOOL inherit, DWORD processId) override { return OpenProcess(access, inherit, processId); }
   DWORD MainModulePath(HANDLE process, wchar_t* path, DWORD chars) override {
     return GetModuleFileNameExW(process, nullptr, path, chars);
   }

@@ -30,8 +30,8 @@ class Win32Registry : public Registry {
     return RegDeleteKeyExW(parent, subkey, view, 0);
   }
   LSTATUS QueryInfoKey(HKEY key, DWORD* subkeys, DWORD* maxSubkeyChars, DWORD* values) override {
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subkeys, maxSubkeyChars, nullptr, values, nullptr,
-                            nullptr, nullptr, nullptr);
+    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, subkeys, maxSubkeyChars, nullptr, values, nullptr, nullptr,
+                            nullptr, nullptr);
   }
   LSTATUS LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) override {
     return RegLoadKeyW(root, name, file);

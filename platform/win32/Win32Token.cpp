@@ -9,9 +9,7 @@ class Win32Token : public Token {
   BOOL OpenProcessToken(DWORD access, HANDLE* token) override {
     return ::OpenProcessToken(GetCurrentProcess(), access, token);
   }
-  BOOL LookupPrivilege(const wchar_t* name, LUID* luid) override {
-    return LookupPrivilegeValueW(nullptr, name, luid);
-  }
+  BOOL LookupPrivilege(const wchar_t* name, LUID* luid) override { return LookupPrivilegeValueW(nullptr, name, luid); }
   BOOL AdjustTokenPrivileges(HANDLE token, const LUID& luid, DWORD attributes) override {
     TOKEN_PRIVILEGES tp = {};
     tp.PrivilegeCount = 1;

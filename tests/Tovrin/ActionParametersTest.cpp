@@ -49,8 +49,8 @@ TEST(ParseActionParameters, EmptyValues) {
 }
 
 TEST(ParseActionParameters, MalformedTextsFail) {
-  for (const wchar_t* text : {L"/a", L"/a=\"x", L"x/a=1", L"/a=\"x\"y", L"/a=1 \t/b=2", L"\t", L"/a=1 b", L"/",
-                              L"/a=\"x\" /b"}) {
+  for (const wchar_t* text :
+       {L"/a", L"/a=\"x", L"x/a=1", L"/a=\"x\"y", L"/a=1 \t/b=2", L"\t", L"/a=1 b", L"/", L"/a=\"x\" /b"}) {
     CActionParameters params;
     EXPECT_EQ(ParseActionParameters(text, params), E_INVALIDARG) << text;
   }

@@ -42,7 +42,8 @@ class CheckRasExecTest : public velk_test::LogFixture {
   // Log lines as "<level letter> <message>"; banners whole.
   std::vector<std::string> Lines() const {
     std::vector<std::string> out;
-    for (const std::string& line : installer.Lines()) out.push_back(line.rfind("#######", 0) == 0 ? line : line.substr(33));
+    for (const std::string& line : installer.Lines())
+      out.push_back(line.rfind("#######", 0) == 0 ? line : line.substr(33));
     return out;
   }
   bool Flagged() const { return installer.properties.count(L"RASXX_RUNNING") != 0; }
@@ -157,11 +158,12 @@ TEST_F(CheckRasExecTest, OnlyTheClientBeingInstalledWhenOtherFoldersAreEmpty) {
   processes.Add(650, L"C:\\bin\\velk-access.exe");  // relative candidates never match
   processes.Add(651, L"C:\\Program Files\\Other\\bin\\velk-access.exe");
   EXPECT_EQ(IsRasExec(FakeInstaller::kSession), S_OK);
-  EXPECT_THAT(Lines(), ElementsAre(kBanner, "I IsRasExec - enter", "I rasV1InstalledPath = bin\\velk-access.exe",
-                                   "I rasExInstalledPath = bin\\velk-access-ex.exe",
-                                   "I rasLeInstalledPath = bin\\velk-access-LE.exe",
-                                   "I rasTmInstalledPath = C:\\Program Files\\TESSMAR\\velk-access\\bin\\velk-access.exe",
-                                   "I IsRasExec - leave"));
+  EXPECT_THAT(
+      Lines(),
+      ElementsAre(kBanner, "I IsRasExec - enter", "I rasV1InstalledPath = bin\\velk-access.exe",
+                  "I rasExInstalledPath = bin\\velk-access-ex.exe", "I rasLeInstalledPath = bin\\velk-access-LE.exe",
+                  "I rasTmInstalledPath = C:\\Program Files\\TESSMAR\\velk-access\\bin\\velk-access.exe",
+                  "I IsRasExec - leave"));
   installer.messages.clear();
   processes.Add(700, kCurrentExe);
   EXPECT_EQ(IsRasExec(FakeInstaller::kSession), E_ABORT);
@@ -174,9 +176,9 @@ TEST_F(CheckRasExecTest, OlderEditionsMatchInTheirOrderWithoutTheCurrentLine) {
   processes.Add(700, kCurrentExe);
   EXPECT_EQ(IsRasExec(FakeInstaller::kSession), E_ABORT);
   std::vector<std::string> lines = Lines();
-  EXPECT_THAT(std::vector<std::string>(lines.begin() + 6, lines.end()),
-              ElementsAre("I module = C:\\Program Files\\TESSMAR\\velk-access\\bin\\velk-access.exe",
-                          "I IsRasExec - leave"));
+  EXPECT_THAT(
+      std::vector<std::string>(lines.begin() + 6, lines.end()),
+      ElementsAre("I module = C:\\Program Files\\TESSMAR\\velk-access\\bin\\velk-access.exe", "I IsRasExec - leave"));
 
   installer.messages.clear();
   processes.Exit(700);
@@ -248,7 +250,8 @@ TEST_F(CheckRasExecTest, ATokenThatCannotBeOpenedSkipsTheCheck) {
   token.openError = ERROR_ACCESS_DENIED;
   processes.Add(700, kCurrentExe);
   EXPECT_EQ(CheckRasExec(FakeInstaller::kSession), 0u);
-  EXPECT_THAT(Lines(), ElementsAre(kBanner, "I CheckRasExec - enter", "E OpenProcessToken Error", "I CheckRasExec - leave"));
+  EXPECT_THAT(Lines(),
+              ElementsAre(kBanner, "I CheckRasExec - enter", "E OpenProcessToken Error", "I CheckRasExec - leave"));
   EXPECT_EQ(processes.sessionLists, 0);
   EXPECT_FALSE(Flagged());
 }

@@ -39,10 +39,11 @@ class ConnectDefMigrationTest : public velk_test::LogFixture {
 
 TEST_F(ConnectDefMigrationTest, OnlyTheFormerFolder) {
   machine.Write("drive_c/Users/alice/AppData/Local/Pellacor/velk/velk-access/conn.def", "def");
-  EXPECT_THAT(Run(), ElementsAre("####### ConnectDefMigration log PID=000001f4 #######",
-                                 "I Found " + A("\\Pellacor\\velk"), "I Not Found " + A("\\TESSMAR"),
-                                 "I Success to create " + A("\\TESSMAR"), "I Success to migrate " + A("\\TESSMAR\\velk"),
-                                 "I Success to remove " + A("\\Pellacor"), "I RegEnumKey end"));
+  EXPECT_THAT(Run(),
+              ElementsAre("####### ConnectDefMigration log PID=000001f4 #######", "I Found " + A("\\Pellacor\\velk"),
+                          "I Not Found " + A("\\TESSMAR"), "I Success to create " + A("\\TESSMAR"),
+                          "I Success to migrate " + A("\\TESSMAR\\velk"), "I Success to remove " + A("\\Pellacor"),
+                          "I RegEnumKey end"));
   EXPECT_EQ(machine.Read("drive_c/Users/alice/AppData/Local/TESSMAR/velk/velk-access/conn.def"), "def");
   EXPECT_FALSE(fs::exists(Local("alice") / "Pellacor"));
 }
@@ -50,9 +51,9 @@ TEST_F(ConnectDefMigrationTest, OnlyTheFormerFolder) {
 TEST_F(ConnectDefMigrationTest, CurrentMakerFolderAlreadyThere) {
   machine.Write("drive_c/Users/alice/AppData/Local/pellacor/VELK/a", "1");
   machine.Write("drive_c/Users/alice/AppData/Local/TESSMAR/other/b", "2");
-  EXPECT_THAT(Run(), ElementsAre(testing::_, "I Found " + A("\\Pellacor\\velk"),
-                                 "I Success to migrate " + A("\\TESSMAR\\velk"),
-                                 "I Success to remove " + A("\\Pellacor"), "I RegEnumKey end"));
+  EXPECT_THAT(
+      Run(), ElementsAre(testing::_, "I Found " + A("\\Pellacor\\velk"), "I Success to migrate " + A("\\TESSMAR\\velk"),
+                         "I Success to remove " + A("\\Pellacor"), "I RegEnumKey end"));
   EXPECT_EQ(machine.Read("drive_c/Users/alice/AppData/Local/TESSMAR/velk/a"), "1");
   EXPECT_EQ(machine.Read("drive_c/Users/alice/AppData/Local/TESSMAR/other/b"), "2");
 }
@@ -80,14 +81,14 @@ TEST_F(ConnectDefMigrationTest, NothingToMoveAndSystemProfilesUnvisited) {
   machine.Write("drive_c/Windows/system32/config/systemprofile/AppData/Local/Pellacor/velk/a", "1");
   machine.Write("drive_c/Users/alice/AppData/Local/Pellacor/readme", "1");
   EXPECT_THAT(Run(), ElementsAre(testing::_, "I RegEnumKey end"));
-  EXPECT_TRUE(fs::exists(machine.Root() / "drive_c/Windows/system32/config/systemprofile/AppData/Local/Pellacor/velk/a"));
+  EXPECT_TRUE(
+      fs::exists(machine.Root() / "drive_c/Windows/system32/config/systemprofile/AppData/Local/Pellacor/velk/a"));
 }
 
 TEST_F(ConnectDefMigrationTest, BadEntriesAreSkippedAndAMissingListFails) {
-  machine.Write("registry/HKLM.reg",
-                velk_test::ProfileListReg({{"S-1-5-21-9-1000", ""},
-                                           {"S-1-5-21-9-1001", RegString("C:\\Users\\alice")},
-                                           {"S-1-5-21-9-1002", RegString("C:\\Users\\gone")}}));
+  machine.Write("registry/HKLM.reg", velk_test::ProfileListReg({{"S-1-5-21-9-1000", ""},
+                                                                {"S-1-5-21-9-1001", RegString("C:\\Users\\alice")},
+                                                                {"S-1-5-21-9-1002", RegString("C:\\Users\\gone")}}));
   velk_test::TempMachine::Reload();
   machine.Write("drive_c/Users/alice/AppData/Local/Pellacor/velk/a", "1");
   auto lines = Run();

@@ -45,8 +45,7 @@ BOOL FakeDeviceSetup::Failing(const std::string& call) {
   return TRUE;
 }
 
-BOOL FakeDeviceSetup::GetInfClass(const wchar_t* infPath, GUID* classGuid, wchar_t* className,
-                                  DWORD classNameChars) {
+BOOL FakeDeviceSetup::GetInfClass(const wchar_t* infPath, GUID* classGuid, wchar_t* className, DWORD classNameChars) {
   if (Failing("GetInfClass")) return FALSE;
   *classGuid = infClass;
   if (infClassName.size() + 1 > classNameChars) return FALSE;
@@ -115,8 +114,8 @@ BOOL FakeDeviceSetup::GetDeviceInstanceId(HDEVINFO set, SP_DEVINFO_DATA* data, w
   return TRUE;
 }
 
-BOOL FakeDeviceSetup::SetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property,
-                                                const BYTE* buffer, DWORD bytes) {
+BOOL FakeDeviceSetup::SetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, const BYTE* buffer,
+                                                DWORD bytes) {
   if (Failing("SetDeviceRegistryProperty")) return FALSE;
   if (property != SPDRP_HARDWAREID || data->Reserved != kNewDevice) return FALSE;
   hardwareIdSet.assign(buffer, buffer + bytes);
@@ -138,8 +137,8 @@ BOOL FakeDeviceSetup::GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* d
               required);
 }
 
-BOOL FakeDeviceSetup::GetDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* data, const DEVPROPKEY* key,
-                                        DEVPROPTYPE* type, BYTE* buffer, DWORD bytes, DWORD* required) {
+BOOL FakeDeviceSetup::GetDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* data, const DEVPROPKEY* key, DEVPROPTYPE* type,
+                                        BYTE* buffer, DWORD bytes, DWORD* required) {
   if (Failing(std::string("GetDeviceProperty") + (buffer ? ":read" : ":size"))) return FALSE;
   const FakeDevice& d = devices.at(data->Reserved - 1);
   static const GUID kInfPath = {0xA8B865DD, 0x2E3D, 0x4094, {0xAD, 0x97, 0xE5, 0x93, 0xA7, 0x0C, 0x75, 0xD6}};
@@ -196,8 +195,7 @@ BOOL FakeDeviceSetup::UninstallOemInf(const wchar_t* infName, DWORD flags) {
   return !Failing("UninstallOemInf");
 }
 
-void FakeRegistry::SetString(const std::wstring& key, const std::wstring& name, const std::wstring& text,
-                             DWORD type) {
+void FakeRegistry::SetString(const std::wstring& key, const std::wstring& name, const std::wstring& text, DWORD type) {
   Value v{type, {}};
   const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
   v.data.assign(p, p + (text.size() + 1) * sizeof(wchar_t));
@@ -334,8 +332,7 @@ class Folder : public platform::ConnectionFolder {
     }
     return S_OK;
   }
-  HRESULT SetNameOf(HWND window, LPITEMIDLIST item, const wchar_t* name, DWORD flags,
-                    LPITEMIDLIST* newItem) override {
+  HRESULT SetNameOf(HWND window, LPITEMIDLIST item, const wchar_t* name, DWORD flags, LPITEMIDLIST* newItem) override {
     size_t index = IndexOf(item);
     owner_.renames.emplace_back(index, name);
     if (owner_.setNameResult != S_OK) return owner_.setNameResult;

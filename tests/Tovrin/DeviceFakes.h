@@ -37,16 +37,14 @@ class FakeDeviceSetup : public platform::DeviceSetup {
   BOOL CreateDeviceInfo(HDEVINFO set, const wchar_t* deviceName, const GUID* classGuid, DWORD flags,
                         SP_DEVINFO_DATA* data) override;
   BOOL EnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* data) override;
-  BOOL GetDeviceInstanceId(HDEVINFO set, SP_DEVINFO_DATA* data, wchar_t* id, DWORD idChars,
-                           DWORD* required) override;
+  BOOL GetDeviceInstanceId(HDEVINFO set, SP_DEVINFO_DATA* data, wchar_t* id, DWORD idChars, DWORD* required) override;
   BOOL SetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, const BYTE* buffer,
                                  DWORD bytes) override;
   BOOL GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, DWORD* type, BYTE* buffer,
                                  DWORD bytes, DWORD* required) override;
-  BOOL GetDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* data, const DEVPROPKEY* key, DEVPROPTYPE* type,
-                         BYTE* buffer, DWORD bytes, DWORD* required) override;
-  BOOL SetClassInstallParams(HDEVINFO set, SP_DEVINFO_DATA* data, SP_CLASSINSTALL_HEADER* params,
-                             DWORD bytes) override;
+  BOOL GetDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* data, const DEVPROPKEY* key, DEVPROPTYPE* type, BYTE* buffer,
+                         DWORD bytes, DWORD* required) override;
+  BOOL SetClassInstallParams(HDEVINFO set, SP_DEVINFO_DATA* data, SP_CLASSINSTALL_HEADER* params, DWORD bytes) override;
   BOOL CallClassInstaller(DI_FUNCTION function, HDEVINFO set, SP_DEVINFO_DATA* data) override;
   BOOL GetDeviceInstallParams(HDEVINFO set, SP_DEVINFO_DATA* data, SP_DEVINSTALL_PARAMS_W* params) override;
   BOOL UpdateDriver(HWND window, const wchar_t* hardwareId, const wchar_t* infPath, DWORD flags,

@@ -34,7 +34,8 @@ class DeviceFixture : public LogFixture {
   // Log lines without their time and thread prefix: "I text".
   std::vector<std::string> Messages() const {
     std::vector<std::string> out;
-    for (const auto& line : installer.Lines()) out.push_back(line.size() >= 33 && line[4] == '-' ? line.substr(33) : line);
+    for (const auto& line : installer.Lines())
+      out.push_back(line.size() >= 33 && line[4] == '-' ? line.substr(33) : line);
     return out;
   }
 

@@ -35,11 +35,10 @@ TEST_F(FrameTest, SuccessIsZeroAndTheLinesAreInOrder) {
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(seenWindow, nullptr);
   EXPECT_EQ(seen.Get("inf"), L"C:\\x y\\a.inf");
-  EXPECT_THAT(installer.Lines(),
-              ElementsAre("####### Tovrin log PID=000001f4 #######",
-                          "2024-05-17 09:03:07.042 00001A2C I InstallDevice - enter",
-                          "2024-05-17 09:03:07.042 00001A2C I TovrinData:/inf=\"C:\\x y\\a.inf\"",
-                          "2024-05-17 09:03:07.042 00001A2C I InstallDevice - leave"));
+  EXPECT_THAT(installer.Lines(), ElementsAre("####### Tovrin log PID=000001f4 #######",
+                                             "2024-05-17 09:03:07.042 00001A2C I InstallDevice - enter",
+                                             "2024-05-17 09:03:07.042 00001A2C I TovrinData:/inf=\"C:\\x y\\a.inf\"",
+                                             "2024-05-17 09:03:07.042 00001A2C I InstallDevice - leave"));
   EXPECT_TRUE(installer.Errors().empty());
   EXPECT_EQ(installer.openRecords, 0u);
 }
@@ -73,9 +72,9 @@ TEST_F(FrameTest, ResultMapping) {
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(E_ACCESSDENIED)), 1603u);
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kAlreadyRunning)), 1603u);
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kReserved25003)), 1603u);
-  EXPECT_THAT(installer.Errors(), ElementsAre(std::pair(25000, static_cast<int>(0x80070005)),
-                                              std::pair(25001, -2147467250),
-                                              std::pair(25003, static_cast<int>(0x800B0110))));
+  EXPECT_THAT(installer.Errors(),
+              ElementsAre(std::pair(25000, static_cast<int>(0x80070005)), std::pair(25001, -2147467250),
+                          std::pair(25003, static_cast<int>(0x800B0110))));
 }
 
 TEST_F(FrameTest, FailureLogsTheErrorTextBeforeTheMessage) {
@@ -93,8 +92,8 @@ TEST_F(FrameTest, MalformedTextIs87WithoutErrorLineOrMessage) {
   installer.properties[L"TovrinData"] = L"/a=\"x";
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(S_OK)), 87u);
   EXPECT_EQ(calls, 0);
-  EXPECT_THAT(installer.Lines(), ElementsAre(testing::_, EndsWith(" I A - enter"),
-                                             EndsWith(" I TovrinData:/a=\"x"), EndsWith(" I A - leave")));
+  EXPECT_THAT(installer.Lines(), ElementsAre(testing::_, EndsWith(" I A - enter"), EndsWith(" I TovrinData:/a=\"x"),
+                                             EndsWith(" I A - leave")));
   EXPECT_TRUE(installer.Errors().empty());
 }
 
@@ -102,9 +101,9 @@ TEST_F(FrameTest, FailedHelpUrlReadStopsBeforeTheAction) {
   installer.failGet[L"HelpUrl"] = ERROR_INVALID_HANDLE;
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(S_OK)), 6u);
   EXPECT_EQ(calls, 0);
-  EXPECT_THAT(installer.Lines(), ElementsAre(testing::_, EndsWith(" I A - enter"),
-                                             EndsWith(" E The handle is invalid. (0x80070006)"),
-                                             EndsWith(" I A - leave")));
+  EXPECT_THAT(installer.Lines(),
+              ElementsAre(testing::_, EndsWith(" I A - enter"), EndsWith(" E The handle is invalid. (0x80070006)"),
+                          EndsWith(" I A - leave")));
   EXPECT_TRUE(installer.Errors().empty());
 }
 
@@ -138,9 +137,9 @@ TEST_F(FrameTest, CommandLineFormReturnsTheHresultUnchanged) {
 TEST_F(FrameTest, CommandLineFormLogsAMalformedText) {
   EXPECT_EQ(RunCommandLineForm(nullptr, L"/a", "RunXW", Returning(S_OK)), E_INVALIDARG);
   EXPECT_EQ(calls, 0);
-  EXPECT_THAT(installer.Lines(), ElementsAre(EndsWith(" I RunXW - enter"),
-                                             EndsWith(" E The parameter is incorrect. (0x80070057)"),
-                                             EndsWith(" I RunXW - leave")));
+  EXPECT_THAT(installer.Lines(),
+              ElementsAre(EndsWith(" I RunXW - enter"), EndsWith(" E The parameter is incorrect. (0x80070057)"),
+                          EndsWith(" I RunXW - leave")));
 }
 
 class PropertyTest : public velk_test::LogFixture {};

@@ -96,12 +96,13 @@ TEST_F(InstallDeviceTest, AFailedRenamingStillInstalls) {
   params.Set("ConnName", L"velk-access");
   connections.items = {{L"Wi-Fi"}};
   EXPECT_EQ(Install(), S_OK);
-  EXPECT_THAT(Messages(), ElementsAre("I CTovrinModule::InstallDevice - enter",
-                                      "I UpdateDriverForPlugAndPlayDevices succeeded. bRebootRequired = 0",
-                                      "I SetConnectionName(\"velk-access\")", "I CTovrinModule::SetConnectionName - enter",
-                                      "I .uType:0 .pOleStr: \"Wi-Fi\"", "I CTovrinModule::SetConnectionName - leave",
-                                      "E The system cannot find the file specified. (0x80070002)",
-                                      "I CTovrinModule::InstallDevice - leave"));
+  EXPECT_THAT(Messages(),
+              ElementsAre("I CTovrinModule::InstallDevice - enter",
+                          "I UpdateDriverForPlugAndPlayDevices succeeded. bRebootRequired = 0",
+                          "I SetConnectionName(\"velk-access\")", "I CTovrinModule::SetConnectionName - enter",
+                          "I .uType:0 .pOleStr: \"Wi-Fi\"", "I CTovrinModule::SetConnectionName - leave",
+                          "E The system cannot find the file specified. (0x80070002)",
+                          "I CTovrinModule::InstallDevice - leave"));
 }
 
 TEST_F(InstallDeviceTest, ANeededRebootIsOnlyLogged) {
@@ -175,8 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailingStep{"SetDeviceRegistryProperty", ERROR_INVALID_DATA,
                     "SetupDiSetDeviceRegistryProperty() = The data is invalid. (0x8007000d)",
                     static_cast<HRESULT>(0x8007000D), 5},
-        FailingStep{"CallClassInstaller:25", ERROR_DEVINST_ALREADY_EXISTS,
-                    "SetupDiCallClassInstaller() = (0xe0000207)", static_cast<HRESULT>(0xE0000207), 6},
+        FailingStep{"CallClassInstaller:25", ERROR_DEVINST_ALREADY_EXISTS, "SetupDiCallClassInstaller() = (0xe0000207)",
+                    static_cast<HRESULT>(0xE0000207), 6},
         FailingStep{"UpdateDriver", ERROR_NO_SUCH_DEVINST, "UpdateDriverForPlugAndPlayDevices() = (0xe000020b)",
                     static_cast<HRESULT>(0xE000020B), 7},
         // The property reads log the error text alone.
@@ -207,14 +208,14 @@ TEST_F(InstallDeviceTest, InstallerFormReportsAFailure) {
   EXPECT_EQ(InstallDevice(FakeInstaller::kSession), 1603u);
   EXPECT_EQ(setup.updateWindow, nullptr);
   EXPECT_THAT(installer.Errors(), ElementsAre(std::pair(25000, static_cast<int>(0x80070002))));
-  EXPECT_THAT(Messages(), ElementsAre("####### Tovrin log PID=000001f4 #######", "I InstallDevice - enter",
-                                      "I TovrinData:/inf=\"C:\\x y\\vnet.inf\" /hwid=root\\vnet",
-                                      "I CTovrinModule::InstallDevice - enter",
-                                      "E UpdateDriverForPlugAndPlayDevices() = The system cannot find the file "
-                                      "specified. (0x80070002)",
-                                      "I CTovrinModule::InstallDevice - leave",
-                                      "E The system cannot find the file specified. (0x80070002)",
-                                      "I InstallDevice - leave"));
+  EXPECT_THAT(
+      Messages(),
+      ElementsAre("####### Tovrin log PID=000001f4 #######", "I InstallDevice - enter",
+                  "I TovrinData:/inf=\"C:\\x y\\vnet.inf\" /hwid=root\\vnet", "I CTovrinModule::InstallDevice - enter",
+                  "E UpdateDriverForPlugAndPlayDevices() = The system cannot find the file "
+                  "specified. (0x80070002)",
+                  "I CTovrinModule::InstallDevice - leave", "E The system cannot find the file specified. (0x80070002)",
+                  "I InstallDevice - leave"));
 }
 
 TEST_F(InstallDeviceTest, CommandLineFormPassesItsWindow) {

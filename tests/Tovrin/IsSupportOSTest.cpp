@@ -124,7 +124,8 @@ TEST_F(IsSupportOSTest, BuildNumberSaturatesAt32Bits) {
     EXPECT_EQ(IsSupportOS(FakeInstaller::kSession), 0u);
     ASSERT_GE(installer.Lines().size(), 5u);
     EXPECT_EQ(installer.Lines()[3], c.line);
-    EXPECT_EQ(installer.Lines()[4], c.text[0] == '-' ? "####### Detect windows10 #######" : "####### Detect windows11 #######");
+    EXPECT_EQ(installer.Lines()[4],
+              c.text[0] == '-' ? "####### Detect windows10 #######" : "####### Detect windows11 #######");
   }
   EXPECT_FALSE(Flagged());
 }

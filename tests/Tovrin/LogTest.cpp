@@ -40,9 +40,9 @@ TEST_F(LogFixture, LineEndings) {
   Log(Info, "b\n");
   Log(Banner, "\r\n");
   Log(Banner, "%s", "");
-  EXPECT_THAT(installer.Lines(), testing::ElementsAre("2024-05-17 09:03:07.042 00001A2C I a",
-                                                      "2024-05-17 09:03:07.042 00001A2C I a",
-                                                      "2024-05-17 09:03:07.042 00001A2C I b\n", "", ""));
+  EXPECT_THAT(installer.Lines(),
+              testing::ElementsAre("2024-05-17 09:03:07.042 00001A2C I a", "2024-05-17 09:03:07.042 00001A2C I a",
+                                   "2024-05-17 09:03:07.042 00001A2C I b\n", "", ""));
 }
 
 TEST_F(LogFixture, ThresholdDecides) {
@@ -91,8 +91,8 @@ TEST_F(LogFixture, ScopeWritesEnterAndLeaveOnEveryPath) {
 
 TEST_F(LogFixture, ScopeWithAPercentInItsName) {
   { CLogScope scope(g_logger, Info, "50%s"); }
-  EXPECT_THAT(installer.Lines(), testing::ElementsAre(testing::EndsWith(" I 50%s - enter"),
-                                                      testing::EndsWith(" I 50%s - leave")));
+  EXPECT_THAT(installer.Lines(),
+              testing::ElementsAre(testing::EndsWith(" I 50%s - enter"), testing::EndsWith(" I 50%s - leave")));
 }
 
 TEST_F(LogFixture, NoHandleMeansNoSession) {
@@ -167,15 +167,15 @@ TEST_F(LogFixture, WideArgumentsAreWrittenInTheMachinesCodePage) {
     installer.messages.clear();
     Log(Banner, "[%ls]", c.text);
     Log(Banner, "[%S]", c.text);
-    EXPECT_THAT(installer.Lines(), testing::ElementsAre(std::string("[") + c.bytes + "]",
-                                                        std::string("[") + c.bytes + "]"));
+    EXPECT_THAT(installer.Lines(),
+                testing::ElementsAre(std::string("[") + c.bytes + "]", std::string("[") + c.bytes + "]"));
   }
   // Widths and precisions count the converted bytes; the other conversions
   // keep their printf meaning.
   velk_test::TempMachine machine("[machine]\nacp=1252\n");
   installer.messages.clear();
-  Log(Banner, "%-3ls|%.1ls|%lc|%*d|%5.2f|%s|%zu|%llx|%c|%%", L"\u00fc", L"\u00fcx", static_cast<wint_t>(L'\u00fc'),
-      4, -3, 1.5, "n", size_t{7}, 0xabcULL, 'z');
+  Log(Banner, "%-3ls|%.1ls|%lc|%*d|%5.2f|%s|%zu|%llx|%c|%%", L"\u00fc", L"\u00fcx", static_cast<wint_t>(L'\u00fc'), 4,
+      -3, 1.5, "n", size_t{7}, 0xabcULL, 'z');
   EXPECT_THAT(installer.Lines(), testing::ElementsAre("\xFC  |\xFC|\xFC|  -3| 1.50|n|7|abc|z|%"));
 }
 

@@ -49,9 +49,7 @@ inline std::string ProfileListReg(const std::vector<ProfileEntry>& entries, cons
   return text + more;
 }
 
-inline std::string HiveReg(const std::string& body) {
-  return "Windows Registry Editor Version 5.00\r\n\r\n" + body;
-}
+inline std::string HiveReg(const std::string& body) { return "Windows Registry Editor Version 5.00\r\n\r\n" + body; }
 
 // Sets the DOS attribute bits of a file of the machine, as the host keeps them.
 inline void SetDosBits(const std::filesystem::path& file, unsigned bits) {

@@ -20,14 +20,27 @@ TEST(IsSystemProfileTest, SidTable) {
     const wchar_t* sid;
     bool system;
   } cases[] = {
-      {L"S-1-5-18", true},         {L"S-1-5-19", true},           {L"S-1-5-20", true},
-      {L"S-1-5-21-1-2-3-1001", false}, {L"S-1-5-80-12-34", false}, {L"S-1-5-16", false},
-      {L"S-1-5-100-5", true},      {L"S-1-5-9", true},            {L"S-1-5-0", true},
-      {L"S-1-12-1-2-3", false},    {L"S-1-5-", false},            {L"S-1-5-x", false},
-      {L"", false},                {L"S-1-5", false},             {L"s-1-5-18", false},
-      {L"S-1-5-21", false},        {L"S-1-5-2", true},            {L"S-1-5-1-9", true},
+      {L"S-1-5-18", true},
+      {L"S-1-5-19", true},
+      {L"S-1-5-20", true},
+      {L"S-1-5-21-1-2-3-1001", false},
+      {L"S-1-5-80-12-34", false},
+      {L"S-1-5-16", false},
+      {L"S-1-5-100-5", true},
+      {L"S-1-5-9", true},
+      {L"S-1-5-0", true},
+      {L"S-1-12-1-2-3", false},
+      {L"S-1-5-", false},
+      {L"S-1-5-x", false},
+      {L"", false},
+      {L"S-1-5", false},
+      {L"s-1-5-18", false},
+      {L"S-1-5-21", false},
+      {L"S-1-5-2", true},
+      {L"S-1-5-1-9", true},
   };
-  for (const auto& c : cases) EXPECT_EQ(IsSystemProfile(c.sid), c.system) << testing::PrintToString(std::wstring(c.sid));
+  for (const auto& c : cases)
+    EXPECT_EQ(IsSystemProfile(c.sid), c.system) << testing::PrintToString(std::wstring(c.sid));
 }
 
 struct Collector : CProfileDirectoryEnumerator<Collector> {
@@ -44,9 +57,8 @@ class ProfileListTest : public velk_test::LogFixture {
   }
   std::vector<std::pair<std::wstring, std::wstring>> Walk(const wchar_t* suffix, bool* listed = nullptr) {
     std::vector<std::pair<std::wstring, std::wstring>> out;
-    bool ok = ForEachProfileSid([&](HKEY list, const wchar_t* sid) {
-      out.emplace_back(sid, LookupProfilePath(list, sid, suffix));
-    });
+    bool ok = ForEachProfileSid(
+        [&](HKEY list, const wchar_t* sid) { out.emplace_back(sid, LookupProfilePath(list, sid, suffix)); });
     if (listed) *listed = ok;
     return out;
   }
@@ -77,7 +89,8 @@ TEST_F(ProfileListTest, WalkSkipsSystemProfilesAndUsesTheStoredText) {
   installer.messages.clear();
   Collector c;
   EXPECT_EQ(Enumerate(c), S_OK);
-  EXPECT_THAT(c.homes, ElementsAre(L"C:\\Windows\\ServiceProfiles\\LocalService", L"C:\\Users\\alice", L"C:\\Users\\bob"));
+  EXPECT_THAT(c.homes,
+              ElementsAre(L"C:\\Windows\\ServiceProfiles\\LocalService", L"C:\\Users\\alice", L"C:\\Users\\bob"));
   EXPECT_THAT(Short(installer.Lines()), ElementsAre("I CProfileDirectoryEnumerator<Collector>::Enumerate - enter",
                                                     "I CProfileDirectoryEnumerator<Collector>::Enumerate - leave"));
 }

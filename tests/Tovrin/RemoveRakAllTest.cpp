@@ -96,8 +96,7 @@ const char kData[] = "C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-acce
 class RemoveRakAllTest : public velk_test::LogFixture {
  protected:
   RemoveRakAllTest() : useFiles_(files), useFolders_(folders) {
-    machine.Write("registry/HKLM.reg",
-                  velk_test::ProfileListReg({{"S-1-5-21-9-1001", RegString("C:\\Users\\alice")}}));
+    machine.Write("registry/HKLM.reg", velk_test::ProfileListReg({{"S-1-5-21-9-1001", RegString("C:\\Users\\alice")}}));
     // A profile as Windows leaves it: the local folder holds other things.
     machine.Write("drive_c/Users/alice/NTUSER.DAT", "");
     machine.Write("drive_c/Users/alice/AppData/Local/Microsoft/Windows/UsrClass.dat", "");
@@ -151,12 +150,13 @@ TEST_F(RemoveRakAllTest, ASystemFileKeepsItsFoldersWithOneWarningEach) {
   File(Data("keep/other.txt"));
   File(Data("gone/a.txt"));
   auto lines = Run();
-  EXPECT_THAT(std::vector<std::string>(lines.begin() + 3, lines.end() - 3),
-              ElementsAre("W skipped system file hosts.sys",
-                          "W remove failed - " + D("\\keep\\deep") + "\\ The directory is not empty. (0x80070091)",
-                          "W remove failed - " + D("\\keep") + "\\ The directory is not empty. (0x80070091)",
-                          "W remove failed - " + D() + "\\ The directory is not empty. (0x80070091)",
-                          "W remove failed - " + D(" LE") + "\\ The system cannot find the file specified. (0x80070002)"));
+  EXPECT_THAT(
+      std::vector<std::string>(lines.begin() + 3, lines.end() - 3),
+      ElementsAre("W skipped system file hosts.sys",
+                  "W remove failed - " + D("\\keep\\deep") + "\\ The directory is not empty. (0x80070091)",
+                  "W remove failed - " + D("\\keep") + "\\ The directory is not empty. (0x80070091)",
+                  "W remove failed - " + D() + "\\ The directory is not empty. (0x80070091)",
+                  "W remove failed - " + D(" LE") + "\\ The system cannot find the file specified. (0x80070002)"));
   EXPECT_TRUE(fs::exists(Data("keep/deep/hosts.sys")));
   EXPECT_FALSE(fs::exists(Data("keep/other.txt")));
   EXPECT_FALSE(fs::exists(Data("gone")));
@@ -217,8 +217,8 @@ TEST_F(RemoveRakAllTest, BinEntriesMatchingTheMarkerPattern) {
 }
 
 TEST_F(RemoveRakAllTest, ABadProfileEntryFirstStopsEverything) {
-  machine.Write("registry/HKLM.reg",
-                velk_test::ProfileListReg({{"S-1-5-21-9-1000", ""}, {"S-1-5-21-9-1001", RegString("C:\\Users\\alice")}}));
+  machine.Write("registry/HKLM.reg", velk_test::ProfileListReg({{"S-1-5-21-9-1000", ""},
+                                                                {"S-1-5-21-9-1001", RegString("C:\\Users\\alice")}}));
   velk_test::TempMachine::Reload();
   File(Data("a.txt"));
   File(Host("bin/_installed_01"));
@@ -233,8 +233,8 @@ TEST_F(RemoveRakAllTest, AFailedFolderQueryRemovesNothing) {
   folders.result = static_cast<HRESULT>(0x80070005u);
   File(Data("a.txt"));
   File(Host("bin/_installed_01"));
-  EXPECT_THAT(Run(L"/bin=C:\\bin"), ElementsAre(testing::_, testing::_, "E Access is denied. (0x80070005)",
-                                                testing::_, testing::_));
+  EXPECT_THAT(Run(L"/bin=C:\\bin"),
+              ElementsAre(testing::_, testing::_, "E Access is denied. (0x80070005)", testing::_, testing::_));
   EXPECT_TRUE(fs::exists(Data("a.txt")));
   EXPECT_TRUE(fs::exists(Host("bin/_installed_01")));
 }
@@ -260,8 +260,9 @@ TEST_F(RemoveRakAllTest, AFolderThatVanishesDuringTheWalk) {
     if (p.ends_with(L"\\b\\*.*")) fs::remove_all(Data("b"));
   };
   auto lines = Run();
-  EXPECT_THAT(std::vector<std::string>(lines.begin() + 3, lines.end() - 3),
-              ElementsAre("W remove failed - " + D("\\b") + "\\ The system cannot find the file specified. (0x80070002)"));
+  EXPECT_THAT(
+      std::vector<std::string>(lines.begin() + 3, lines.end() - 3),
+      ElementsAre("W remove failed - " + D("\\b") + "\\ The system cannot find the file specified. (0x80070002)"));
   EXPECT_FALSE(fs::exists(Host("Users/alice/AppData/Local/TESSMAR")));
 }
 
@@ -316,7 +317,8 @@ TEST_F(RelativeDataPathTest, LocalFolderInsideOrOutsideTheProfile) {
   // Outside the profile, a prefix of a longer name, longer than the local path:
   // never a cut, always the standard place with a Warning.
   for (const wchar_t* local : {L"D:\\Redirected\\Local", L"C:\\Users\\someone2\\AppData\\Local", L"C:\\U"})
-    EXPECT_EQ(_pde::ComputeRelativeDataPath(L"C:\\Users\\someone", local), L"\\AppData\\Local\\TESSMAR\\velk\\velk-access");
+    EXPECT_EQ(_pde::ComputeRelativeDataPath(L"C:\\Users\\someone", local),
+              L"\\AppData\\Local\\TESSMAR\\velk\\velk-access");
   ASSERT_EQ(installer.Lines().size(), 3u);
   EXPECT_THAT(installer.Lines()[0],
               testing::EndsWith(" W local application data D:\\Redirected\\Local is not inside the profile "

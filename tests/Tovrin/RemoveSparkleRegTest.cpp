@@ -132,14 +132,13 @@ TEST_F(RemoveSparkleRegTest, LoggedOnAndLoggedOffUsers) {
   EXPECT_EQ(token.openedFor, static_cast<DWORD>(TOKEN_ADJUST_PRIVILEGES));
   EXPECT_THAT(token.enabled, ElementsAre(L"SeBackupPrivilege", L"SeRestorePrivilege"));
   EXPECT_EQ(token.closed, 1);
-  EXPECT_THAT(registry.calls,
-              ElementsAre(L"delete S-1-5-21-9-1001\\SOFTWARE\\TESSMAR\\velk-access\\WinSparkle",
-                          L"delete S-1-5-21-9-1001\\SOFTWARE\\TESSMAR\\velk-access",
-                          L"delete S-1-5-21-9-1001\\SOFTWARE\\TESSMAR",
-                          L"load S-1-5-21-9-1002 C:\\Users\\bob\\NTUSER.DAT",
-                          L"delete S-1-5-21-9-1002\\SOFTWARE\\TESSMAR\\velk-access\\WinSparkle",
-                          L"delete S-1-5-21-9-1002\\SOFTWARE\\TESSMAR\\velk-access",
-                          L"delete S-1-5-21-9-1002\\SOFTWARE\\TESSMAR", L"unload S-1-5-21-9-1002"));
+  EXPECT_THAT(registry.calls, ElementsAre(L"delete S-1-5-21-9-1001\\SOFTWARE\\TESSMAR\\velk-access\\WinSparkle",
+                                          L"delete S-1-5-21-9-1001\\SOFTWARE\\TESSMAR\\velk-access",
+                                          L"delete S-1-5-21-9-1001\\SOFTWARE\\TESSMAR",
+                                          L"load S-1-5-21-9-1002 C:\\Users\\bob\\NTUSER.DAT",
+                                          L"delete S-1-5-21-9-1002\\SOFTWARE\\TESSMAR\\velk-access\\WinSparkle",
+                                          L"delete S-1-5-21-9-1002\\SOFTWARE\\TESSMAR\\velk-access",
+                                          L"delete S-1-5-21-9-1002\\SOFTWARE\\TESSMAR", L"unload S-1-5-21-9-1002"));
   EXPECT_EQ(HiveText("alice").find("TESSMAR"), std::string::npos);
   EXPECT_EQ(HiveText("bob").find("TESSMAR"), std::string::npos);
   EXPECT_TRUE(Mounted(kAlice));
@@ -205,9 +204,9 @@ TEST_F(RemoveSparkleRegTest, ProfilesWhoseHiveCannotBeMounted) {
   machine.Write("drive_c/Users/dave/desktop.ini", "");
   machine.Write("drive_c/Users/erin/NTUSER.DAT", "not a hive");
   testing::internal::CaptureStderr();
-  EXPECT_THAT(Run(), ElementsAre(testing::_, "W Profile Not Found (S-1-5-21-9-1003)",
-                                 "W Profile Not Found (S-1-5-21-9-1004)", "E RegLoadKey Error(1009)",
-                                 "I RegEnumKey end"));
+  EXPECT_THAT(Run(),
+              ElementsAre(testing::_, "W Profile Not Found (S-1-5-21-9-1003)", "W Profile Not Found (S-1-5-21-9-1004)",
+                          "E RegLoadKey Error(1009)", "I RegEnumKey end"));
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(std::count_if(registry.calls.begin(), registry.calls.end(),
                           [](const std::wstring& c) { return c.starts_with(L"unload"); }),

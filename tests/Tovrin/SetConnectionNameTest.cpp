@@ -37,8 +37,9 @@ TEST_F(SetConnectionNameTest, OpensTheKeysAsNeeded) {
 }
 
 TEST_F(SetConnectionNameTest, TheConnectionKeyAppearsOnTheThirdAttempt) {
-  registry.appearsAfterOpens[L"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
-                             L"{11111111-2222-3333-4444-555555555555}\\CONNECTION"] = 2;
+  registry.appearsAfterOpens
+      [L"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
+       L"{11111111-2222-3333-4444-555555555555}\\CONNECTION"] = 2;
   EXPECT_EQ(Rename(), S_OK);
   EXPECT_THAT(Messages(), ElementsAre("I CTovrinModule::SetConnectionName - enter", Open(1), Open(2),
                                       "I .uType:0 .pOleStr: \"Ethernet\"", "I .uType:0 .pOleStr: \"Ethernet 3\"",
@@ -49,11 +50,12 @@ TEST_F(SetConnectionNameTest, TheConnectionKeyAppearsOnTheThirdAttempt) {
 }
 
 TEST_F(SetConnectionNameTest, AConnectionKeyThatNeverAppears) {
-  registry.keys.erase(L"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
-                      L"{11111111-2222-3333-4444-555555555555}\\CONNECTION");
+  registry.keys.erase(
+      L"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
+      L"{11111111-2222-3333-4444-555555555555}\\CONNECTION");
   EXPECT_EQ(Rename(), static_cast<HRESULT>(0x80070002));
-  EXPECT_THAT(Messages(), ElementsAre("I CTovrinModule::SetConnectionName - enter", Open(1), Open(2), Open(3),
-                                      Open(4), Open(5), "I CTovrinModule::SetConnectionName - leave"));
+  EXPECT_THAT(Messages(), ElementsAre("I CTovrinModule::SetConnectionName - enter", Open(1), Open(2), Open(3), Open(4),
+                                      Open(5), "I CTovrinModule::SetConnectionName - leave"));
   EXPECT_EQ(clock.sleptMilliseconds, 6000u);
   EXPECT_EQ(registry.opens.size(), 6u);
   EXPECT_TRUE(connections.renames.empty());
@@ -61,8 +63,9 @@ TEST_F(SetConnectionNameTest, AConnectionKeyThatNeverAppears) {
 }
 
 TEST_F(SetConnectionNameTest, OtherOpenFailuresEndAtOnce) {
-  registry.openError[L"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
-                     L"{11111111-2222-3333-4444-555555555555}\\CONNECTION"] = ERROR_ACCESS_DENIED;
+  registry.openError
+      [L"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
+       L"{11111111-2222-3333-4444-555555555555}\\CONNECTION"] = ERROR_ACCESS_DENIED;
   EXPECT_EQ(Rename(), static_cast<HRESULT>(0x80070005));
   EXPECT_EQ(clock.sleptMilliseconds, 1000u);
   EXPECT_EQ(Messages().size(), 2u);
@@ -70,8 +73,9 @@ TEST_F(SetConnectionNameTest, OtherOpenFailuresEndAtOnce) {
 }
 
 TEST_F(SetConnectionNameTest, WaitsForTheName) {
-  std::wstring name = L"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
-                      L"{11111111-2222-3333-4444-555555555555}\\CONNECTION\\NAME";
+  std::wstring name =
+      L"SYSTEM\\CURRENTCONTROLSET\\CONTROL\\NETWORK\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
+      L"{11111111-2222-3333-4444-555555555555}\\CONNECTION\\NAME";
   registry.appearsAfterQueries[name] = 2;
   EXPECT_EQ(Rename(), S_OK);
   std::vector<std::string> m = Messages();
@@ -121,9 +125,9 @@ TEST_F(SetConnectionNameTest, OnlyTheExactNameIsRenamed) {
 TEST_F(SetConnectionNameTest, NoItemHasTheName) {
   connections.items = {{L"Ethernet"}, {L"ethernet 3"}, {L"Wi-Fi"}};
   EXPECT_EQ(Rename(), static_cast<HRESULT>(0x80070002));
-  EXPECT_THAT(Messages(), ElementsAre("I CTovrinModule::SetConnectionName - enter",
-                                      "I .uType:0 .pOleStr: \"Ethernet\"", "I .uType:0 .pOleStr: \"ethernet 3\"",
-                                      "I .uType:0 .pOleStr: \"Wi-Fi\"", "I CTovrinModule::SetConnectionName - leave"));
+  EXPECT_THAT(Messages(), ElementsAre("I CTovrinModule::SetConnectionName - enter", "I .uType:0 .pOleStr: \"Ethernet\"",
+                                      "I .uType:0 .pOleStr: \"ethernet 3\"", "I .uType:0 .pOleStr: \"Wi-Fi\"",
+                                      "I CTovrinModule::SetConnectionName - leave"));
   // The rename's own wait is never reached.
   EXPECT_EQ(clock.sleptMilliseconds, 1000u);
   ExpectReleased();
@@ -143,8 +147,8 @@ TEST_F(SetConnectionNameTest, ShellFailuresEndTheOperation) {
   connections.mallocResult = E_OUTOFMEMORY;
   EXPECT_EQ(Rename(), E_OUTOFMEMORY);
   EXPECT_TRUE(registry.opens.empty());
-  EXPECT_THAT(Messages(), ElementsAre("I CTovrinModule::SetConnectionName - enter",
-                                      "I CTovrinModule::SetConnectionName - leave"));
+  EXPECT_THAT(Messages(),
+              ElementsAre("I CTovrinModule::SetConnectionName - enter", "I CTovrinModule::SetConnectionName - leave"));
   ExpectReleased();
   connections.mallocResult = S_OK;
 

@@ -50,8 +50,8 @@ TEST_F(ShowHelpTest, OpensThePropertysAddress) {
   EXPECT_EQ(r.show, SW_SHOWNORMAL);
   EXPECT_THAT(installer.Lines(),
               ElementsAre(testing::_, EndsWith(" I ShowHelp - enter"), testing::HasSubstr(" I TovrinData:"),
-                          EndsWith(" I CTovrinModule::ShowHelp - enter"), EndsWith(" I CTovrinModule::ShowHelp - leave"),
-                          EndsWith(" I ShowHelp - leave")));
+                          EndsWith(" I CTovrinModule::ShowHelp - enter"),
+                          EndsWith(" I CTovrinModule::ShowHelp - leave"), EndsWith(" I ShowHelp - leave")));
 }
 
 TEST_F(ShowHelpTest, ARefusalIsInstallerError25000) {

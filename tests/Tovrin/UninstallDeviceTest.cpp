@@ -29,8 +29,7 @@ class UninstallDeviceTest : public velk_test::DeviceFixture {
     setup.devices.push_back(d);
     return setup.devices.back();
   }
-  static std::vector<std::string> RemovalOf(const std::string& id, const char* result,
-                                            const char* inf = "oem7.inf") {
+  static std::vector<std::string> RemovalOf(const std::string& id, const char* result, const char* inf = "oem7.inf") {
     return {"I CTovrinModule::RemoveDevice - enter", std::string("I infPath = ") + inf,
             "I CTovrinModule::RemoveDevice - leave", "I " + id + " : RemoveDevice result = " + result};
   }
@@ -100,12 +99,11 @@ TEST_F(UninstallDeviceTest, DriverPackage) {
   // Without an INF name nothing is removed from the driver store.
   Add(L"ROOT\\NET\\0000", {L"root\\vnet"}).infName.reset();
   EXPECT_EQ(Uninstall(), S_OK);
-  EXPECT_THAT(Messages(), ElementsAre("I CTovrinModule::UninstallDevice - enter",
-                                      "I CTovrinModule::RemoveDevice - enter",
-                                      "E SetupDiGetDeviceProperty() = Element not found. (0x80070490)",
-                                      "I CTovrinModule::RemoveDevice - leave",
-                                      "I ROOT\\NET\\0000 : RemoveDevice result = 00000000",
-                                      "I CTovrinModule::UninstallDevice - leave"));
+  EXPECT_THAT(Messages(),
+              ElementsAre("I CTovrinModule::UninstallDevice - enter", "I CTovrinModule::RemoveDevice - enter",
+                          "E SetupDiGetDeviceProperty() = Element not found. (0x80070490)",
+                          "I CTovrinModule::RemoveDevice - leave", "I ROOT\\NET\\0000 : RemoveDevice result = 00000000",
+                          "I CTovrinModule::UninstallDevice - leave"));
   EXPECT_EQ(setup.removedDevices.size(), 1u);
   EXPECT_TRUE(setup.uninstalledInfs.empty());
 
@@ -127,8 +125,7 @@ TEST_F(UninstallDeviceTest, DriverPackage) {
                           "I infPath = oem7.inf",
                           "W SetupUninstallOEMInf() = {Missing System File} The required system file %hs is bad or "
                           "missing. (0xe000023d)",
-                          "I CTovrinModule::RemoveDevice - leave",
-                          "I ROOT\\NET\\0000 : RemoveDevice result = 00000000",
+                          "I CTovrinModule::RemoveDevice - leave", "I ROOT\\NET\\0000 : RemoveDevice result = 00000000",
                           "I CTovrinModule::UninstallDevice - leave"));
 
   // A failed read of the name with a buffer.
@@ -148,8 +145,7 @@ TEST_F(UninstallDeviceTest, FailedRemovalsAreOnlyLogged) {
               ElementsAre("I CTovrinModule::UninstallDevice - enter", "I CTovrinModule::RemoveDevice - enter",
                           "E SetupDiSetClassInstallParams() = The supplied user buffer is not valid for the "
                           "requested operation. (0x800706f8)",
-                          "I CTovrinModule::RemoveDevice - leave",
-                          "I ROOT\\NET\\0000 : RemoveDevice result = 800706f8",
+                          "I CTovrinModule::RemoveDevice - leave", "I ROOT\\NET\\0000 : RemoveDevice result = 800706f8",
                           "I CTovrinModule::UninstallDevice - leave"));
   EXPECT_TRUE(setup.removedDevices.empty());
 
@@ -165,8 +161,7 @@ TEST_F(UninstallDeviceTest, FailedRemovalsAreOnlyLogged) {
   setup.fail.clear();
   setup.fail["GetDeviceInstallParams"] = ERROR_INVALID_HANDLE;
   EXPECT_EQ(Uninstall(), S_OK);
-  EXPECT_THAT(Messages(),
-              testing::Contains("E SetupDiGetDeviceInstallParams() = The handle is invalid. (0x80070006)"));
+  EXPECT_THAT(Messages(), testing::Contains("E SetupDiGetDeviceInstallParams() = The handle is invalid. (0x80070006)"));
   EXPECT_THAT(Messages(), testing::Contains("I ROOT\\NET\\0000 : RemoveDevice result = 80070006"));
   EXPECT_EQ(setup.liveSets, 0u);
 }
@@ -190,7 +185,8 @@ TEST_F(UninstallDeviceTest, FailuresThatEndTheAction) {
   setup.fail.clear();
   setup.fail["GetDeviceRegistryProperty:1:read"] = ERROR_INVALID_DATA;
   EXPECT_EQ(Uninstall(), static_cast<HRESULT>(0x8007000D));
-  EXPECT_THAT(Messages(), testing::Contains("E SetupDiGetDeviceRegistryProperty() = The data is invalid. (0x8007000d)"));
+  EXPECT_THAT(Messages(),
+              testing::Contains("E SetupDiGetDeviceRegistryProperty() = The data is invalid. (0x8007000d)"));
   EXPECT_EQ(setup.liveSets, 0u);
   EXPECT_TRUE(setup.removedDevices.empty());
 

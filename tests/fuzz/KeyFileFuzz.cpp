@@ -12,10 +12,10 @@
 
 namespace {
 
-const unsigned char kOldKey[kMachineKeyBytes] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+const unsigned char kOldKey[kMachineKeyBytes] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                                                  17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 const unsigned char kNewKey[kMachineKeyBytes] = {32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17,
-                                                 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+                                                 16, 15, 14, 13, 12, 11, 10, 9,  8,  7,  6,  5,  4,  3,  2,  1};
 
 // A value the reader gives back whole when written after "Value=". The
 // layout writes it without quotes, so one that starts and ends with the
@@ -53,10 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   again.file = Buffer_New();
   if (!again.file || !Buffer_Append(again.file, parts.plaintext->data, parts.plaintext->length)) std::abort();
   if (OpenKeyFileBytes(kNewKey, again) != KeyFileOpened::kOk) std::abort();
-  if (ReadsBackWhole(parts.value) &&
-      (again.value->length != parts.value->length ||
-       std::memcmp(again.value->data, parts.value->data, parts.value->length) != 0 ||
-       !KeyFileSignatureMatches(kNewKey, again)))
+  if (ReadsBackWhole(parts.value) && (again.value->length != parts.value->length ||
+                                      std::memcmp(again.value->data, parts.value->data, parts.value->length) != 0 ||
+                                      !KeyFileSignatureMatches(kNewKey, again)))
     std::abort();
   return 0;
 }

@@ -51,7 +51,9 @@ class RasLogTest : public ::testing::Test {
   void Write(const char* message, const char* tag = "[info]") { RasLog_Write(RasLog_Get(), tag, message); }
   std::string Current() const { return ReadFile(LogPath()); }
   void SetModified(const std::string& path, int64_t seconds) {
-    struct utimbuf times{static_cast<time_t>(seconds), static_cast<time_t>(seconds)};
+    struct utimbuf times {
+      static_cast<time_t>(seconds), static_cast<time_t>(seconds)
+    };
     ASSERT_EQ(::utime(path.c_str(), &times), 0);
   }
   // Moves the clock to another UTC time, keeping the local prefix fixed.

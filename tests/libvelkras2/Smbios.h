@@ -70,8 +70,8 @@ inline std::string DmidecodeDump(unsigned char major, unsigned char minor, const
                                  unsigned structures) {
   std::string ep;
   if (major >= 3) {
-    ep = std::string("_SM3_", 5) + '\0' + '\x18' + static_cast<char>(major) + static_cast<char>(minor) + '\0' +
-         '\x01' + '\0' + Le32(static_cast<uint32_t>(table.size())) + Le32(0x20) + Le32(0);
+    ep = std::string("_SM3_", 5) + '\0' + '\x18' + static_cast<char>(major) + static_cast<char>(minor) + '\0' + '\x01' +
+         '\0' + Le32(static_cast<uint32_t>(table.size())) + Le32(0x20) + Le32(0);
     ep[5] = static_cast<char>(Checksum(ep, 0, 0x18));
   } else {
     ep = std::string("_SM_", 4) + '\0' + '\x1F' + static_cast<char>(major) + static_cast<char>(minor) +

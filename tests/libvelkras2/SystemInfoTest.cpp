@@ -120,15 +120,15 @@ TEST_F(SystemInfoTest, UuidTextEqualsWhatDmidecodePrints) {
   const unsigned char uuid[16] = {0x4C, 0x4C, 0x45, 0x44, 0x00, 0x37, 0x52, 0x10,
                                   0x80, 0x31, 0xB3, 0xC0, 0x4F, 0x53, 0x38, 0x32};
   for (auto [major, minor] : {std::pair{2, 5}, std::pair{3, 0}}) {
-    std::string table = velk_test::BiosInformation() + SystemInformation(uuid, 1, 2, {"ACME", "SN-9"}) +
-                        velk_test::EndOfTable();
+    std::string table =
+        velk_test::BiosInformation() + SystemInformation(uuid, 1, 2, {"ACME", "SN-9"}) + velk_test::EndOfTable();
     firmware.data = RawSmbios(static_cast<unsigned char>(major), static_cast<unsigned char>(minor), table);
     std::string ours;
     ASSERT_TRUE(ReadId(&ours));
 
     std::string dump = folder.Path("dmi.bin").string();
-    velk_test::WriteFile(dump, velk_test::DmidecodeDump(static_cast<unsigned char>(major),
-                                                        static_cast<unsigned char>(minor), table, 3));
+    velk_test::WriteFile(
+        dump, velk_test::DmidecodeDump(static_cast<unsigned char>(major), static_cast<unsigned char>(minor), table, 3));
     std::string theirs = velk_test::RunCommand("dmidecode --from-dump '" + dump + "' -s system-uuid 2>/dev/null");
     while (!theirs.empty() && (theirs.back() == '\n' || theirs.back() == '\r')) theirs.pop_back();
     EXPECT_TRUE(strcasecmp(ours.c_str(), theirs.c_str()) == 0)
@@ -168,11 +168,10 @@ TEST_F(SystemInfoTest, StringLimits) {
   EXPECT_EQ(text, s63 + s64);
   EXPECT_EQ(text.size(), 127u);
 
-  EXPECT_THAT(LogLines(),
-              ElementsAre("[info] UUID is not present", "[info] UUID is not present",
-                          "[info] String is execeeded over limit", "[info] Failed to get manufacture", kFallBack,
-                          "[info] UUID is not settable", "[info] failed to copy string : 122",
-                          "[info] Failed to get serial", kFallBack, "[info] UUID is not settable"));
+  EXPECT_THAT(LogLines(), ElementsAre("[info] UUID is not present", "[info] UUID is not present",
+                                      "[info] String is execeeded over limit", "[info] Failed to get manufacture",
+                                      kFallBack, "[info] UUID is not settable", "[info] failed to copy string : 122",
+                                      "[info] Failed to get serial", kFallBack, "[info] UUID is not settable"));
 }
 
 TEST_F(SystemInfoTest, MissingStringsAreLogged) {
@@ -185,12 +184,11 @@ TEST_F(SystemInfoTest, MissingStringsAreLogged) {
   EXPECT_FALSE(ReadId(&text));
   SetSystem(3, 0, kAllFF, 1, 2, {});
   EXPECT_FALSE(ReadId(&text));
-  EXPECT_THAT(LogLines(),
-              ElementsAre("[info] UUID is not present", "[info] Manufacture is not found",  //
-                          "[info] UUID is not present", "[info] Serial is not found",       //
-                          "[info] UUID is not present", "[info] String is not found", "[info] Failed to get serial",
-                          "[info] UUID is not present", "[info] String is not found",
-                          "[info] Failed to get manufacture"));
+  EXPECT_THAT(LogLines(), ElementsAre("[info] UUID is not present", "[info] Manufacture is not found",  //
+                                      "[info] UUID is not present", "[info] Serial is not found",       //
+                                      "[info] UUID is not present", "[info] String is not found",
+                                      "[info] Failed to get serial", "[info] UUID is not present",
+                                      "[info] String is not found", "[info] Failed to get manufacture"));
 
   const BYTE set[] = {1, 4, 0, 0, 'x', 0, 0};
   SmbiosStructure s{set, set + 4, set + sizeof set};
@@ -205,8 +203,8 @@ TEST_F(SystemInfoTest, FirmwareWithoutIdentityFallsBackToTheProductId) {
   firmware.missing = false;
   firmware.data = RawSmbios(3, 0, velk_test::BiosInformation() + velk_test::EndOfTable());
   EXPECT_EQ(NewKey(), oldKey);
-  EXPECT_THAT(LogLines(), ElementsAre("[info] GetSystemFirmwareTable failed", kFallBack, "[info] UUID is not found",
-                                      kFallBack));
+  EXPECT_THAT(LogLines(),
+              ElementsAre("[info] GetSystemFirmwareTable failed", kFallBack, "[info] UUID is not found", kFallBack));
 
   // Without the fall-back either, the key stays zero.
   SetProductId("");
@@ -273,7 +271,11 @@ TEST_F(SystemInfoTest, MalformedTablesNeverYieldAnIdentity) {
       {"structure cut inside the UUID", RawSmbios(3, 0, good.substr(0, 20))},
       {"formatted length below the header", RawSmbios(3, 0, std::string("\x01\x02\x01\x00", 4) + good)},
       {"formatted length past the table", RawSmbios(3, 0, std::string("\x00\xF0\x00\x00", 4) + good)},
-      {"unterminated strings before the system", RawSmbios(3, 0, std::string("\x00\x04\x00\x00" "abc", 7) + good)},
+      {"unterminated strings before the system", RawSmbios(3, 0,
+                                                           std::string("\x00\x04\x00\x00"
+                                                                       "abc",
+                                                                       7) +
+                                                               good)},
   };
   for (const Case& c : cases) {
     firmware.data = c.raw;

@@ -159,10 +159,8 @@ TEST_F(MachineImportTest, SmbiosDumpsBecomeTheRawLayout) {
     std::string dump;
     std::string smbios;  // empty: refused
   } cases[] = {
-      {sm2 + table, raw2},
-      {sm3 + table, std::string("\0\x03\x02\x01\x0c\0\0\0", 8) + table},
-      {raw2, raw2},
-      {sm2 + table.substr(0, 5), ""},
+      {sm2 + table, raw2}, {sm3 + table, std::string("\0\x03\x02\x01\x0c\0\0\0", 8) + table},
+      {raw2, raw2},        {sm2 + table.substr(0, 5), ""},
       {"not a dump", ""},
   };
   for (const auto& c : cases) {
@@ -182,8 +180,9 @@ TEST_F(MachineImportTest, SmbiosDumpsBecomeTheRawLayout) {
 // and the folder layout with attributes.
 TEST_F(MachineImportTest, CaptureFolderIsImportedWhole) {
   fs::path capture = machine.Root() / "capture";
-  WriteAll(capture / "machine.txt",
-           "acp=1252\r\nui_language=1041\r\nuser=S-1-5-21-7\r\nlogged_on=S-1-5-21-7\r\nhives=S-1-5-21-7,S-1-5-21-8\r\n");
+  WriteAll(
+      capture / "machine.txt",
+      "acp=1252\r\nui_language=1041\r\nuser=S-1-5-21-7\r\nlogged_on=S-1-5-21-7\r\nhives=S-1-5-21-7,S-1-5-21-8\r\n");
   WriteAll(capture / "registry/hklm-profiles.reg",
            "Windows Registry Editor Version 5.00\r\n\r\n"
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7]\r\n"
@@ -202,7 +201,8 @@ TEST_F(MachineImportTest, CaptureFolderIsImportedWhole) {
   r.capture = capture;
   std::string report, error;
   ASSERT_TRUE(velk_machine::ImportMachine(r, &report, &error)) << error;
-  EXPECT_EQ(machine.Read("machine.ini"), "[machine]\nacp=1252 ui_language=1041\nuser=S-1-5-21-7\nlogged_on=S-1-5-21-7\n");
+  EXPECT_EQ(machine.Read("machine.ini"),
+            "[machine]\nacp=1252 ui_language=1041\nuser=S-1-5-21-7\nlogged_on=S-1-5-21-7\n");
   EXPECT_EQ(machine.Read("drive_c/Users/eve/NTUSER.DAT"),
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Pellacor\\velk]\r\n\r\n");

@@ -24,9 +24,20 @@ class CompletionState : public ::testing::Test {
 TEST_F(CompletionState, ContentClassifiesAsTheStateValues) {
   EXPECT_EQ(Read(), 1) << "absent";
   const std::pair<std::string, int> cases[] = {
-      {"", 0},          {"2", 2},        {std::string("2\0", 2), 2}, {std::string("3\0xyz", 5), 3},
-      {"3", 3},         {"2\n", 1},      {"22", 1},                  {"x", 1},
-      {"4", 1},         {std::string(300, 'q'), 1}, {std::string("\0" "2", 2), 1},
+      {"", 0},
+      {"2", 2},
+      {std::string("2\0", 2), 2},
+      {std::string("3\0xyz", 5), 3},
+      {"3", 3},
+      {"2\n", 1},
+      {"22", 1},
+      {"x", 1},
+      {"4", 1},
+      {std::string(300, 'q'), 1},
+      {std::string("\0"
+                   "2",
+                   2),
+       1},
   };
   for (const auto& [content, state] : cases) {
     m.WriteData("_completed_mig", content);
@@ -74,8 +85,8 @@ TEST_F(CompletionState, ADirectoryOfThatNameFailsWithAFileException) {
       EXPECT_EQ(e->m_strFileName, std::wstring(kDataDirW) + L"\\_completed_mig");
       wchar_t text[256];
       EXPECT_TRUE(e->GetErrorMessage(text, 256));
-      EXPECT_EQ(std::wstring(text), L"Access to " + std::wstring(kDataDirW) +
-                                        L"\\_completed_mig was denied. (system error 5)");
+      EXPECT_EQ(std::wstring(text),
+                L"Access to " + std::wstring(kDataDirW) + L"\\_completed_mig was denied. (system error 5)");
       e->Delete();
     }
   }

@@ -35,7 +35,8 @@ TEST(AppExceptionText, RasRecordIsRenderedWithTwoHexDigitsAtLeast) {
   record.code = 255;
   std::strcpy(record.message, "fopen failed :C:\\x");
   std::strcpy(record.location, "ReqDatConverter::Convert at ReqDatConverter.cpp line 52");
-  EXPECT_EQ(Text(RasException(&record)), L"0xff: fopen failed :C:\\x @ReqDatConverter::Convert at ReqDatConverter.cpp line 52");
+  EXPECT_EQ(Text(RasException(&record)),
+            L"0xff: fopen failed :C:\\x @ReqDatConverter::Convert at ReqDatConverter.cpp line 52");
   record.code = 0x1234;
   EXPECT_EQ(Text(RasException(&record)).substr(0, 8), L"0x1234: ");
 }

@@ -95,16 +95,16 @@ TEST(LegacyCleanup, CommandsLongerThanTheLimitAreNotStarted) {
   m.starts.starts.clear();
   std::wstring dir256 = dir255 + L"d";
   StartLegacyFolderRemoval(dir256.c_str());
-  EXPECT_THAT(CommandLines(m.starts), ElementsAre(L"cmd.exe /c rmdir /S /Q \"" + dir256 + L"\\keydata\"",
-                                                  L"cmd.exe /c rmdir /S /Q \"" + dir256 + L"\\mig\"",
-                                                  L"cmd.exe /c rmdir /S /Q \"" + kLocal +
-                                                      L"\\Pellacor\\velk\\velk-access LE\""));
+  EXPECT_THAT(CommandLines(m.starts),
+              ElementsAre(L"cmd.exe /c rmdir /S /Q \"" + dir256 + L"\\keydata\"",
+                          L"cmd.exe /c rmdir /S /Q \"" + dir256 + L"\\mig\"",
+                          L"cmd.exe /c rmdir /S /Q \"" + kLocal + L"\\Pellacor\\velk\\velk-access LE\""));
   m.starts.starts.clear();
   std::wstring dir259 = dir256 + L"ddd";
   StartLegacyFolderRemoval(dir259.c_str());
-  EXPECT_THAT(CommandLines(m.starts), ElementsAre(L"cmd.exe /c rmdir /S /Q \"" + dir259 + L"\\mig\"",
-                                                  L"cmd.exe /c rmdir /S /Q \"" + kLocal +
-                                                      L"\\Pellacor\\velk\\velk-access LE\""));
+  EXPECT_THAT(CommandLines(m.starts),
+              ElementsAre(L"cmd.exe /c rmdir /S /Q \"" + dir259 + L"\\mig\"",
+                          L"cmd.exe /c rmdir /S /Q \"" + kLocal + L"\\Pellacor\\velk\\velk-access LE\""));
   for (const auto& r : m.starts.starts) EXPECT_LE(r.commandLine.size(), kMaxCommandLine);
 }
 
@@ -140,7 +140,8 @@ TEST(LegacyCleanup, ASubkeyWithSubkeysOfItsOwnStays) {
 TEST(LegacyCleanup, NoKeysAtAllIsNoFailure) {
   MigrationMachine m;
   m.MakeDataDirectory();
-  m.machine.Write("drive_c/Users/alice/NTUSER.DAT", "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
+  m.machine.Write("drive_c/Users/alice/NTUSER.DAT",
+                  "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
   TempMachine::Reload();
   m.WriteData("_completed_mig", "");
   EXPECT_EQ(m.Run(), 0);
@@ -152,9 +153,7 @@ TEST(LegacyCleanup, NoKeysAtAllIsNoFailure) {
 // folder in the machine.
 class HostRemoval : public ::testing::Test {
  protected:
-  HostRemoval() {
-    fs::create_directories(root() / kDataDir);
-  }
+  HostRemoval() { fs::create_directories(root() / kDataDir); }
   fs::path root() const { return machine.Root(); }
   void Run(const std::wstring& command, const wchar_t* application = nullptr, bool started = true) {
     std::wstring line = command;
@@ -223,11 +222,10 @@ TEST_F(HostRemoval, AFileOrAMissingFolderIsNotRemoved) {
 TEST_F(HostRemoval, AnyOtherCommandFailsLikeAMissingProgram) {
   machine.Write(std::string(kDataDir) + "/mig/x", "x");
   const std::wstring folder = L"\"" + std::wstring(kDataDirW) + L"\\mig\"";
-  for (const std::wstring& line :
-       {L"cmd.exe /c del /S /Q " + folder, L"powershell.exe /c rmdir /S /Q " + folder,
-        L"cmd.exe /c rmdir /S " + folder, L"cmd.exe /c rmdir /S /Q " + folder + L" extra",
-        L"cmd.exe /c rmdir /S /Q \"" + std::wstring(kDataDirW) + L"\\mi", std::wstring(L"cmd.exe"),
-        L"C:\\Users\\alice\\cmd.exe /c rmdir /S /Q " + folder}) {
+  for (const std::wstring& line : {L"cmd.exe /c del /S /Q " + folder, L"powershell.exe /c rmdir /S /Q " + folder,
+                                   L"cmd.exe /c rmdir /S " + folder, L"cmd.exe /c rmdir /S /Q " + folder + L" extra",
+                                   L"cmd.exe /c rmdir /S /Q \"" + std::wstring(kDataDirW) + L"\\mi",
+                                   std::wstring(L"cmd.exe"), L"C:\\Users\\alice\\cmd.exe /c rmdir /S /Q " + folder}) {
     Run(line, nullptr, false);
   }
   // The application name must be the system folder's interpreter.

@@ -47,8 +47,8 @@ std::string Sha256(const std::string& bytes) {
 std::string SmbiosWithUuid() {
   std::string table;
   // Type 1, 27 bytes: manufacturer 1, product 2, version 0, serial 3, UUID.
-  const unsigned char system[] = {1, 27, 1, 0, 1, 2, 0, 3, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
-                                  0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 6, 0, 0};
+  const unsigned char system[] = {1,    27,   1,    0,    1,    2,    0,    3,    0x00, 0x11, 0x22, 0x33, 0x44, 0x55,
+                                  0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 6,    0,    0};
   table.append(reinterpret_cast<const char*>(system), sizeof system);
   table.append("ACME\0Box 9\0SN-42\0\0", 18);
   const unsigned char end[] = {127, 4, 2, 0, 0, 0};
@@ -161,12 +161,15 @@ MigrationMachine::MigrationMachine(const std::string& uiLanguage, const std::str
       useBoxes_(boxes),
       useStarts_(starts),
       useFiles_(files) {
-  machine.Write("registry/HKLM.reg",
-                "Windows Registry Editor Version 5.00\n\n"
-                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
-                "\"ProductId\"=\"" + std::string(kProductId) + "\"\n\n"
-                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
-                "\"ProfileImagePath\"=\"C:\\\\Users\\\\alice\"\n");
+  machine.Write(
+      "registry/HKLM.reg",
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
+      "\"ProductId\"=\"" +
+          std::string(kProductId) +
+          "\"\n\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
+          "\"ProfileImagePath\"=\"C:\\\\Users\\\\alice\"\n");
   machine.Write("drive_c/Users/alice/NTUSER.DAT",
                 "Windows Registry Editor Version 5.00\n\n"
                 "[HKEY_CURRENT_USER\\Software\\Pellacor\\velk\\access]\n\"Server\"=\"old\"\n\n"
@@ -181,13 +184,18 @@ MigrationMachine::MigrationMachine(const std::string& uiLanguage, const std::str
 }
 
 std::string MigrationMachine::MoveProfile(const std::string& name) const {
-  machine.Write("registry/HKLM.reg",
-                "Windows Registry Editor Version 5.00\n\n"
-                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
-                "\"ProductId\"=\"" + std::string(kProductId) + "\"\n\n"
-                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
-                "\"ProfileImagePath\"=\"C:\\\\Users\\\\" + name + "\"\n");
-  machine.Write("drive_c/Users/" + name + "/NTUSER.DAT", "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
+  machine.Write(
+      "registry/HKLM.reg",
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
+      "\"ProductId\"=\"" +
+          std::string(kProductId) +
+          "\"\n\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
+          "\"ProfileImagePath\"=\"C:\\\\Users\\\\" +
+          name + "\"\n");
+  machine.Write("drive_c/Users/" + name + "/NTUSER.DAT",
+                "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
   std::string data = "drive_c/Users/" + name + "/AppData/Local/TESSMAR/velk/velk-access";
   fs::create_directories(machine.Root() / data);
   TempMachine::Reload();

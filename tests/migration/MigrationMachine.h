@@ -106,8 +106,8 @@ class WatchedFileSystem : public platform::FileSystem {
 
   std::vector<std::string> stateWrites;
   std::vector<std::wstring> copies, removals;  // copies and replacements: "from -> to (keep|replace)"
-  DWORD failCopy = 0;    // the error CopyEntry and ReplaceEntry fail with, 0 for none
-  DWORD failRemove = 0;  // the error RemoveFile fails with, 0 for none
+  DWORD failCopy = 0;                          // the error CopyEntry and ReplaceEntry fail with, 0 for none
+  DWORD failRemove = 0;                        // the error RemoveFile fails with, 0 for none
   DWORD failStateOpen = 0;
 
  private:

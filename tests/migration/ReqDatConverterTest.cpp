@@ -124,8 +124,9 @@ TEST_F(Converter, ACutFileIsNotConvertedEvenWhenItsValueSurvives) {
     std::string content = whole.substr(0, whole.size() - cut);
     m.WriteData("req.dat", content);
     EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile));
-    EXPECT_EQ(RecordText(), "0xff: truncated file :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access"
-                            "\\req.dat :The data is invalid. @ReqDatConverter::Convert at ReqDatConverter.cpp line 66");
+    EXPECT_EQ(RecordText(),
+              "0xff: truncated file :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access"
+              "\\req.dat :The data is invalid. @ReqDatConverter::Convert at ReqDatConverter.cpp line 66");
     EXPECT_FALSE(m.DataExists("req.dat.new"));
     EXPECT_EQ(m.ReadData("req.dat"), content);
   }
@@ -135,8 +136,9 @@ TEST_F(Converter, AFileCutAtABlockBoundaryOrDamagedInItsLastBlockIsRefused) {
   // 13 value bytes make the 112-byte file of a typical key.
   const std::string whole = Encrypt(OldKey(), ConvertedPlaintext(OldKey(), "VK-0123456789"));
   ASSERT_EQ(whole.size(), 112u);
-  const std::string damaged = "0xff: damaged file :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access\\req.dat"
-                              " :The data is invalid. @ReqDatConverter::Convert at ReqDatConverter.cpp line 84";
+  const std::string damaged =
+      "0xff: damaged file :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access\\req.dat"
+      " :The data is invalid. @ReqDatConverter::Convert at ReqDatConverter.cpp line 84";
   const std::string notFound = "0xe1: Key Value is not found @ReqDatConverter::Convert at ReqDatConverter.cpp line 81";
   std::vector<std::pair<std::string, std::string>> cases;  // content, record
   // One block is withheld by the padding check: nothing is left to read.
@@ -156,9 +158,9 @@ TEST_F(Converter, AFileCutAtABlockBoundaryOrDamagedInItsLastBlockIsRefused) {
   // In a run the key file stays as it was and the state still ends at 3.
   m.WriteData("req.dat", whole.substr(0, 64));
   EXPECT_EQ(m.Run(), 0);
-  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed ReqDatConverter", "[error] " + damaged,
-                                        "[info] Finish converting"));
+  EXPECT_THAT(m.LogLines(),
+              ElementsAre("[info] InitialStatus : 1", "[info] Start converting", "[error] failed ReqDatConverter",
+                          "[error] " + damaged, "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), whole.substr(0, 64));
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
 }
@@ -181,8 +183,8 @@ TEST_F(Converter, OnlyRegularFilesUpToOneMebibyteAreRead) {
       // Opening a pipe for reading would wait for a writer for ever.
       {"pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, notRegular},
       {"link to an endless device", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, notRegular},
-      {"over the limit", [](const fs::path& p) { std::ofstream(p, std::ios::binary) << std::string((1 << 20) + 16, 'x'); },
-       tooLarge},
+      {"over the limit",
+       [](const fs::path& p) { std::ofstream(p, std::ios::binary) << std::string((1 << 20) + 16, 'x'); }, tooLarge},
       {"at the limit", [](const fs::path& p) { std::ofstream(p, std::ios::binary) << std::string(1 << 20, 'x'); },
        notFound},
   };
@@ -337,8 +339,9 @@ TEST_F(Converter, AMissingFileFailsWithSystemErrorTwoBeforeTheFirmwareIsRead) {
 
 TEST_F(Converter, AMissingProductIdFailsBeforeAnythingIsRead) {
   m.WriteOldBoundKeyFile("K");
-  m.machine.Write("registry/HKLM.reg", "Windows Registry Editor Version 5.00\n\n"
-                                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n");
+  m.machine.Write("registry/HKLM.reg",
+                  "Windows Registry Editor Version 5.00\n\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n");
   TempMachine::Reload();
   EXPECT_FALSE(ReqDatConverter::Convert(kKeyFile));
   EXPECT_THAT(RecordText(), HasSubstr("RegQueryValueEx failed"));
@@ -379,9 +382,9 @@ TEST_F(Converter, AFailedCopyDeletesTheConvertedFileAndKeepsTheKeyFile) {
   // A read-only key file refuses to be replaced.
   m.files.SetAttributes(kKeyFile.c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(m.Run(), 0);
-  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile", "[error] MoveFileExW() = 5",
-                                        "[info] Finish converting"));
+  EXPECT_THAT(m.LogLines(),
+              ElementsAre("[info] InitialStatus : 1", "[info] Start converting", "[error] failed CopyFile",
+                          "[error] MoveFileExW() = 5", "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), before);
   EXPECT_FALSE(m.DataExists("req.dat.new"));
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
@@ -393,9 +396,9 @@ TEST_F(Converter, AReplacementThatFailsLeavesTheOldBytes) {
   std::string before = m.ReadData("req.dat");
   m.files.failCopy = ERROR_DISK_FULL;
   EXPECT_EQ(m.Run(), 0);
-  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile", "[error] MoveFileExW() = 112",
-                                        "[info] Finish converting"));
+  EXPECT_THAT(m.LogLines(),
+              ElementsAre("[info] InitialStatus : 1", "[info] Start converting", "[error] failed CopyFile",
+                          "[error] MoveFileExW() = 112", "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), before);
   EXPECT_FALSE(m.DataExists("req.dat.new"));
 }
@@ -405,10 +408,10 @@ TEST_F(Converter, AFailedReplacementOfARecoveredFileKeepsIt) {
   m.WriteData("req.dat.new", Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "K-1")));
   m.files.failCopy = ERROR_SHARING_VIOLATION;
   EXPECT_EQ(m.Run(), 0);
-  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[info] req.dat does not open; the complete req.dat.new takes its place",
-                                        "[error] failed CopyFile", "[error] MoveFileExW() = 32",
-                                        "[info] Finish converting"));
+  EXPECT_THAT(m.LogLines(),
+              ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
+                          "[info] req.dat does not open; the complete req.dat.new takes its place",
+                          "[error] failed CopyFile", "[error] MoveFileExW() = 32", "[info] Finish converting"));
   EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
   EXPECT_TRUE(m.files.removals.empty());
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");
@@ -420,10 +423,10 @@ TEST_F(Converter, AFailedDeleteLeavesTheConvertedFileAndTheRunGoesOn) {
   m.files.failCopy = ERROR_DISK_FULL;
   m.files.failRemove = ERROR_SHARING_VIOLATION;
   EXPECT_EQ(m.Run(), 0);
-  EXPECT_THAT(m.LogLines(), ElementsAre("[info] InitialStatus : 1", "[info] Start converting",
-                                        "[error] failed CopyFile", "[error] MoveFileExW() = 112",
-                                        "[error] failed DeleteFile", "[error] DeleteFileW() = 32",
-                                        "[info] Finish converting"));
+  EXPECT_THAT(m.LogLines(),
+              ElementsAre("[info] InitialStatus : 1", "[info] Start converting", "[error] failed CopyFile",
+                          "[error] MoveFileExW() = 112", "[error] failed DeleteFile", "[error] DeleteFileW() = 32",
+                          "[info] Finish converting"));
   EXPECT_EQ(m.ReadData("req.dat"), before);
   EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-1"));
   EXPECT_EQ(m.ReadData("_completed_mig"), "3");

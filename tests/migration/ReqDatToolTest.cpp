@@ -60,9 +60,8 @@ TEST_F(ReqDatTool, InspectMasksTheValueAndNamesTheBinding) {
 
 TEST_F(ReqDatTool, RebindMovesTheValueToTheNewIdentity) {
   m.WriteOldBoundKeyFile("\"quoted\"");
-  ASSERT_EQ(Tool("rebind " + Path("req.dat") + " " + Path("out.dat") + " --from machine-old --to smbios=ACME-SN-1",
-                 &out),
-            0)
+  ASSERT_EQ(
+      Tool("rebind " + Path("req.dat") + " " + Path("out.dat") + " --from machine-old --to smbios=ACME-SN-1", &out), 0)
       << out;
   std::string key = MachineKey("ACME-SN-1");
   EXPECT_EQ(Decrypt(key, m.ReadData("out.dat")), ConvertedPlaintext(key, "quoted"));

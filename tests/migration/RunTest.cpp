@@ -63,20 +63,19 @@ TEST_P(RunTable, EndsWithThreeAfterTheWritesOfTheTable) {
   EXPECT_FALSE(m.DataExists("req.dat.new"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryStart, RunTable,
-    ::testing::Values(Row{"AbsentSucceeds", false, "", true, {"C2", "O3"}, true},
-                      Row{"AbsentFails", false, "", false, {"C", "O3"}, true},
-                      Row{"EmptySucceeds", true, "", true, {"O3"}, true},
-                      Row{"EmptyFails", true, "", false, {"O", "O3"}, true},
-                      Row{"Two", true, "2", true, {"O3"}, false},
-                      Row{"Three", true, "3", true, {}, false},
-                      Row{"OtherByteSucceeds", true, "x", true, {"O2", "O3"}, true},
-                      Row{"OtherByteFails", true, "x", false, {"O", "O2", "O3"}, true},
-                      // Foreign content longer than a byte keeps its tail, reads as
-                      // 1 on every run, and converts again each time.
-                      Row{"ForeignBytes", true, "abc", true, {"O2", "O"}, true, "2bc"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryStart, RunTable,
+                         ::testing::Values(Row{"AbsentSucceeds", false, "", true, {"C2", "O3"}, true},
+                                           Row{"AbsentFails", false, "", false, {"C", "O3"}, true},
+                                           Row{"EmptySucceeds", true, "", true, {"O3"}, true},
+                                           Row{"EmptyFails", true, "", false, {"O", "O3"}, true},
+                                           Row{"Two", true, "2", true, {"O3"}, false},
+                                           Row{"Three", true, "3", true, {}, false},
+                                           Row{"OtherByteSucceeds", true, "x", true, {"O2", "O3"}, true},
+                                           Row{"OtherByteFails", true, "x", false, {"O", "O2", "O3"}, true},
+                                           // Foreign content longer than a byte keeps its tail, reads as
+                                           // 1 on every run, and converts again each time.
+                                           Row{"ForeignBytes", true, "abc", true, {"O2", "O"}, true, "2bc"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Run, FirstRunLogsItsLinesInOrder) {
   MigrationMachine m;
@@ -85,8 +84,7 @@ TEST(Run, FirstRunLogsItsLinesInOrder) {
   EXPECT_EQ(m.Run(), 0);
   EXPECT_THAT(m.LogLines(),
               ElementsAre("[info] InitialStatus : 1", "[info] Start converting", "[info] Finish converting"));
-  EXPECT_EQ(m.machine.Read(std::string(kDataDir) + "/velk-access-migration.log").substr(0, 20),
-            "2024/05/17 09:03:07 ");
+  EXPECT_EQ(m.machine.Read(std::string(kDataDir) + "/velk-access-migration.log").substr(0, 20), "2024/05/17 09:03:07 ");
 }
 
 TEST(Run, StatesTwoAndThreeSkipTheConversionButNotTheCleanup) {
@@ -196,10 +194,12 @@ TEST(Run, ALocalAppDataFolderTooLongForTheDataDirectoryTouchesNothing) {
   MigrationMachine m;
   std::wstring profile = L"C:\\Users\\" + std::wstring(260 - 25 - 23, L'a');
   ASSERT_EQ(profile.size() + 14 + 25, 260u);
-  m.machine.Write("registry/HKLM.reg",
-                  "Windows Registry Editor Version 5.00\n\n"
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
-                  "\"ProfileImagePath\"=\"C:\\\\Users\\\\" + std::string(260 - 25 - 23, 'a') + "\"\n");
+  m.machine.Write(
+      "registry/HKLM.reg",
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
+      "\"ProfileImagePath\"=\"C:\\\\Users\\\\" +
+          std::string(260 - 25 - 23, 'a') + "\"\n");
   TempMachine::Reload();
   EXPECT_EQ(m.Run(), 0);
   ASSERT_EQ(m.boxes.shown.size(), 1u);

@@ -34,7 +34,7 @@ const std::string kValue = "VALUE-7f3a91c2-do-not-keep-0d5e";
 struct Inspection {
   std::vector<std::string> secrets;  // what no released block may hold
   int released = 0;
-  int holding = 0;  // released blocks that still held one of the secrets
+  int holding = 0;    // released blocks that still held one of the secrets
   std::string first;  // which secret, for the message
 };
 Inspection* g_inspection = nullptr;

@@ -68,9 +68,9 @@ TEST(HostByteStreamsTest, OpenRegularReadsDiskFilesOnlyAndNeverWaits) {
   fs::create_symlink("/dev/zero", machine.Root() / "drive_c/data/zero");
   fs::create_symlink(machine.Root() / "drive_c/data/key.dat", machine.Root() / "drive_c/data/link");
   const std::pair<const char*, DWORD> cases[] = {
-      {"C:\\data\\key.dat", ERROR_SUCCESS},       {"C:\\data\\link", ERROR_SUCCESS},
-      {"C:\\data\\pipe", ERROR_BAD_FILE_TYPE},    {"C:\\data\\zero", ERROR_BAD_FILE_TYPE},
-      {"C:\\data\\folder", ERROR_ACCESS_DENIED},  {"C:\\data\\missing", ERROR_FILE_NOT_FOUND},
+      {"C:\\data\\key.dat", ERROR_SUCCESS},      {"C:\\data\\link", ERROR_SUCCESS},
+      {"C:\\data\\pipe", ERROR_BAD_FILE_TYPE},   {"C:\\data\\zero", ERROR_BAD_FILE_TYPE},
+      {"C:\\data\\folder", ERROR_ACCESS_DENIED}, {"C:\\data\\missing", ERROR_FILE_NOT_FOUND},
   };
   for (const auto& [path, error] : cases) {
     FILE* f = Streams().OpenRegular(path);

@@ -138,7 +138,8 @@ TEST_F(HostDeviceSetupTest, InfClassComesFromTheVersionSection) {
 
   EXPECT_EQ(InfClassError("[Strings]\r\nA=b\r\n"), static_cast<DWORD>(ERROR_WRONG_INF_STYLE));
   EXPECT_EQ(InfClassError("[Version]\r\nClass=Net\r\n"), static_cast<DWORD>(ERROR_WRONG_INF_STYLE));
-  EXPECT_EQ(InfClassError("[Version]\r\nSignature=\"$Windows NT$\"\r\n"), static_cast<DWORD>(ERROR_NO_ASSOCIATED_CLASS));
+  EXPECT_EQ(InfClassError("[Version]\r\nSignature=\"$Windows NT$\"\r\n"),
+            static_cast<DWORD>(ERROR_NO_ASSOCIATED_CLASS));
   EXPECT_EQ(InfClassError("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Net\r\nClassGUID={4d36e972-e325}\r\n"),
             static_cast<DWORD>(ERROR_INVALID_CLASS));
   // One of the two is completed from the classes the machine knows.
@@ -146,20 +147,23 @@ TEST_F(HostDeviceSetupTest, InfClassComesFromTheVersionSection) {
             static_cast<DWORD>(ERROR_NO_ASSOCIATED_CLASS));
   pnp::WriteString(kNetClassKey, L"Class", L"Net");
   EXPECT_EQ(InfClassError("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=NET\r\n"), 0u);
-  EXPECT_EQ(InfClassError("[Version]\r\nSignature=\"$CHICAGO$\"\r\nClassGuid={4D36E972-E325-11CE-BFC1-08002BE10318}\r\n"),
-            0u);
+  EXPECT_EQ(
+      InfClassError("[Version]\r\nSignature=\"$CHICAGO$\"\r\nClassGuid={4D36E972-E325-11CE-BFC1-08002BE10318}\r\n"),
+      0u);
 }
 
 TEST_F(HostDeviceSetupTest, UnicodeInfWithContinuedLines) {
-  std::wstring text = L"\uFEFF[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Net\r\nClassGUID=\\\r\n"
-                      L"{4d36e972-e325-11ce-bfc1-08002be10318}\r\n";
+  std::wstring text =
+      L"\uFEFF[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Net\r\nClassGUID=\\\r\n"
+      L"{4d36e972-e325-11ce-bfc1-08002be10318}\r\n";
   std::string bytes;
   for (wchar_t c : text) {
     bytes += static_cast<char>(c & 0xFF);
     bytes += static_cast<char>((c >> 8) & 0xFF);
   }
   EXPECT_EQ(InfClassError(bytes), 0u);
-  platform::host::InfFile inf = platform::host::InfFile::Parse("[S]\r\nk = \"a;b\", c ; note\r\n%x% = 1\r\n[Strings]\r\nx=\"y\"\r\n");
+  platform::host::InfFile inf =
+      platform::host::InfFile::Parse("[S]\r\nk = \"a;b\", c ; note\r\n%x% = 1\r\n[Strings]\r\nx=\"y\"\r\n");
   auto lines = inf.Lines(L"s");
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0]->key, L"k");
@@ -206,8 +210,8 @@ TEST_F(HostDeviceSetupTest, InstallAndRemoveTwoAdapters) {
   EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_STRING));
   EXPECT_EQ(size, 9 * sizeof(wchar_t));
   wchar_t inf[16];
-  ASSERT_TRUE(setup.GetDeviceProperty(set, &first, &kDriverInfPath, &type, reinterpret_cast<BYTE*>(inf), sizeof inf,
-                                      nullptr));
+  ASSERT_TRUE(
+      setup.GetDeviceProperty(set, &first, &kDriverInfPath, &type, reinterpret_cast<BYTE*>(inf), sizeof inf, nullptr));
   EXPECT_STREQ(inf, L"oem0.inf");
 
   // The package stays while a device uses it.
@@ -374,8 +378,8 @@ TEST_F(HostDeviceSetupTest, ConnectionsFolderListsAndRenames) {
 
   platform::ShellMemory<LPITEMIDLIST> renamed(allocator.Get());
   EXPECT_EQ(folder->SetNameOf(nullptr, first.Get(), L"", SHGDN_NORMAL, renamed.Put()), E_INVALIDARG);
-  EXPECT_EQ(folder->SetNameOf(nullptr, first.Get(), names[1] == L"Ethernet" ? L"ETHERNET" : L"ethernet 2",
-                              SHGDN_NORMAL, renamed.Put()),
+  EXPECT_EQ(folder->SetNameOf(nullptr, first.Get(), names[1] == L"Ethernet" ? L"ETHERNET" : L"ethernet 2", SHGDN_NORMAL,
+                              renamed.Put()),
             static_cast<HRESULT>(0x800700B7));
   // Its own name in other letters is no clash.
   std::wstring own = names[0] == L"Ethernet" ? L"ETHERNET" : L"ETHERNET 2";
@@ -540,8 +544,8 @@ TEST_F(ConcurrentDeviceSetupTest, InstallsAndRemovalsAtOnceEndAsOneAfterAnother)
   ExpectConsistent(kProcesses);
   std::vector<std::wstring> names;
   for (const auto& c : pnp::Connections()) names.push_back(c.name);
-  EXPECT_THAT(names, testing::UnorderedElementsAre(L"velk access", testing::_, testing::_, testing::_, testing::_,
-                                                   testing::_));
+  EXPECT_THAT(
+      names, testing::UnorderedElementsAre(L"velk access", testing::_, testing::_, testing::_, testing::_, testing::_));
 
   // Half remove a device while the other half install new ones.
   codes = InProcesses(kProcesses, [&](int i) {

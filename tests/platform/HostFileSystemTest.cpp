@@ -30,23 +30,31 @@ TEST(MatchFileNameTest, WindowsWildcardRules) {
     const wchar_t* name;
     bool match;
   } cases[] = {
-      {L"*.*", L"readme", true},          {L"*.*", L".", true},
-      {L"*.*", L"..", true},              {L"*", L"a.b.c", true},
+      {L"*.*", L"readme", true},
+      {L"*.*", L".", true},
+      {L"*.*", L"..", true},
+      {L"*", L"a.b.c", true},
       {L"_installed_??", L"_installed_01", true},
       {L"_installed_??", L"_INSTALLED_xy", true},
       {L"_installed_??", L"_installed_1", true},  // '?' at the end may match nothing
       {L"_installed_??", L"_installed_123", false},
       {L"_installed_??", L"readme.txt", false},
-      {L"*.txt", L"a.b.TXT", true},       {L"*.txt", L"atxt", false},
-      {L"a?.txt", L"a.txt", true},        {L"a?.txt", L"ab.txt", true},
-      {L"a?.txt", L"abc.txt", false},     {L"*.", L"noext", true},
-      {L"*.", L"has.ext", false},         {L"a.", L"A", true},         {L"velk", L"VELK", true},
-      {L"velk", L"velk2", false},         {L"a.*", L"a", true},
+      {L"*.txt", L"a.b.TXT", true},
+      {L"*.txt", L"atxt", false},
+      {L"a?.txt", L"a.txt", true},
+      {L"a?.txt", L"ab.txt", true},
+      {L"a?.txt", L"abc.txt", false},
+      {L"*.", L"noext", true},
+      {L"*.", L"has.ext", false},
+      {L"a.", L"A", true},
+      {L"velk", L"VELK", true},
+      {L"velk", L"velk2", false},
+      {L"a.*", L"a", true},
       {L"*", kLongName.c_str(), false},  // longer than any Windows name
   };
   for (const auto& c : cases)
-    EXPECT_EQ(MatchFileName(c.pattern, c.name), c.match) << testing::PrintToString(std::wstring(c.pattern)) << " "
-                                                         << testing::PrintToString(std::wstring(c.name));
+    EXPECT_EQ(MatchFileName(c.pattern, c.name), c.match)
+        << testing::PrintToString(std::wstring(c.pattern)) << " " << testing::PrintToString(std::wstring(c.name));
 }
 
 TEST(ExpandReferencesTest, UnknownNamesStayAndTheirPercentMayOpenTheNext) {
@@ -66,11 +74,12 @@ TEST(ExpandReferencesTest, UnknownNamesStayAndTheirPercentMayOpenTheNext) {
 class HostFileSystemTest : public ::testing::Test {
  protected:
   HostFileSystemTest() : files(platform::FileSystem::Default()) {
-    machine.Write("registry/HKLM.reg",
-                  "Windows Registry Editor Version 5.00\r\n\r\n"
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\r\n"
-                  "\"ProfileImagePath\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,44,00,72,00,69,00,76,00,65,"
-                  "00,25,00,5c,00,55,00,73,00,65,00,72,00,73,00,5c,00,61,00,6c,00,69,00,63,00,65,00,00,00\r\n");
+    machine.Write(
+        "registry/HKLM.reg",
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\r\n"
+        "\"ProfileImagePath\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,44,00,72,00,69,00,76,00,65,"
+        "00,25,00,5c,00,55,00,73,00,65,00,72,00,73,00,5c,00,61,00,6c,00,69,00,63,00,65,00,00,00\r\n");
     velk_test::TempMachine::Reload();
     fs::create_directories(Host("Data"));
   }
@@ -145,7 +154,8 @@ TEST_F(HostFileSystemTest, FindGivesAttributesSizeAndSkipsVanishedEntries) {
 TEST_F(HostFileSystemTest, AttributesLiveInDosAttribAsHexText) {
   File("Data/f");
   EXPECT_EQ(files.GetAttributes(L"C:\\Data\\f"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
-  ASSERT_TRUE(files.SetAttributes(L"C:\\Data\\F", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY));
+  ASSERT_TRUE(
+      files.SetAttributes(L"C:\\Data\\F", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_EQ(Xattr("Data/f"), "0x6");
   EXPECT_EQ(files.GetAttributes(L"C:\\Data\\f"), static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN));
   ASSERT_TRUE(files.SetAttributes(L"C:\\Data\\f", FILE_ATTRIBUTE_NORMAL));
@@ -249,7 +259,8 @@ TEST_F(HostFileSystemTest, MakeMoveAndCopy) {
   ASSERT_TRUE(files.SetAttributes(L"C:\\Data\\src.bin", FILE_ATTRIBUTE_HIDDEN));
   EXPECT_TRUE(files.CopyEntry(L"C:\\Data\\src.bin", L"C:\\Data\\dst.bin", TRUE));
   EXPECT_EQ(machine.Read("drive_c/Data/dst.bin"), "payload");
-  EXPECT_EQ(files.GetAttributes(L"C:\\Data\\dst.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(files.GetAttributes(L"C:\\Data\\dst.bin"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
   File("Data/src.bin", "second");
   EXPECT_FALSE(files.CopyEntry(L"C:\\Data\\src.bin", L"C:\\Data\\dst.bin", TRUE));
   EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(ERROR_FILE_EXISTS));
@@ -271,7 +282,8 @@ TEST_F(HostFileSystemTest, ReplaceMovesOverTheTargetOrRefusesAsWindowsDoes) {
   const Case cases[] = {
       {"existing target", [&] { File("Data/key.dat", "old"); }, 0},
       {"no target", [] {}, 0},
-      {"read-only target", [&] { File("Data/key.dat", "old"), files.SetAttributes(L"C:\\Data\\key.dat", FILE_ATTRIBUTE_READONLY); },
+      {"read-only target",
+       [&] { File("Data/key.dat", "old"), files.SetAttributes(L"C:\\Data\\key.dat", FILE_ATTRIBUTE_READONLY); },
        ERROR_ACCESS_DENIED},
       {"folder target", [&] { fs::create_directories(Host("Data/key.dat")); }, ERROR_ACCESS_DENIED},
   };

@@ -11,11 +11,13 @@ using platform::RegKey;
 
 class HostHiveTest : public ::testing::Test {
  protected:
-  HostHiveTest() : machine("[machine]\nuser=S-1-5-21-9-1001\nlogged_on=S-1-5-21-9-1001\n"), reg(platform::Registry::Default()) {
-    machine.Write("registry/HKLM.reg",
-                  "Windows Registry Editor Version 5.00\r\n\r\n"
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-9-1001]\r\n"
-                  "\"ProfileImagePath\"=\"C:\\\\Users\\\\alice\"\r\n");
+  HostHiveTest()
+      : machine("[machine]\nuser=S-1-5-21-9-1001\nlogged_on=S-1-5-21-9-1001\n"), reg(platform::Registry::Default()) {
+    machine.Write(
+        "registry/HKLM.reg",
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-9-1001]\r\n"
+        "\"ProfileImagePath\"=\"C:\\\\Users\\\\alice\"\r\n");
     machine.Write("drive_c/Users/alice/NTUSER.DAT",
                   "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n");
     machine.Write("drive_c/Users/bob/NTUSER.DAT",

@@ -34,8 +34,9 @@ class HostRegistryTest : public ::testing::Test {
       : machine("[machine]\nuser=S-1-5-21-100-1001\nlogged_on=S-1-5-21-100-1002\n"),
         reg(platform::Registry::Default()) {
     machine.Write("registry/HKLM.reg", kHklm);
-    machine.Write("drive_c/Users/alice/NTUSER.DAT",
-                  "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Alice]\r\n\"v\"=\"1\"\r\n");
+    machine.Write(
+        "drive_c/Users/alice/NTUSER.DAT",
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Alice]\r\n\"v\"=\"1\"\r\n");
     machine.Write("drive_c/Users/bob/NTUSER.DAT",
                   "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Bob]\r\n");
   }
@@ -169,7 +170,8 @@ TEST_F(HostRegistryTest, MountAndUnmount) {
 }
 
 TEST_F(HostRegistryTest, ABrokenFileIsNeverOverwritten) {
-  const std::string broken = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=dword:zz\r\n";
+  const std::string broken =
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=dword:zz\r\n";
   machine.Write("registry/HKLM.reg", broken);
   velk_test::TempMachine::Reload();
   testing::internal::CaptureStderr();
@@ -198,8 +200,8 @@ TEST_F(HostRegistryTest, ProcessesSeeEachOthersChanges) {
       std::wstring name = L"child" + std::to_wstring(i);
       DWORD v = static_cast<DWORD>(i);
       for (int round = 0; round < 10; ++round)
-        reg.SetValue(key.Get(), (name + L"_" + std::to_wstring(round)).c_str(), REG_DWORD,
-                     reinterpret_cast<BYTE*>(&v), 4);
+        reg.SetValue(key.Get(), (name + L"_" + std::to_wstring(round)).c_str(), REG_DWORD, reinterpret_cast<BYTE*>(&v),
+                     4);
       _exit(0);
     }
     children.push_back(pid);
@@ -223,9 +225,9 @@ TEST_F(HostRegistryTest, WindowsLimitsOnDepthAndValueNames) {
   EXPECT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, chain(513).c_str(), KEY_ALL_ACCESS, key.Put(), nullptr),
             ERROR_INVALID_PARAMETER);
   // Names are counted in UTF-16 units, as Windows counts them.
-  EXPECT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, std::wstring(128, L'\U0001F600').c_str(), KEY_ALL_ACCESS, key.Put(),
-                          nullptr),
-            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(
+      reg.CreateKey(HKEY_LOCAL_MACHINE, std::wstring(128, L'\U0001F600').c_str(), KEY_ALL_ACCESS, key.Put(), nullptr),
+      ERROR_INVALID_PARAMETER);
   EXPECT_EQ(machine.Read("registry/HKLM.reg"), before);
   ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, chain(512).c_str(), KEY_ALL_ACCESS, key.Put(), nullptr), ERROR_SUCCESS);
   RegKey deeper;  // one more level below a handle counts from the hive's root too
@@ -248,9 +250,16 @@ TEST_F(HostRegistryTest, WrittenBackInTheFormItWasRead) {
     std::string written;  // expected start of the file after the change
   } cases[] = {
       {"[machine]\nacp=1252\n",
-       std::string("\xff\xfe" "W\0i\0n\0d\0o\0w\0s\0 \0R\0e\0g\0i\0s\0t\0r\0y\0 \0E\0d\0i\0t\0o\0r\0 \0V\0e\0r\0s\0i\0o\0n\0 "
-                   "\0" "5\0.\0" "0\0" "0\0\r\0\n\0", 76),
-       std::string("\xff\xfe" "W\0", 4)},
+       std::string("\xff\xfe"
+                   "W\0i\0n\0d\0o\0w\0s\0 \0R\0e\0g\0i\0s\0t\0r\0y\0 \0E\0d\0i\0t\0o\0r\0 \0V\0e\0r\0s\0i\0o\0n\0 "
+                   "\0"
+                   "5\0.\0"
+                   "0\0"
+                   "0\0\r\0\n\0",
+                   76),
+       std::string("\xff\xfe"
+                   "W\0",
+                   4)},
       {"[machine]\nacp=1252\n", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n", "REGEDIT4\r\n\r\n"},
       {"[machine]\nacp=1252\n", "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n",
        "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n"},

@@ -45,10 +45,11 @@ DWORD RegisterAndUpdate() {
   SP_DEVINFO_DATA d{};
   d.cbSize = sizeof d;
   const wchar_t list[] = L"root\\vnet\0";
-  BOOL ok = setup.CreateDeviceInfo(set, L"Net", &kNet, DICD_GENERATE_ID, &d) &&
-            setup.SetDeviceRegistryProperty(set, &d, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list), sizeof list) &&
-            setup.CallClassInstaller(DIF_REGISTERDEVICE, set, &d) &&
-            setup.UpdateDriver(nullptr, L"root\\vnet", L"C:\\velk\\vnet.inf", INSTALLFLAG_FORCE, nullptr);
+  BOOL ok =
+      setup.CreateDeviceInfo(set, L"Net", &kNet, DICD_GENERATE_ID, &d) &&
+      setup.SetDeviceRegistryProperty(set, &d, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(list), sizeof list) &&
+      setup.CallClassInstaller(DIF_REGISTERDEVICE, set, &d) &&
+      setup.UpdateDriver(nullptr, L"root\\vnet", L"C:\\velk\\vnet.inf", INSTALLFLAG_FORCE, nullptr);
   DWORD error = ok ? 0 : platform::GetLastErrorCode();
   setup.DestroyDeviceInfoList(set);
   return error;
@@ -63,8 +64,8 @@ std::vector<std::string> Listing(const fs::path& folder) {
 
 TEST(HostSideFilesTest, PlantedLinksNeverLeadOutOfTheMachine) {
   const struct {
-    const char* name;   // relative to the machine; a link to the outside folder
-    const char* link;   // its target below that folder; "" for the folder itself
+    const char* name;  // relative to the machine; a link to the outside folder
+    const char* link;  // its target below that folder; "" for the folder itself
     std::function<DWORD()> change;
     DWORD error;
     const char* message;  // in standard error; "" for none

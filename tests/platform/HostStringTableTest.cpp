@@ -60,8 +60,8 @@ class RcStrings : public testing::Test {
   int Run(const std::string& rc, std::string* output) {
     std::string dir = machine.Root().string();
     std::ofstream(dir + "/in.rc", std::ios::binary) << rc;
-    std::string command = std::string(VELK_BINARY_DIR) + "/rc-strings " + dir + "/in.rc " + dir + "/out.cpp kT 2>" +
-                          dir + "/err.txt";
+    std::string command =
+        std::string(VELK_BINARY_DIR) + "/rc-strings " + dir + "/in.rc " + dir + "/out.cpp kT 2>" + dir + "/err.txt";
     int status = std::system(command.c_str());
     std::ifstream in(dir + (status == 0 ? "/out.cpp" : "/err.txt"));
     std::stringstream s;

@@ -15,7 +15,8 @@ using platform::host::MachineConfig;
 namespace {
 
 TEST(MachineConfig, ReadsSettingsAndDefaults) {
-  velk_test::TempMachine m("[machine]\nacp=932  ui_language=1041\nuser=S-1-5-21-1-1001\nlogged_on=S-1-5-21-1-1002,S-1-5-21-1-1003\n");
+  velk_test::TempMachine m(
+      "[machine]\nacp=932  ui_language=1041\nuser=S-1-5-21-1-1001\nlogged_on=S-1-5-21-1-1002,S-1-5-21-1-1003\n");
   const Machine* machine = Machine::Current();
   ASSERT_NE(machine, nullptr);
   EXPECT_EQ(machine->Config().acp, 932u);
@@ -148,9 +149,8 @@ TEST(HostInstaller, PropertiesFollowTheInstallersRules) {
   EXPECT_EQ(installer.SetProperty(s, L"B", L"1"), ERROR_SUCCESS);
   EXPECT_EQ(installer.SetProperty(s, L"A", L"x"), ERROR_SUCCESS);
   EXPECT_EQ(installer.SetProperty(s, L"B", L"2"), ERROR_SUCCESS);
-  EXPECT_THAT(installer.PropertiesSet(s),
-              testing::ElementsAre(std::pair(std::wstring(L"B"), std::wstring(L"2")),
-                                   std::pair(std::wstring(L"A"), std::wstring(L"x"))));
+  EXPECT_THAT(installer.PropertiesSet(s), testing::ElementsAre(std::pair(std::wstring(L"B"), std::wstring(L"2")),
+                                                               std::pair(std::wstring(L"A"), std::wstring(L"x"))));
   EXPECT_EQ(installer.GetProperty(s + 1000, L"A", buf, &chars), static_cast<UINT>(ERROR_INVALID_HANDLE));
   installer.CloseHandle(s);
 }

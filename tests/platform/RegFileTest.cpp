@@ -22,18 +22,19 @@ bool Parse(const std::string& body, RegNode* root, std::string* error) {
 TEST(RegFile, ParsesEveryValueForm) {
   RegNode root;
   std::string error;
-  ASSERT_TRUE(Parse("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velk]\r\n"
-                    "@=\"default\"\r\n"
-                    "\"Str\"=\"C:\\\\Program Files\\\\velk \\\"q\\\" caf\xc3\xa9\"\r\n"
-                    "\"Num\"=dword:0000000a\r\n"
-                    "\"Bin\"=hex:00,9f,a0,\\\r\n"
-                    "  ff\r\n"
-                    "\"Exp\"=hex(2):25,00,41,00,25,00,00,00\r\n"
-                    "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-                    "\"Q\"=hex(b):01,00,00,00,00,00,00,00\r\n"
-                    "; a comment\r\n"
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Empty]\r\n",
-                    &root, &error))
+  ASSERT_TRUE(
+      Parse("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velk]\r\n"
+            "@=\"default\"\r\n"
+            "\"Str\"=\"C:\\\\Program Files\\\\velk \\\"q\\\" caf\xc3\xa9\"\r\n"
+            "\"Num\"=dword:0000000a\r\n"
+            "\"Bin\"=hex:00,9f,a0,\\\r\n"
+            "  ff\r\n"
+            "\"Exp\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+            "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+            "\"Q\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+            "; a comment\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Empty]\r\n",
+            &root, &error))
       << error;
   RegNode* velk = root.Child(L"SOFTWARE")->Child(L"velk");  // names compare without case
   ASSERT_NE(velk, nullptr);
@@ -131,22 +132,20 @@ TEST(RegFileForms, ReadInEachFormAndWrittenBackAsRead) {
       "\"N\xc3\xa4me\"=\"\xc3\xbc\"\r\n"
       "\"E\"=hex(2):25,00,e9,00,25,00,00,00\r\n"
       "\"M\"=hex(7):61,00,00,00,00,00\r\n\r\n";
-  const std::string utf16 =
-      std::string("\xff\xfe", 2) +
-      [] {
-        // The UTF-16LE form of the version 5.00 text: ASCII bytes widened,
-        // the three non-ASCII letters (all below U+0100) likewise.
-        const std::string latin1 =
-            "Windows Registry Editor Version 5.00\r\n\r\n"
-            "[HKEY_LOCAL_MACHINE]\r\n\r\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9]\r\n"
-            "\"N\xe4me\"=\"\xfc\"\r\n"
-            "\"E\"=hex(2):25,00,e9,00,25,00,00,00\r\n"
-            "\"M\"=hex(7):61,00,00,00,00,00\r\n\r\n";
-        std::string out;
-        for (char c : latin1) out += {c, '\0'};
-        return out;
-      }();
+  const std::string utf16 = std::string("\xff\xfe", 2) + [] {
+    // The UTF-16LE form of the version 5.00 text: ASCII bytes widened,
+    // the three non-ASCII letters (all below U+0100) likewise.
+    const std::string latin1 =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE]\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9]\r\n"
+        "\"N\xe4me\"=\"\xfc\"\r\n"
+        "\"E\"=hex(2):25,00,e9,00,25,00,00,00\r\n"
+        "\"M\"=hex(7):61,00,00,00,00,00\r\n\r\n";
+    std::string out;
+    for (char c : latin1) out += {c, '\0'};
+    return out;
+  }();
   const std::string regedit4 =
       "REGEDIT4\r\n\r\n"
       "[HKEY_LOCAL_MACHINE]\r\n\r\n"
@@ -230,7 +229,9 @@ TEST(RegFileForms, OtherEncodingsAreNamed) {
       {std::string("\xff\xfe\0\0W\0\0\0", 8), "b.reg: UTF-32" + expected},
       {std::string("\xff\xfeW\0i", 5), "b.reg: UTF-16 with an odd number of bytes" + expected},
       {"[HKEY_LOCAL_MACHINE]\r\n", "b.reg:1: expected the header \"Windows Registry Editor Version 5.00\""},
-      {"\xff\xfe" + std::string("R\0E\0G\0E\0D\0I\0T\0" "4\0", 16),
+      {"\xff\xfe" + std::string("R\0E\0G\0E\0D\0I\0T\0"
+                                "4\0",
+                                16),
        "b.reg:1: expected the header \"Windows Registry Editor Version 5.00\""},
   };
   for (const auto& c : cases) {

@@ -34,12 +34,12 @@ class FakeInstaller : public platform::Installer {
   std::vector<std::pair<int, int>> Errors() const;
 
   std::map<std::wstring, std::wstring> properties;
-  std::vector<std::wstring> propertiesSet;   // names, in the order set
-  std::map<std::wstring, UINT> failGet;      // property name -> error code
+  std::vector<std::wstring> propertiesSet;  // names, in the order set
+  std::map<std::wstring, UINT> failGet;     // property name -> error code
   std::map<std::wstring, UINT> failSet;
-  std::optional<UINT> failSetInteger;        // field whose RecordSetInteger fails
+  std::optional<UINT> failSetInteger;  // field whose RecordSetInteger fails
   std::vector<std::pair<MSIHANDLE, SentMessage>> messages;
-  std::vector<DWORD> getPropertyRooms;       // the room each property read offered
+  std::vector<DWORD> getPropertyRooms;  // the room each property read offered
   size_t openRecords = 0;
 
  private:

@@ -43,9 +43,9 @@ class FakeProcesses : public platform::Processes {
   std::optional<DWORD> sessionListError;  // WTS list unavailable
   std::optional<DWORD> snapshotError;
   std::optional<DWORD> firstEntryError;
-  bool throwOnList = false;                      // std::bad_alloc from the list
-  std::function<void(DWORD id)> onOpen;          // runs before each open
-  std::vector<DWORD> opened;                     // ids, in the order opened
+  bool throwOnList = false;              // std::bad_alloc from the list
+  std::function<void(DWORD id)> onOpen;  // runs before each open
+  std::vector<DWORD> opened;             // ids, in the order opened
   std::vector<DWORD> accessRequested;
   int sessionLists = 0;
   int snapshots = 0;
@@ -79,7 +79,7 @@ class FakeNamedMutex : public platform::NamedMutex {
   HANDLE Create(const wchar_t* name, BOOL initialOwner) override;
   BOOL Close(HANDLE mutex) override;
 
-  DWORD createError = 0;  // Create fails with this code
+  DWORD createError = 0;                // Create fails with this code
   std::map<std::wstring, int> handles;  // open handles per name
   std::vector<std::pair<std::wstring, BOOL>> created;
   int closed = 0;

@@ -10,7 +10,8 @@ namespace velk_test {
 class TempMachine {
  public:
   // machineIni is written as <root>/machine.ini unless empty.
-  explicit TempMachine(const std::string& machineIni = "[machine]\nacp=1252 ui_language=1033\nuser=S-1-5-21-100-1001\n");
+  explicit TempMachine(
+      const std::string& machineIni = "[machine]\nacp=1252 ui_language=1033\nuser=S-1-5-21-100-1001\n");
   ~TempMachine();
   TempMachine(const TempMachine&) = delete;
   TempMachine& operator=(const TempMachine&) = delete;

@@ -40,8 +40,9 @@ TEST(DeviceEndToEnd, InstallRenameAndUninstall) {
   machine.Write("drive_c/Program Files/velk/driver/vnet.inf", kInf);
   const std::string m = "--machine '" + machine.Root().string() + "' ";
 
-  std::string out = TovrinRun(m + "InstallDevice 'TovrinData=/inf=\"C:\\Program Files\\velk\\driver\\vnet.inf\" "
-                            "/hwid=root\\vnet /ConnName=\"velk-access\"'");
+  std::string out = TovrinRun(m +
+                              "InstallDevice 'TovrinData=/inf=\"C:\\Program Files\\velk\\driver\\vnet.inf\" "
+                              "/hwid=root\\vnet /ConnName=\"velk-access\"'");
   EXPECT_THAT(out, HasSubstr(" I UpdateDriverForPlugAndPlayDevices succeeded. bRebootRequired = 0\n"));
   EXPECT_THAT(out, HasSubstr(" I .uType:0 .pOleStr: \"Ethernet 2\"\n"));
   EXPECT_THAT(out, HasSubstr(" I Change connection name: \"Ethernet 2\" -> \"velk-access\"\n"));

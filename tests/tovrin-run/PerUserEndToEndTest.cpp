@@ -42,9 +42,12 @@ class PerUserEndToEndTest : public ::testing::Test {
     fs::remove_all(root, ec);
   }
   std::vector<std::string> Run(const std::string& args) {
-    return Short(SplitLines(Shell(std::string(VELK_BINARY_DIR) + "/tovrin-run --machine '" + machine + "' " + args + " 2>&1")));
+    return Short(
+        SplitLines(Shell(std::string(VELK_BINARY_DIR) + "/tovrin-run --machine '" + machine + "' " + args + " 2>&1")));
   }
-  bool Exists(const std::string& rel) const { return fs::exists(fs::symlink_status(fs::path(machine) / "drive_c" / rel)); }
+  bool Exists(const std::string& rel) const {
+    return fs::exists(fs::symlink_status(fs::path(machine) / "drive_c" / rel));
+  }
   std::string Read(const std::string& rel) const {
     std::ifstream in(fs::path(machine) / "drive_c" / rel, std::ios::binary);
     std::stringstream ss;
@@ -64,14 +67,15 @@ TEST_F(PerUserEndToEndTest, TheThreeActionsOnTheDemoMachine) {
   ASSERT_TRUE(Exists("Users/bob/AppData/Local/Pellacor/velk/velk-access/cache/thumbs.db"));
 
   EXPECT_THAT(Run("ConnectDefMigration"),
-              ElementsAre(testing::StartsWith("####### ConnectDefMigration log PID="), "I Found " + kAliceLocal + "\\Pellacor\\velk",
-                          "I Found " + kBobLocal + "\\Pellacor\\velk", "I Not Found " + kBobLocal + "\\TESSMAR",
-                          "I Success to create " + kBobLocal + "\\TESSMAR",
+              ElementsAre(testing::StartsWith("####### ConnectDefMigration log PID="),
+                          "I Found " + kAliceLocal + "\\Pellacor\\velk", "I Found " + kBobLocal + "\\Pellacor\\velk",
+                          "I Not Found " + kBobLocal + "\\TESSMAR", "I Success to create " + kBobLocal + "\\TESSMAR",
                           "I Success to migrate " + kBobLocal + "\\TESSMAR\\velk",
                           "I Success to remove " + kBobLocal + "\\Pellacor", "E RegQueryValueEx Error(2)",
                           "I RegEnumKey end", "Result: 0"));
   EXPECT_TRUE(Exists("Users/alice/AppData/Local/Pellacor/velk/velk-access/connections/office.vpn"));
-  EXPECT_EQ(Read("Users/bob/AppData/Local/TESSMAR/velk/velk-access/connections/home.vpn"), "[home] host=vpn.velk.example\n");
+  EXPECT_EQ(Read("Users/bob/AppData/Local/TESSMAR/velk/velk-access/connections/home.vpn"),
+            "[home] host=vpn.velk.example\n");
   EXPECT_FALSE(Exists("Users/bob/AppData/Local/Pellacor"));
   EXPECT_TRUE(Exists("Windows/System32/config/systemprofile/AppData/Local/Pellacor/velk"));
 
@@ -81,7 +85,8 @@ TEST_F(PerUserEndToEndTest, TheThreeActionsOnTheDemoMachine) {
   const std::string bobData = kBobLocal + "\\TESSMAR\\velk\\velk-access";
   const std::string sysData = "C:\\Windows\\system32\\config\\systemprofile\\AppData\\Local\\TESSMAR\\velk";
   EXPECT_THAT(std::vector<std::string>(lines.begin() + 5, lines.end()),
-              ElementsAre("W remove failed - " + sysData + "\\velk-access LE\\ The system cannot find the path specified. (0x80070003)",
+              ElementsAre("W remove failed - " + sysData +
+                              "\\velk-access LE\\ The system cannot find the path specified. (0x80070003)",
                           "W remove failed - " + sysData + "\\ The system cannot find the path specified. (0x80070003)",
                           "W skipped system file thumbs.db",
                           "W remove failed - " + bobData + "\\cache\\ The directory is not empty. (0x80070091)",
@@ -99,9 +104,8 @@ TEST_F(PerUserEndToEndTest, TheThreeActionsOnTheDemoMachine) {
   EXPECT_TRUE(Exists("Program Files/TESSMAR/velk/bin/_installed_01"));
 
   // The updater settings: alice's live hive, bob's mounted for the step.
-  EXPECT_THAT(Run("RemoveSparkleReg"),
-              ElementsAre(testing::StartsWith("####### RemoveSparkleReg log PID="), "E RegQueryValueEx Error(2)",
-                          "I RegEnumKey end", "Result: 0"));
+  EXPECT_THAT(Run("RemoveSparkleReg"), ElementsAre(testing::StartsWith("####### RemoveSparkleReg log PID="),
+                                                   "E RegQueryValueEx Error(2)", "I RegEnumKey end", "Result: 0"));
   std::string alice = Read("Users/alice/NTUSER.DAT");
   EXPECT_EQ(alice.find("TESSMAR"), std::string::npos);
   EXPECT_NE(alice.find("Volatile Environment"), std::string::npos);
@@ -109,15 +113,16 @@ TEST_F(PerUserEndToEndTest, TheThreeActionsOnTheDemoMachine) {
   EXPECT_EQ(bob.find("velk-access"), std::string::npos);
   EXPECT_NE(bob.find("[HKEY_CURRENT_USER\\Software\\TESSMAR\\velk-notes]"), std::string::npos);
   // Nothing left behind: a second run finds no keys and unmounts bob's hive again.
-  EXPECT_THAT(Run("RemoveSparkleReg"),
-              ElementsAre(testing::_, "E RegOpenKeyEx Error(2)", "E RegOpenKeyEx Error(2)", "E RegQueryValueEx Error(2)",
-                          "I RegEnumKey end", "Result: 0"));
+  EXPECT_THAT(Run("RemoveSparkleReg"), ElementsAre(testing::_, "E RegOpenKeyEx Error(2)", "E RegOpenKeyEx Error(2)",
+                                                   "E RegQueryValueEx Error(2)", "I RegEnumKey end", "Result: 0"));
 
   // Without the broken entry the bin step runs: the markers go, readme.txt stays.
   std::string hklm = (fs::path(machine) / "registry/HKLM.reg").string();
   Shell("sed -i '/ProfileList\\\\S-1-5-21-1004336348-1177238915-682003330-1003\\]/,/^$/d' '" + hklm + "'");
   lines = Run("RunRemoveRakAllW '/bin=\"C:\\Program Files\\TESSMAR\\velk\\bin\"'");
-  EXPECT_THAT(lines, Contains("W remove failed - C:\\Program Files\\TESSMAR\\velk\\bin\\ The directory is not empty. (0x80070091)"));
+  EXPECT_THAT(
+      lines,
+      Contains("W remove failed - C:\\Program Files\\TESSMAR\\velk\\bin\\ The directory is not empty. (0x80070091)"));
   EXPECT_EQ(lines.back(), "HRESULT: 0x00000000");
   EXPECT_FALSE(Exists("Program Files/TESSMAR/velk/bin/_installed_01"));
   EXPECT_FALSE(Exists("Program Files/TESSMAR/velk/bin/_installed_xy"));

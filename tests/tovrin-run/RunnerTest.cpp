@@ -18,7 +18,8 @@ struct RunnerOutput {
 };
 
 RunnerOutput RunRunner(const std::string& machine, const std::string& args, const std::string& env = "") {
-  std::string cmd = env + " " + std::string(VELK_BINARY_DIR) + "/tovrin-run --machine '" + machine + "' " + args + " 2>&1";
+  std::string cmd =
+      env + " " + std::string(VELK_BINARY_DIR) + "/tovrin-run --machine '" + machine + "' " + args + " 2>&1";
   RunnerOutput r;
   r.out = velk_test::RunCommand(cmd, &r.status);
   return r;
@@ -33,9 +34,10 @@ class RunnerTest : public ::testing::Test {
 };
 
 TEST_F(RunnerTest, InstallerFormPrintsLinesPropertiesAndResult) {
-  machine.Write("registry/HKLM.reg",
-                "Windows Registry Editor Version 5.00\r\n\r\n"
-                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n\"CurrentBuild\"=\"9600\"\r\n");
+  machine.Write(
+      "registry/HKLM.reg",
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\r\n\"CurrentBuild\"=\"9600\"\r\n");
   RunnerOutput r = RunRunner(machine.Root().string(), "IsSupportOS");
   EXPECT_EQ(r.status, 0);
   EXPECT_THAT(r.out, ContainsRegex("^####### Tovrin log PID=[0-9a-f]{8} #######\n"
@@ -51,7 +53,8 @@ TEST_F(RunnerTest, ErrorsAndMalformedTexts) {
   RunnerOutput r = RunRunner(machine.Root().string(), "ShowHelp 'HelpUrl=C:\\missing\\help.htm' 'TovrinData=/a=1'");
   EXPECT_EQ(r.status, 0);
   EXPECT_THAT(r.out, HasSubstr(" I TovrinData:/a=1 /HelpUrl=\"C:\\missing\\help.htm\"\n"));
-  EXPECT_THAT(r.out, HasSubstr(" E The system cannot find the file specified. (0x80070002)\nError 25000: -2147024894\n"));
+  EXPECT_THAT(r.out,
+              HasSubstr(" E The system cannot find the file specified. (0x80070002)\nError 25000: -2147024894\n"));
   EXPECT_THAT(r.out, HasSubstr("Result: 1603\n"));
 
   r = RunRunner(machine.Root().string(), "ShowHelp 'TovrinData=/a'");
@@ -69,8 +72,8 @@ TEST_F(RunnerTest, CommandLineFormOpensAMachineFile) {
   std::string fake = (machine.Root() / "bin").string();
   machine.Write("bin/xdg-open", "#!/bin/sh\necho \"opened $1\" > \"$(dirname \"$0\")/opened\"\n");
   std::filesystem::permissions(machine.Root() / "bin/xdg-open", std::filesystem::perms::owner_all);
-  RunnerOutput r = RunRunner(machine.Root().string(),
-                    "RunShowHelpW '/HelpUrl=\"C:\\DOC\\Help.htm\"'", "PATH=/nonexistent");  // no handler
+  RunnerOutput r = RunRunner(machine.Root().string(), "RunShowHelpW '/HelpUrl=\"C:\\DOC\\Help.htm\"'",
+                             "PATH=/nonexistent");  // no handler
   EXPECT_THAT(r.out, HasSubstr("HRESULT: 0x80070483\n"));
   std::string withPath = "PATH='" + fake + "':\"$PATH\" ";
   std::string cmd = withPath + std::string(VELK_BINARY_DIR) + "/tovrin-run --machine '" + machine.Root().string() +

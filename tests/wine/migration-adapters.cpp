@@ -107,8 +107,8 @@ void CheckCompletionState(const std::wstring& work) {
   {
     CFile held;
     held.Open(file.c_str(), CFile::modeRead);
-    HANDLE other = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+    HANDLE other =
+        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD error = GetLastError();
     if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
     Check(other == INVALID_HANDLE_VALUE && error == ERROR_SHARING_VIOLATION,
@@ -226,8 +226,7 @@ void CheckHiddenInterpreter(const std::wstring& work, const std::wstring& progra
       start.CloseProcessHandle(started.thread);
       start.CloseProcessHandle(started.process);
     }
-    std::printf("info - without an application name the planted cmd.exe %s\n",
-                Exists(marker) ? "ran" : "did not run");
+    std::printf("info - without an application name the planted cmd.exe %s\n", Exists(marker) ? "ran" : "did not run");
     RemoveDirectoryW(target.c_str());
   }
 
@@ -240,8 +239,8 @@ void CheckHiddenInterpreter(const std::wstring& work, const std::wstring& progra
 
 bool KeyExists(const wchar_t* path) {
   platform::RegKey key;
-  return platform::Use<platform::Registry>().OpenKey(HKEY_CURRENT_USER, path, KEY_READ | KEY_WOW64_64KEY,
-                                                     key.Put()) == ERROR_SUCCESS;
+  return platform::Use<platform::Registry>().OpenKey(HKEY_CURRENT_USER, path, KEY_READ | KEY_WOW64_64KEY, key.Put()) ==
+         ERROR_SUCCESS;
 }
 
 void CheckRegistry() {

@@ -38,9 +38,12 @@ std::string Utf8(const std::wstring& text) {
 std::string OneLine(const std::wstring& text) {
   std::string out;
   for (char c : Utf8(text)) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -179,7 +182,8 @@ std::string IconKind(HWND iconStatic) {
     Fail("GetDC");
     return "unknown";
   }
-  BOOL copied = screen.Ready() && BitBlt(screen.Dc(), 0, 0, size + 1, size + 1, screenDc, r.left - 1, r.top - 1, SRCCOPY);
+  BOOL copied =
+      screen.Ready() && BitBlt(screen.Dc(), 0, 0, size + 1, size + 1, screenDc, r.left - 1, r.top - 1, SRCCOPY);
   if (!copied) Fail("BitBlt");
   ReleaseDC(nullptr, screenDc);
   if (!copied) return "unknown";
@@ -187,8 +191,8 @@ std::string IconKind(HWND iconStatic) {
   const struct {
     LPCWSTR id;
     const char* kind;
-  } kinds[] = {{IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"}, {IDI_QUESTION, "question"},
-               {IDI_ASTERISK, "information"}};
+  } kinds[] = {
+      {IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"}, {IDI_QUESTION, "question"}, {IDI_ASTERISK, "information"}};
   for (const auto& k : kinds) {
     Canvas drawn(size + 1, size + 1);
     if (!drawn.Ready()) return "unknown";
@@ -211,7 +215,7 @@ std::string ProcessName(HWND window) {
   DWORD id = 0;
   GetWindowThreadProcessId(window, &id);
   std::unique_ptr<void, decltype(&CloseHandle)> process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id),
-                                                         &CloseHandle);
+                                                        &CloseHandle);
   if (!process) {
     Fail("OpenProcess");
     return "unknown";

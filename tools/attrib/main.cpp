@@ -22,10 +22,14 @@ int Usage(const char* message) {
 
 DWORD Bit(char letter) {
   switch (letter) {
-    case 'R': case 'r': return FILE_ATTRIBUTE_READONLY;
-    case 'H': case 'h': return FILE_ATTRIBUTE_HIDDEN;
-    case 'S': case 's': return FILE_ATTRIBUTE_SYSTEM;
-    case 'A': case 'a': return FILE_ATTRIBUTE_ARCHIVE;
+    case 'R':
+    case 'r': return FILE_ATTRIBUTE_READONLY;
+    case 'H':
+    case 'h': return FILE_ATTRIBUTE_HIDDEN;
+    case 'S':
+    case 's': return FILE_ATTRIBUTE_SYSTEM;
+    case 'A':
+    case 'a': return FILE_ATTRIBUTE_ARCHIVE;
     default: return 0;
   }
 }
@@ -55,21 +59,25 @@ int main(int argc, char** argv) {
     std::wstring path = platform::host::Utf8ToWide(p);
     DWORD a = files.GetAttributes(path.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) {
-      std::fprintf(stderr, "velk-attrib: %s: error %u\n", p.c_str(), static_cast<unsigned>(platform::GetLastErrorCode()));
+      std::fprintf(stderr, "velk-attrib: %s: error %u\n", p.c_str(),
+                   static_cast<unsigned>(platform::GetLastErrorCode()));
       rc = 1;
       continue;
     }
     if (set || clear) {
-      DWORD kept = a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+      DWORD kept =
+          a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
       DWORD next = (kept | set) & ~clear;
       if (!files.SetAttributes(path.c_str(), next ? next : FILE_ATTRIBUTE_NORMAL)) {
-        std::fprintf(stderr, "velk-attrib: %s: error %u\n", p.c_str(), static_cast<unsigned>(platform::GetLastErrorCode()));
+        std::fprintf(stderr, "velk-attrib: %s: error %u\n", p.c_str(),
+                     static_cast<unsigned>(platform::GetLastErrorCode()));
         rc = 1;
       }
       continue;
     }
-    std::printf("%c    %c%c%c       %s\n", a & FILE_ATTRIBUTE_ARCHIVE ? 'A' : ' ', a & FILE_ATTRIBUTE_SYSTEM ? 'S' : ' ',
-                a & FILE_ATTRIBUTE_HIDDEN ? 'H' : ' ', a & FILE_ATTRIBUTE_READONLY ? 'R' : ' ', p.c_str());
+    std::printf("%c    %c%c%c       %s\n", a & FILE_ATTRIBUTE_ARCHIVE ? 'A' : ' ',
+                a & FILE_ATTRIBUTE_SYSTEM ? 'S' : ' ', a & FILE_ATTRIBUTE_HIDDEN ? 'H' : ' ',
+                a & FILE_ATTRIBUTE_READONLY ? 'R' : ' ', p.c_str());
   }
   return rc;
 }

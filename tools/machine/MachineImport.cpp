@@ -75,7 +75,7 @@ struct Capture {
   UINT uiLanguage = 0;
   std::wstring user;
   std::vector<std::wstring> loggedOn;
-  std::vector<std::wstring> hives;  // profiles that have a hive, exported keys or not
+  std::vector<std::wstring> hives;                      // profiles that have a hive, exported keys or not
   std::vector<std::pair<DWORD, std::wstring>> entries;  // attributes, Windows path
 };
 
@@ -144,13 +144,14 @@ bool ProfilePath(const RegNode& hklm, const std::wstring& sid, std::wstring* pat
              "NT\\CurrentVersion\\ProfileList too)";
     return false;
   }
-  for (const auto& [name, value] : {std::pair<std::wstring, std::wstring>{L"%SystemDrive%", L"C:"},
-                                    {L"%SystemRoot%", L"C:\\Windows"}}) {
+  for (const auto& [name, value] :
+       {std::pair<std::wstring, std::wstring>{L"%SystemDrive%", L"C:"}, {L"%SystemRoot%", L"C:\\Windows"}}) {
     if (text.size() >= name.size() && EqualsNoCase(text.substr(0, name.size()), name))
       text = value + text.substr(name.size());
   }
   if (text.find(L'%') != std::wstring::npos) {
-    *error = "user " + WideToUtf8(sid) + ": profile path " + WideToUtf8(text) + " holds a reference the host cannot expand";
+    *error =
+        "user " + WideToUtf8(sid) + ": profile path " + WideToUtf8(text) + " holds a reference the host cannot expand";
     return false;
   }
   *path = text;
@@ -267,10 +268,10 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
   bool haveAcp = nls && ParseNumber(StringValue(Walk(*nls, {L"CodePage"}), L"ACP"), 10, &exportedAcp);
   bool haveLanguage = nls && ParseNumber(StringValue(Walk(*nls, {L"Language"}), L"Default"), 16, &exportedLanguage);
   config.acp = request.acp ? request.acp : capture.acp ? capture.acp : haveAcp ? exportedAcp : 1252;
-  config.uiLanguage = request.uiLanguage ? request.uiLanguage
+  config.uiLanguage = request.uiLanguage   ? request.uiLanguage
                       : capture.uiLanguage ? capture.uiLanguage
-                      : haveLanguage ? exportedLanguage
-                                     : 1033;
+                      : haveLanguage       ? exportedLanguage
+                                           : 1033;
   if (!request.current.empty())
     config.user = request.current;
   else if (!capture.user.empty())

@@ -32,15 +32,22 @@ struct Entry {
 }
 
 const std::map<std::string, unsigned> kPrimary = {
-    {"LANG_NEUTRAL", 0x00}, {"LANG_CHINESE", 0x04}, {"LANG_GERMAN", 0x07}, {"LANG_ENGLISH", 0x09},
-    {"LANG_SPANISH", 0x0a}, {"LANG_FRENCH", 0x0c},  {"LANG_ITALIAN", 0x10}, {"LANG_JAPANESE", 0x11},
-    {"LANG_KOREAN", 0x12},
+    {"LANG_NEUTRAL", 0x00}, {"LANG_CHINESE", 0x04},  {"LANG_GERMAN", 0x07},
+    {"LANG_ENGLISH", 0x09}, {"LANG_SPANISH", 0x0a},  {"LANG_FRENCH", 0x0c},
+    {"LANG_ITALIAN", 0x10}, {"LANG_JAPANESE", 0x11}, {"LANG_KOREAN", 0x12},
 };
 const std::map<std::string, unsigned> kSub = {
-    {"SUBLANG_NEUTRAL", 0x00},    {"SUBLANG_DEFAULT", 0x01},          {"SUBLANG_SYS_DEFAULT", 0x02},
-    {"SUBLANG_ENGLISH_US", 0x01}, {"SUBLANG_ENGLISH_UK", 0x02},       {"SUBLANG_JAPANESE_JAPAN", 0x01},
-    {"SUBLANG_GERMAN", 0x01},     {"SUBLANG_FRENCH", 0x01},           {"SUBLANG_KOREAN", 0x01},
-    {"SUBLANG_CHINESE_SIMPLIFIED", 0x02}, {"SUBLANG_CHINESE_TRADITIONAL", 0x01},
+    {"SUBLANG_NEUTRAL", 0x00},
+    {"SUBLANG_DEFAULT", 0x01},
+    {"SUBLANG_SYS_DEFAULT", 0x02},
+    {"SUBLANG_ENGLISH_US", 0x01},
+    {"SUBLANG_ENGLISH_UK", 0x02},
+    {"SUBLANG_JAPANESE_JAPAN", 0x01},
+    {"SUBLANG_GERMAN", 0x01},
+    {"SUBLANG_FRENCH", 0x01},
+    {"SUBLANG_KOREAN", 0x01},
+    {"SUBLANG_CHINESE_SIMPLIFIED", 0x02},
+    {"SUBLANG_CHINESE_TRADITIONAL", 0x01},
 };
 
 std::string Trim(const std::string& s) {
@@ -225,8 +232,7 @@ int main(int argc, char** argv) {
   }
   if (entries.empty()) out << "    {0, 0, nullptr},\n";
   out << "};\n\n}  // namespace\n\n"
-      << "extern const platform::StringTableRef " << argv[3] << " = {kEntries, kEntries, " << entries.size()
-      << "};\n";
+      << "extern const platform::StringTableRef " << argv[3] << " = {kEntries, kEntries, " << entries.size() << "};\n";
   std::string text = out.str();
   // Leave an unchanged file alone, so that nothing rebuilds for nothing.
   std::ifstream old(argv[2], std::ios::binary);

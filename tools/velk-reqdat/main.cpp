@@ -218,17 +218,21 @@ int Inspect(const std::vector<std::string>& args) {
   std::string file, keyArg;
   bool show = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--key" && i + 1 < args.size()) keyArg = args[++i];
-    else if (args[i] == "--show-value") show = true;
-    else if (file.empty() && args[i].rfind("--", 0) != 0) file = args[i];
-    else return Usage();
+    if (args[i] == "--key" && i + 1 < args.size())
+      keyArg = args[++i];
+    else if (args[i] == "--show-value")
+      show = true;
+    else if (file.empty() && args[i].rfind("--", 0) != 0)
+      file = args[i];
+    else
+      return Usage();
   }
   if (file.empty()) return Usage();
   BufferPtr content;
   if (!ReadFile(file, &content)) return 1;
   std::vector<Binding> tries;
-  for (const std::string& k : keyArg.empty() ? std::vector<std::string>{"machine-new", "machine-old"}
-                                             : std::vector<std::string>{keyArg}) {
+  for (const std::string& k :
+       keyArg.empty() ? std::vector<std::string>{"machine-new", "machine-old"} : std::vector<std::string>{keyArg}) {
     Binding b;
     if (ParseBinding(k, &b)) tries.push_back(b);
   }
@@ -252,10 +256,14 @@ int Encrypt(const std::vector<std::string>& args) {
   std::string file, value, keyArg;
   bool hasValue = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--key" && i + 1 < args.size()) keyArg = args[++i];
-    else if (args[i] == "--value" && i + 1 < args.size()) value = args[++i], hasValue = true;
-    else if (file.empty() && args[i].rfind("--", 0) != 0) file = args[i];
-    else return Usage();
+    if (args[i] == "--key" && i + 1 < args.size())
+      keyArg = args[++i];
+    else if (args[i] == "--value" && i + 1 < args.size())
+      value = args[++i], hasValue = true;
+    else if (file.empty() && args[i].rfind("--", 0) != 0)
+      file = args[i];
+    else
+      return Usage();
   }
   if (file.empty() || !hasValue || keyArg.empty()) return Usage();
   if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
@@ -275,11 +283,16 @@ int Encrypt(const std::vector<std::string>& args) {
 int Rebind(const std::vector<std::string>& args) {
   std::string in, out, from, to;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--from" && i + 1 < args.size()) from = args[++i];
-    else if (args[i] == "--to" && i + 1 < args.size()) to = args[++i];
-    else if (in.empty() && args[i].rfind("--", 0) != 0) in = args[i];
-    else if (out.empty() && args[i].rfind("--", 0) != 0) out = args[i];
-    else return Usage();
+    if (args[i] == "--from" && i + 1 < args.size())
+      from = args[++i];
+    else if (args[i] == "--to" && i + 1 < args.size())
+      to = args[++i];
+    else if (in.empty() && args[i].rfind("--", 0) != 0)
+      in = args[i];
+    else if (out.empty() && args[i].rfind("--", 0) != 0)
+      out = args[i];
+    else
+      return Usage();
   }
   if (in.empty() || out.empty() || from.empty() || to.empty()) return Usage();
   Binding old, fresh;

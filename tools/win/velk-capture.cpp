@@ -300,9 +300,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!WriteFileBytes(out + L"\\folders.txt", folders.data(), folders.size())) return 1;
 
-  std::string machine = "acp=" + std::to_string(GetACP()) + "\r\nui_language=" +
-                        std::to_string(GetUserDefaultUILanguage()) + "\r\nuser=" + Utf8(CurrentUserSid()) +
-                        "\r\nlogged_on=" + loggedOn + "\r\nhives=" + hives + "\r\n";
+  std::string machine =
+      "acp=" + std::to_string(GetACP()) + "\r\nui_language=" + std::to_string(GetUserDefaultUILanguage()) +
+      "\r\nuser=" + Utf8(CurrentUserSid()) + "\r\nlogged_on=" + loggedOn + "\r\nhives=" + hives + "\r\n";
   if (!WriteFileBytes(out + L"\\machine.txt", machine.data(), machine.size())) return 1;
 
   UINT size = GetSystemFirmwareTable(kRsmb, 0, nullptr, 0);

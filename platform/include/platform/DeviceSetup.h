@@ -130,8 +130,8 @@ class DeviceSetup {
                                          DWORD bytes) = 0;
   // SetupDiGetDeviceRegistryPropertyW: ERROR_INSUFFICIENT_BUFFER with the
   // type and size when the buffer is missing or small.
-  virtual BOOL GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, DWORD* type,
-                                         BYTE* buffer, DWORD bytes, DWORD* required) = 0;
+  virtual BOOL GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, DWORD* type, BYTE* buffer,
+                                         DWORD bytes, DWORD* required) = 0;
   // SetupDiGetDevicePropertyW with no flags.
   virtual BOOL GetDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* data, const DEVPROPKEY* key, DEVPROPTYPE* type,
                                  BYTE* buffer, DWORD bytes, DWORD* required) = 0;

@@ -5,8 +5,8 @@
 // of a process sees the same one.
 #pragma once
 
-#define VELK_PORT(Name)    \
-  static Name& Default();  \
+#define VELK_PORT(Name)   \
+  static Name& Default(); \
   static Name*& Override()
 
 #define VELK_DEFINE_PORT_SLOT(Name) \

@@ -10,7 +10,7 @@
 namespace platform::host {
 
 struct InfLine {
-  std::wstring key;                 // empty for a line without '='
+  std::wstring key;                  // empty for a line without '='
   std::vector<std::wstring> fields;  // the comma-separated values (or the whole line)
 };
 

@@ -13,7 +13,7 @@ struct MachineConfig {
   std::filesystem::path root;
   UINT acp = 1252;
   UINT uiLanguage = 1033;
-  std::wstring user;                  // SID of the current user
+  std::wstring user;                   // SID of the current user
   std::vector<std::wstring> loggedOn;  // SIDs whose hives are mounted at start
 };
 
