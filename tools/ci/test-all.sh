@@ -58,7 +58,8 @@ done
 step "reference package"
 run_step package bash packaging/wix/validate.sh build/win64
 
-# Two builds of the commit in different folders must agree.
+# Two builds of the commit in different folders must agree (the second
+# compiles without the cache).
 step "reproducible Windows build"
 run_step reproducible bash tools/release/reproducible.sh HEAD win64
 

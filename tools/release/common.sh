@@ -30,18 +30,21 @@ release_epoch() {
 # build_shipped SOURCE TARGET FOLDER: a clean Release build of the shipped
 # binaries of TARGET (win64 or win32) in FOLDER.
 build_shipped() {
-  local source=$1 target=$2 folder=$3 launcher=()
+  local source=$1 target=$2 folder=$3 launcher=() environment=(env)
   if [ "${VELK_CCACHE:-1}" = 1 ] && command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  else
+    # No launcher from the caller's environment either.
+    environment=(env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER CCACHE_DISABLE=1)
   fi
   local toolchain=$source/cmake/mingw-w64-$(mingw_prefix "$target" | cut -d- -f1).cmake
   local epoch=${SOURCE_DATE_EPOCH:-$(release_epoch "$source")}
   rm -rf "$folder"
   mkdir -p "$(dirname "$folder")"
-  SOURCE_DATE_EPOCH=$epoch \
+  "${environment[@]}" SOURCE_DATE_EPOCH=$epoch \
     cmake -S "$source" -B "$folder" -G Ninja --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=Release \
       "${launcher[@]}" >"$folder.configure.log" 2>&1 &&
-  SOURCE_DATE_EPOCH=$epoch \
+  "${environment[@]}" SOURCE_DATE_EPOCH=$epoch \
     cmake --build "$folder" -j"${VELK_JOBS:-2}" --target $(shipped_targets "$target") >"$folder.build.log" 2>&1 || {
     echo "build of $target in $folder failed; see $folder.configure.log and $folder.build.log"
     return 1
