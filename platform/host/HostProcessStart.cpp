@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
@@ -40,6 +41,21 @@ constexpr wchar_t kSystemFolder[] = L"C:\\Windows\\system32";
 // The child's work. Between fork and _exit only system calls are made, so
 // that a caller with other threads cannot leave a lock held in the child.
 constexpr int kMaxDepth = 200;
+
+// The interpreter inherits none of its starter's files but the folder it
+// works on, as CreateProcess without handle inheritance: a named mutex or a
+// lock file of the starter must not live on in it. Every descriptor from 3
+// on is closed except the (at most two) kept ones.
+void CloseInheritedFiles(int keepA, int keepB) {
+  if (keepA > keepB) std::swap(keepA, keepB);
+  unsigned from = 3;
+  for (int keep : {keepA, keepB}) {
+    if (keep < static_cast<int>(from)) continue;
+    if (static_cast<unsigned>(keep) > from) ::syscall(SYS_close_range, from, static_cast<unsigned>(keep - 1), 0u);
+    from = static_cast<unsigned>(keep) + 1;
+  }
+  ::syscall(SYS_close_range, from, ~0u, 0u);
+}
 
 struct LinuxDirent64 {
   ino64_t d_ino;
@@ -215,8 +231,26 @@ class HostProcessStart : public ProcessStart {
       name = target.substr(slash + 1);
       parent = ::open(target.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
+    // The start returns once the child holds nothing of ours: it closes the
+    // pipe's write end with the rest, and the read below sees the end.
+    int started_pipe[2] = {-1, -1};
+    if (::pipe2(started_pipe, O_CLOEXEC) != 0) {
+      if (parent >= 0) ::close(parent);
+      SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
+      return FALSE;
+    }
     pid_t pid = ::fork();
-    if (pid == 0) ::_exit(parent < 0 ? ERROR_PATH_NOT_FOUND : RemoveTree(parent, name.c_str()));
+    if (pid == 0) {
+      CloseInheritedFiles(parent, -1);
+      ::_exit(parent < 0 ? ERROR_PATH_NOT_FOUND : RemoveTree(parent, name.c_str()));
+    }
+    ::close(started_pipe[1]);
+    if (pid > 0) {
+      char byte;
+      while (::read(started_pipe[0], &byte, 1) < 0 && errno == EINTR) {
+      }
+    }
+    ::close(started_pipe[0]);
     if (parent >= 0) ::close(parent);
     if (pid < 0) {
       SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);

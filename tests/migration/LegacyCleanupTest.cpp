@@ -11,6 +11,7 @@
 #include "LegacyData.h"
 #include "MigrationMachine.h"
 #include "platform/LastError.h"
+#include "platform/NamedMutex.h"
 #include "platform/Registry.h"
 #include "platform/host/StartedProcesses.h"
 
@@ -232,6 +233,28 @@ TEST_F(HostRemoval, AnyOtherCommandFailsLikeAMissingProgram) {
   Run(L"cmd.exe /c rmdir /S /Q " + folder, L"C:\\Program Files\\velk\\cmd.exe", false);
   EXPECT_TRUE(fs::exists(root() / kDataDir / "mig/x"));
   Run(L"cmd.exe /c rmdir /S /Q " + folder, L"C:\\WINDOWS\\System32\\CMD.EXE");
+  EXPECT_FALSE(fs::exists(root() / kDataDir / "mig"));
+}
+
+// As with CreateProcess without inheritance, the interpreter holds nothing
+// of its starter: a mutex the starter closes is gone at once, even while the
+// interpreter is still at work on a large tree.
+TEST_F(HostRemoval, TheInterpreterHoldsNoneOfTheStartersObjects) {
+  for (int i = 0; i < 2000; ++i) machine.Write(std::string(kDataDir) + "/mig/f" + std::to_string(i), "x");
+  platform::NamedMutex& mutexes = platform::NamedMutex::Default();
+  HANDLE held = mutexes.Create(L"Local\velk-test-run", FALSE);
+  ASSERT_NE(held, nullptr);
+  std::wstring line = RemoveFolderCommand(std::wstring(kDataDirW) + L"\\mig");
+  platform::StartedProcess p;
+  platform::StartupRequest s;
+  ASSERT_TRUE(platform::ProcessStart::Default().Start(nullptr, line.data(), FALSE, 0x08000020, s, &p));
+  mutexes.Close(held);
+  HANDLE again = mutexes.Create(L"Local\velk-test-run", FALSE);
+  EXPECT_EQ(platform::GetLastErrorCode(), static_cast<DWORD>(ERROR_SUCCESS)) << "the interpreter kept the mutex";
+  mutexes.Close(again);
+  platform::ProcessStart::Default().CloseProcessHandle(p.thread);
+  platform::ProcessStart::Default().CloseProcessHandle(p.process);
+  platform::host::WaitForStartedProcesses();
   EXPECT_FALSE(fs::exists(root() / kDataDir / "mig"));
 }
 
