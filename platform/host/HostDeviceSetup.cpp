@@ -658,7 +658,7 @@ class HostDeviceSetup : public DeviceSetup {
       UniqueFd out(OpenSideFile(target, O_WRONLY | O_CREAT | O_EXCL, 0644));
       if (out.Get() < 0 && errno == EEXIST) continue;  // made meanwhile by something else
       if (out.Get() < 0) return StoreFailure(target);
-      if (!WriteAll(out.Get(), bytes)) {
+      if (!host::WriteAll(out.Get(), bytes)) {
         ::unlinkat(folder.Get(), target.filename().c_str(), 0);
         return ERROR_ACCESS_DENIED;
       }
@@ -679,17 +679,6 @@ class HostDeviceSetup : public DeviceSetup {
     while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
       if (n > 0) out.append(buffer, static_cast<size_t>(n));
     return out;
-  }
-
-  static bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
   }
 
   static std::wstring FreeDriverKey(const std::wstring& classKey) {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/CodePages.h"
+#include "platform/host/SideFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -636,17 +637,6 @@ int CreateTemporary(const fs::path& target, fs::path* name) {
   }
   errno = EEXIST;
   return -1;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace

@@ -82,6 +82,17 @@ int OpenSideFile(const fs::path& file, int flags, mode_t mode) {
   return fd.Release();
 }
 
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 std::string SideFileError(const fs::path& file, int error) {
   const char* reason;
   switch (error) {

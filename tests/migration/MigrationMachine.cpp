@@ -155,21 +155,25 @@ BOOL WatchedFileSystem::WriteBytes(HANDLE f, const void* b, DWORD n, DWORD* d) {
   return real().WriteBytes(f, b, n, d);
 }
 
+// HKLM with the product ID and the user's profile at C:\Users\<profile>.
+static std::string HklmText(const std::string& profile) {
+  return "Windows Registry Editor Version 5.00\n\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
+         "\"ProductId\"=\"" +
+         std::string(kProductId) +
+         "\"\n\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
+         "\"ProfileImagePath\"=\"C:\\\\Users\\\\" +
+         profile + "\"\n";
+}
+
 MigrationMachine::MigrationMachine(const std::string& uiLanguage, const std::string& acp)
     : machine("[machine]\nacp=" + acp + " ui_language=" + uiLanguage + "\nuser=S-1-5-21-100-1001\n"),
       useClock_(clock),
       useBoxes_(boxes),
       useStarts_(starts),
       useFiles_(files) {
-  machine.Write(
-      "registry/HKLM.reg",
-      "Windows Registry Editor Version 5.00\n\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
-      "\"ProductId\"=\"" +
-          std::string(kProductId) +
-          "\"\n\n"
-          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
-          "\"ProfileImagePath\"=\"C:\\\\Users\\\\alice\"\n");
+  machine.Write("registry/HKLM.reg", HklmText("alice"));
   machine.Write("drive_c/Users/alice/NTUSER.DAT",
                 "Windows Registry Editor Version 5.00\n\n"
                 "[HKEY_CURRENT_USER\\Software\\Pellacor\\velk\\access]\n\"Server\"=\"old\"\n\n"
@@ -184,16 +188,7 @@ MigrationMachine::MigrationMachine(const std::string& uiLanguage, const std::str
 }
 
 std::string MigrationMachine::MoveProfile(const std::string& name) const {
-  machine.Write(
-      "registry/HKLM.reg",
-      "Windows Registry Editor Version 5.00\n\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
-      "\"ProductId\"=\"" +
-          std::string(kProductId) +
-          "\"\n\n"
-          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-100-1001]\n"
-          "\"ProfileImagePath\"=\"C:\\\\Users\\\\" +
-          name + "\"\n");
+  machine.Write("registry/HKLM.reg", HklmText(name));
   machine.Write("drive_c/Users/" + name + "/NTUSER.DAT",
                 "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n");
   std::string data = "drive_c/Users/" + name + "/AppData/Local/TESSMAR/velk/velk-access";

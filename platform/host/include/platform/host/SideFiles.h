@@ -25,6 +25,9 @@ int OpenSideFile(const std::filesystem::path& file, int flags, mode_t mode);
 // "<file>: <reason>" for a failure of the two functions above.
 std::string SideFileError(const std::filesystem::path& file, int error);
 
+// Writes all of bytes to fd, through short writes and interruptions.
+bool WriteAll(int fd, const std::string& bytes);
+
 // Closes a descriptor at the end of a scope.
 class UniqueFd {
  public:
