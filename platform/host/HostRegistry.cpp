@@ -21,8 +21,6 @@ namespace platform::host {
 namespace {
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
-bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-
 // Splits "a\b\c"; a leading backslash or an empty inner component is
 // ERROR_BAD_PATHNAME, a trailing backslash is accepted.
 LSTATUS SplitPath(const wchar_t* subkey, std::vector<std::wstring>* parts) {

@@ -95,6 +95,8 @@ RegValue MakeDword(DWORD value) {
 
 namespace {
 
+// The kinds of data a .reg file holds as text (REG_LINK too, unlike the
+// registry calls' string types).
 bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ || type == REG_LINK;
 }
