@@ -17,6 +17,15 @@ namespace {
 
 const char kFunction[] = "ReqDatConverter::Convert";
 const char kFile[] = "ReqDatConverter.cpp";
+constexpr unsigned kLineOpenInput = 52;
+constexpr unsigned kLineNotRegular = 54;
+constexpr unsigned kLineReadInput = 61;
+constexpr unsigned kLineTooLarge = 62;
+constexpr unsigned kLineCut = 66;
+constexpr unsigned kLineNoValue = 81;
+constexpr unsigned kLineDamaged = 84;
+constexpr unsigned kLineOpenOutput = 123;
+constexpr unsigned kLineWriteOutput = 128;
 
 // Reads the file at path into parts.file and opens it with key. A failure
 // to read is kFailed, recorded only when record is set.
@@ -27,10 +36,10 @@ KeyFileOpened OpenKeyFile(const std::string& path, const unsigned char* key, boo
   const char* message = nullptr;
   switch (ReadKeyFile(path.c_str(), parts.file)) {
     case KeyFileRead::kOk: return OpenKeyFileBytes(key, parts);
-    case KeyFileRead::kOpenFailed: line = 52, message = "fopen failed :%s"; break;
-    case KeyFileRead::kNotRegular: line = 54, message = "not a regular file :%s"; break;
-    case KeyFileRead::kReadFailed: line = 61, message = "fread failed :%s"; break;
-    case KeyFileRead::kTooLarge: line = 62, message = "file too large :%s"; break;
+    case KeyFileRead::kOpenFailed: line = kLineOpenInput, message = "fopen failed :%s"; break;
+    case KeyFileRead::kNotRegular: line = kLineNotRegular, message = "not a regular file :%s"; break;
+    case KeyFileRead::kReadFailed: line = kLineReadInput, message = "fread failed :%s"; break;
+    case KeyFileRead::kTooLarge: line = kLineTooLarge, message = "file too large :%s"; break;
     case KeyFileRead::kNoMemory: return KeyFileOpened::kFailed;
   }
   if (record) RasSetLastError(kFunction, kFile, line, 255, platform::GetLastErrorCode(), message, path.c_str());
@@ -57,11 +66,13 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
     case KeyFileOpened::kOk: break;
     case KeyFileOpened::kFailed: return false;
     case KeyFileOpened::kCut:
-      RasSetLastError(kFunction, kFile, 66, 255, ERROR_INVALID_DATA, "truncated file :%s", input.c_str());
+      RasSetLastError(kFunction, kFile, kLineCut, 255, ERROR_INVALID_DATA, "truncated file :%s", input.c_str());
       return false;
-    case KeyFileOpened::kNoValue: RasSetLastError(kFunction, kFile, 81, 225, 0, "Key Value is not found"); return false;
+    case KeyFileOpened::kNoValue:
+      RasSetLastError(kFunction, kFile, kLineNoValue, 225, 0, "Key Value is not found");
+      return false;
     case KeyFileOpened::kDamaged:
-      RasSetLastError(kFunction, kFile, 84, 255, ERROR_INVALID_DATA, "damaged file :%s", input.c_str());
+      RasSetLastError(kFunction, kFile, kLineDamaged, 255, ERROR_INVALID_DATA, "damaged file :%s", input.c_str());
       return false;
   }
 
@@ -70,7 +81,8 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
 
   FILE* out = streams.Open(output.c_str(), "wb");
   if (!out) {
-    RasSetLastError(kFunction, kFile, 123, 255, platform::GetLastErrorCode(), "fopen failed :%s", output.c_str());
+    RasSetLastError(kFunction, kFile, kLineOpenOutput, 255, platform::GetLastErrorCode(), "fopen failed :%s",
+                    output.c_str());
     return false;
   }
   // The new file replaces req.dat afterwards, so it must be whole and on the
@@ -81,7 +93,7 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
   DWORD writeError = platform::GetLastErrorCode();
   bool closed = streams.Close(out) == 0;
   if (!complete || !closed) {
-    RasSetLastError(kFunction, kFile, 128, 255, complete ? platform::GetLastErrorCode() : writeError,
+    RasSetLastError(kFunction, kFile, kLineWriteOutput, 255, complete ? platform::GetLastErrorCode() : writeError,
                     "fwrite failed :%s", output.c_str());
     return false;
   }
