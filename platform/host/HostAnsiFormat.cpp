@@ -18,41 +18,41 @@ namespace platform {
 
 namespace {
 
-void AppendFormatted(std::string* out, const char* spec, ...) {
+void AppendFormatted(std::string* out, const char* conversion, ...) {
   va_list args, again;
-  va_start(args, spec);
+  va_start(args, conversion);
   va_copy(again, args);
-  int n = std::vsnprintf(nullptr, 0, spec, args);
+  int n = std::vsnprintf(nullptr, 0, conversion, args);
   if (n > 0) {
     size_t at = out->size();
     out->resize(at + static_cast<size_t>(n) + 1);
-    std::vsnprintf(out->data() + at, static_cast<size_t>(n) + 1, spec, again);
+    std::vsnprintf(out->data() + at, static_cast<size_t>(n) + 1, conversion, again);
     out->resize(at + static_cast<size_t>(n));
   }
   va_end(again);
   va_end(args);
 }
 
-// Formats one conversion whose spec (flags, width, precision, length and
-// letter, with '*' already replaced) is in spec; takes its argument.
-void FormatOne(std::string* out, std::string spec, const std::string& length, char letter, va_list* args) {
+// Formats one printf conversion (flags, width, precision, length and
+// letter, with '*' already replaced), taking its argument.
+void FormatOne(std::string* out, std::string conversion, const std::string& length, char letter, va_list* args) {
   switch (letter) {
     case 'd':
     case 'i':
-      if (length == "l") return AppendFormatted(out, spec.c_str(), va_arg(*args, long));
-      if (length == "ll") return AppendFormatted(out, spec.c_str(), va_arg(*args, long long));
-      if (length == "j") return AppendFormatted(out, spec.c_str(), va_arg(*args, intmax_t));
-      if (length == "z" || length == "t") return AppendFormatted(out, spec.c_str(), va_arg(*args, ptrdiff_t));
-      return AppendFormatted(out, spec.c_str(), va_arg(*args, int));
+      if (length == "l") return AppendFormatted(out, conversion.c_str(), va_arg(*args, long));
+      if (length == "ll") return AppendFormatted(out, conversion.c_str(), va_arg(*args, long long));
+      if (length == "j") return AppendFormatted(out, conversion.c_str(), va_arg(*args, intmax_t));
+      if (length == "z" || length == "t") return AppendFormatted(out, conversion.c_str(), va_arg(*args, ptrdiff_t));
+      return AppendFormatted(out, conversion.c_str(), va_arg(*args, int));
     case 'u':
     case 'o':
     case 'x':
     case 'X':
-      if (length == "l") return AppendFormatted(out, spec.c_str(), va_arg(*args, unsigned long));
-      if (length == "ll") return AppendFormatted(out, spec.c_str(), va_arg(*args, unsigned long long));
-      if (length == "j") return AppendFormatted(out, spec.c_str(), va_arg(*args, uintmax_t));
-      if (length == "z" || length == "t") return AppendFormatted(out, spec.c_str(), va_arg(*args, size_t));
-      return AppendFormatted(out, spec.c_str(), va_arg(*args, unsigned));
+      if (length == "l") return AppendFormatted(out, conversion.c_str(), va_arg(*args, unsigned long));
+      if (length == "ll") return AppendFormatted(out, conversion.c_str(), va_arg(*args, unsigned long long));
+      if (length == "j") return AppendFormatted(out, conversion.c_str(), va_arg(*args, uintmax_t));
+      if (length == "z" || length == "t") return AppendFormatted(out, conversion.c_str(), va_arg(*args, size_t));
+      return AppendFormatted(out, conversion.c_str(), va_arg(*args, unsigned));
     case 'e':
     case 'E':
     case 'f':
@@ -61,22 +61,22 @@ void FormatOne(std::string* out, std::string spec, const std::string& length, ch
     case 'G':
     case 'a':
     case 'A':
-      if (length == "L") return AppendFormatted(out, spec.c_str(), va_arg(*args, long double));
-      return AppendFormatted(out, spec.c_str(), va_arg(*args, double));
-    case 'p': return AppendFormatted(out, spec.c_str(), va_arg(*args, void*));
+      if (length == "L") return AppendFormatted(out, conversion.c_str(), va_arg(*args, long double));
+      return AppendFormatted(out, conversion.c_str(), va_arg(*args, double));
+    case 'p': return AppendFormatted(out, conversion.c_str(), va_arg(*args, void*));
     case 'n':
       (void)va_arg(*args, void*);  // counts are not reported
       return;
     case 'c':
     case 's': break;
     default:
-      out->append(spec);  // not a conversion: kept as written
+      out->append(conversion);  // not a conversion: kept as written
       return;
   }
   bool wide = length == "l";
   if (!wide) {
-    if (letter == 'c') return AppendFormatted(out, spec.c_str(), va_arg(*args, int));
-    return AppendFormatted(out, spec.c_str(), va_arg(*args, const char*));
+    if (letter == 'c') return AppendFormatted(out, conversion.c_str(), va_arg(*args, int));
+    return AppendFormatted(out, conversion.c_str(), va_arg(*args, const char*));
   }
   std::wstring text;
   if (letter == 'c') {
@@ -86,10 +86,10 @@ void FormatOne(std::string* out, std::string spec, const std::string& length, ch
     text = p ? p : L"(null)";
   }
   std::string narrow = WideToAnsi(text);
-  // The spec loses its 'l': the converted text is formatted as bytes.
-  spec.erase(spec.size() - 2, 1);
-  spec.back() = 's';
-  AppendFormatted(out, spec.c_str(), narrow.c_str());
+  // The conversion loses its 'l': the converted text is formatted as bytes.
+  conversion.erase(conversion.size() - 2, 1);
+  conversion.back() = 's';
+  AppendFormatted(out, conversion.c_str(), narrow.c_str());
 }
 
 }  // namespace
@@ -109,26 +109,26 @@ int FormatAnsi(char* buffer, size_t size, const char* format, va_list args) {
       p += 2;
       continue;
     }
-    std::string spec(1, '%');
+    std::string conversion(1, '%');
     ++p;
-    while (*p && std::strchr("-+ #0'", *p)) spec += *p++;
+    while (*p && std::strchr("-+ #0'", *p)) conversion += *p++;
     auto number = [&]() {
       if (*p == '*') {
-        spec += std::to_string(va_arg(ap, int));
+        conversion += std::to_string(va_arg(ap, int));
         ++p;
       } else {
-        while (*p >= '0' && *p <= '9') spec += *p++;
+        while (*p >= '0' && *p <= '9') conversion += *p++;
       }
     };
     number();
     if (*p == '.') {
-      spec += *p++;
+      conversion += *p++;
       number();
     }
     std::string length;
     while (*p && std::strchr("hljztL", *p)) length += *p++;
     if (!*p) {
-      out += spec + length;
+      out += conversion + length;
       break;
     }
     char letter = *p++;
@@ -136,7 +136,7 @@ int FormatAnsi(char* buffer, size_t size, const char* format, va_list args) {
       length.assign(1, 'l');
       letter = static_cast<char>(letter + ('a' - 'A'));
     }
-    FormatOne(&out, spec + length + letter, length, letter, &ap);
+    FormatOne(&out, conversion + length + letter, length, letter, &ap);
   }
   va_end(ap);
   if (size) {
