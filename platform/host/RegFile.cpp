@@ -580,30 +580,10 @@ std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName
 
 namespace {
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-  // Closes now, for the caller to see a failed close of a written file.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
 // A hive is read only from a file of its own: a link planted at its name
 // would let the reader show what lies outside the machine.
 bool ReadWholeFile(const fs::path& file, std::string* out, std::string* error) {
-  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (fd.Get() < 0) {
     *error = file.string() + (errno == ELOOP ? ": is a symbolic link, which is not followed" : ": cannot be read: ") +
              (errno == ELOOP ? "" : std::strerror(errno));
@@ -655,14 +635,15 @@ bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::ws
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
   fs::path tmp;
-  FileDescriptor fd(CreateTemporary(file, &tmp));
+  UniqueFd fd(CreateTemporary(file, &tmp));
   if (fd.Get() < 0) {
     *error = file.string() + ": cannot create a temporary file beside it: " + std::strerror(errno);
     return false;
   }
   bool written = WriteAll(fd.Get(), FormatRegFileBytes(root, rootName, form));
   int saved = errno;
-  if (!fd.Close() && written) {
+  // Closed here, for a failed close of the written file to count.
+  if (::close(fd.Release()) != 0 && written) {
     written = false;
     saved = errno;
   }
