@@ -35,6 +35,27 @@ wine_new_prefix() {
 
 wine_run() { timeout "$WINE_TIMEOUT" wine "$@"; }
 
+# Registry of the prefix: whether a key exists, and one value's data.
+reg_has_key() { wine_run reg query "$1" >/dev/null 2>&1; }
+reg_value() {
+  wine_run reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
+
+# Root-enumerated network devices. reg.exe may answer nothing on a loaded
+# machine: it is asked again then.
+net_devices() {
+  local out="" try
+  for try in 1 2 3; do
+    out=$(wine_run reg query 'HKLM\System\CurrentControlSet\Enum\Root' /s 2>/dev/null | tr -d '\r')
+    [ -n "$out" ] && break
+    sleep 2
+  done
+  printf '%s\n' "$out" | grep -c -i 'Enum\\Root\\NET\\[0-9]*$'
+}
+
+# put FILE [TEXT]: a file with one line of text, its folders made.
+put() { mkdir -p "$(dirname "$1")"; printf '%s\n' "${2:-x}" >"$1"; }
+
 # Whether this Wine runs 32-bit programs (needs Debian's wine32): the
 # staged 32-bit velk-reqdat.exe answers a call without arguments with its
 # usage exit code 2.

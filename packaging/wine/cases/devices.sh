@@ -6,18 +6,6 @@
 # still succeeds) and the removal stops before DIF_REMOVE; the checks
 # pin down those lines. The rest is tested on the host build.
 
-# Device nodes of the Net class. reg.exe now and then starts without
-# answering on a loaded machine: an empty answer is asked again.
-net_devices() {
-  local out="" try
-  for try in 1 2 3; do
-    out=$(wine_run reg query 'HKLM\System\CurrentControlSet\Enum\Root' /s 2>/dev/null | tr -d '\r')
-    [ -n "$out" ] && break
-    sleep 2
-  done
-  printf '%s\n' "$out" | grep -c -i 'Enum\\Root\\NET\\[0-9]*$'
-}
-
 case_main() {
   wine_new_prefix
   local msi log lines

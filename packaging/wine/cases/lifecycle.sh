@@ -11,20 +11,11 @@ KEY_VALUE="VK-LIFE-0042"
 ACTIVE_SETUP='SOFTWARE\Microsoft\Active Setup\Installed Components\{5D2E8B47-9C13-4A6F-8E0B-3F7A1C6D9E25}'
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
-reg_has_key() { wine_run reg query "$1" >/dev/null 2>&1; }
-reg_value() {
-  wine_run reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
-}
 # Display versions of the installed products named velk-access.
 installed_versions() {
   wine_run reg query "$UNINSTALL" /s 2>/dev/null | tr -d '\r' |
     awk '/^HKEY/{name=0} /DisplayName.*REG_SZ *velk-access$/{name=1} name && /DisplayVersion/{print $NF}' | sort
 }
-net_devices() {
-  wine_run reg query 'HKLM\System\CurrentControlSet\Enum\Root' /s 2>/dev/null | tr -d '\r' |
-    grep -c -i 'Enum\\Root\\NET\\[0-9]*$'
-}
-put() { mkdir -p "$(dirname "$1")"; printf '%s\n' "${2:-x}" >"$1"; }
 
 # keep_running NAME DIR PROGRAM [ARG ...]: starts a Windows program from DIR
 # that lives until its input ends (stop_running); its output goes to

@@ -12,7 +12,6 @@ wine_profile() {
   sed -n '/ProfileList\\\\S-1-5-21-/{s/^\[.*ProfileList\\\\\(S-[0-9-]*\)\].*/\1/p;q}' "$WINEPREFIX/system.reg"
 }
 
-put() { mkdir -p "$(dirname "$1")"; printf '%s\n' "${2:-x}" >"$1"; }
 
 case_main() {
   wine_new_prefix

@@ -30,7 +30,6 @@ plant_legacy() {
   wine_run reg add 'HKCU\Software\Pellacor\velk\keep' /v Kept /d yes /f >/dev/null 2>&1
 }
 
-reg_has_key() { wine_run reg query "$1" >/dev/null 2>&1; }
 
 # Runs one of the programs in BIN (a staged folder), from its own folder.
 in_bin() { (cd "$BIN" && wine_run "$@"); }
