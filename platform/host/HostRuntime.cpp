@@ -8,8 +8,6 @@ namespace platform {
 ComApartment::ComApartment() = default;
 ComApartment::~ComApartment() = default;
 
-DWORD RestrictDllSearchToSystem() { return ERROR_SUCCESS; }
-
 void SetLocaleFromEnvironment() {
   const char* name = std::setlocale(LC_ALL, "");
   // Linux's "C" locale cannot convert non-ASCII wide text at all; the host

@@ -19,8 +19,4 @@ int FormatAnsi(char* buffer, size_t size, const char* format, va_list args) {
   return std::vsnprintf(buffer, size, format, args);
 }
 
-DWORD RestrictDllSearchToSystem() {
-  return SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) ? ERROR_SUCCESS : GetLastError();
-}
-
 }  // namespace platform

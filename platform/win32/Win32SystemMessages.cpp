@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "platform/SystemMessages.h"
 
 namespace platform {
@@ -13,7 +15,17 @@ HMODULE ModuleOf(MessageModule module) {
     case MessageModule::None: return nullptr;
   }
   HMODULE h = GetModuleHandleA(name);
-  return h ? h : LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (h) return h;
+  h = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (h || GetLastError() != ERROR_INVALID_PARAMETER) return h;
+  // Windows 7 without KB2533623 knows no search flags: the system folder's
+  // own path then, so that no other folder is searched either.
+  char path[MAX_PATH];
+  UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length + 1 + std::strlen(name) >= MAX_PATH) return nullptr;
+  path[length] = '\\';
+  std::strcpy(path + length + 1, name);
+  return LoadLibraryExA(path, nullptr, 0);
 }
 
 class Win32SystemMessages : public SystemMessages {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "platform/Runtime.h"
+#include "platform/DllSearch.h"
 
 int wmain(int argc, wchar_t** argv) {
   bool restrict = !(argc == 3 && std::wcscmp(argv[1], L"--unrestricted") == 0);
@@ -18,7 +18,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (restrict) {
     if (DWORD error = platform::RestrictDllSearchToSystem()) {
-      std::printf("SetDefaultDllDirectories failed (%lu)\n", error);
+      std::printf("restricting the DLL search failed (%lu)\n", error);
       return 1;
     }
   }

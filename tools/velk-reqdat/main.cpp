@@ -36,7 +36,7 @@
 #include "SystemInfoPrivate.h"
 #include "platform/ByteStreams.h"
 #include "platform/Port.h"
-#include "platform/Runtime.h"
+#include "platform/DllSearch.h"
 #include "velkras2/Buffer.h"
 #include "velkras2/IniReader.h"
 #include "velkras2/RasError.h"
@@ -321,7 +321,7 @@ int Rebind(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   // Before anything loads a DLL by name.
   if (DWORD error = platform::RestrictDllSearchToSystem())
-    std::fprintf(stderr, "velk-reqdat: SetDefaultDllDirectories failed (%lu)\n", static_cast<unsigned long>(error));
+    std::fprintf(stderr, "velk-reqdat: restricting the DLL search failed (%lu)\n", static_cast<unsigned long>(error));
   if (argc < 2) return Usage();
   std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);

@@ -29,10 +29,5 @@ void SetLocaleFromEnvironment();
 // vsnprintf for the kit's narrow text: wide arguments (%ls, %S, %lc) come
 // out in the ANSI code page, as the Windows runtime writes them.
 int FormatAnsi(char* buffer, size_t size, const char* format, va_list args);
-// A program's first call: DLLs loaded by name come from the system folder
-// only, never from the program's own or the current folder, where someone
-// may have planted one. 0, or the Win32 error of SetDefaultDllDirectories
-// (the host has no such search: 0).
-DWORD RestrictDllSearchToSystem();
 
 }  // namespace platform
