@@ -13,11 +13,13 @@ namespace {
 
 std::vector<wchar_t> TextRoom(DWORD bytes) { return std::vector<wchar_t>((bytes + 1) / sizeof(wchar_t) + 1, L'\0'); }
 
-// get(buffer, bytes, required) is one SetupAPI property read.
+// get(buffer, bytes, required) is one SetupAPI property read. The sizing
+// call fails by design (ERROR_INSUFFICIENT_BUFFER), so only the size it
+// reports decides; with 0 its last error stands.
 template <class Get>
 BOOL ReadDeviceText(Get get, std::wstring* text) {
   DWORD size = 0;
-  if (!get(nullptr, 0, &size) && platform::GetLastErrorCode() != ERROR_INSUFFICIENT_BUFFER) return FALSE;
+  get(nullptr, 0, &size);
   if (size == 0) return FALSE;
   std::vector<wchar_t> buffer = TextRoom(size);
   if (!get(reinterpret_cast<BYTE*>(buffer.data()), size, nullptr)) return FALSE;
@@ -52,9 +54,15 @@ BOOL ReadDeviceRegistryText(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD propert
 BOOL ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* device, const DEVPROPKEY& key, DEVPROPTYPE* type,
                             std::wstring* text) {
   DeviceSetup& setup = Use<DeviceSetup>();
-  return ReadDeviceText(
-      [&](BYTE* buffer, DWORD bytes, DWORD* required) {
-        return setup.GetDeviceProperty(set, device, &key, type, buffer, bytes, required);
-      },
-      text);
+  DWORD size = 0;
+  if (!setup.GetDeviceProperty(set, device, &key, type, nullptr, 0, &size) &&
+      platform::GetLastErrorCode() != ERROR_INSUFFICIENT_BUFFER)
+    return FALSE;
+  // Only a string is read at all.
+  if (*type != DEVPROP_TYPE_STRING) return TRUE;
+  std::vector<wchar_t> buffer = TextRoom(size);
+  if (!setup.GetDeviceProperty(set, device, &key, type, reinterpret_cast<BYTE*>(buffer.data()), size + 1, nullptr))
+    return FALSE;
+  text->assign(buffer.data());
+  return TRUE;
 }

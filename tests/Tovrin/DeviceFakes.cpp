@@ -125,16 +125,24 @@ BOOL FakeDeviceSetup::SetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* d
 BOOL FakeDeviceSetup::GetDeviceRegistryProperty(HDEVINFO set, SP_DEVINFO_DATA* data, DWORD property, DWORD* type,
                                                 BYTE* buffer, DWORD bytes, DWORD* required) {
   std::string call = "GetDeviceRegistryProperty:" + std::to_string(property) + (buffer ? ":read" : ":size");
-  if (Failing(call)) return FALSE;
+  const void* source = nullptr;
+  DWORD size = 0;
   if (data->Reserved == kNewDevice) {
     const std::wstring& text = property == SPDRP_CLASSGUID ? classGuidText : driverKey;
     *type = property == SPDRP_CLASSGUID ? classGuidType : driverType;
-    return Copy(text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), buffer, bytes, required);
+    source = text.c_str();
+    size = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+  } else {
+    const FakeDevice& d = devices.at(data->Reserved - 1);
+    *type = d.hardwareIdType;
+    source = d.hardwareIds.data();
+    size = static_cast<DWORD>(d.hardwareIds.size() * sizeof(wchar_t));
   }
-  const FakeDevice& d = devices.at(data->Reserved - 1);
-  *type = d.hardwareIdType;
-  return Copy(d.hardwareIds.data(), static_cast<DWORD>(d.hardwareIds.size() * sizeof(wchar_t)), buffer, bytes,
-              required);
+  if (Failing(call)) {
+    if (failuresReportSize && required) *required = size;
+    return FALSE;
+  }
+  return Copy(source, size, buffer, bytes, required);
 }
 
 BOOL FakeDeviceSetup::GetDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* data, const DEVPROPKEY* key, DEVPROPTYPE* type,
@@ -147,6 +155,7 @@ BOOL FakeDeviceSetup::GetDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* data, con
     return FALSE;
   }
   *type = d.infNameType;
+  if (buffer) propertyReadBytes.push_back(bytes);
   return Copy(d.infName->c_str(), static_cast<DWORD>((d.infName->size() + 1) * sizeof(wchar_t)), buffer, bytes,
               required);
 }

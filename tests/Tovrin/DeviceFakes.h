@@ -54,6 +54,9 @@ class FakeDeviceSetup : public platform::DeviceSetup {
   // Failures to inject: the call's name (as in calls) -> its last error.
   // "GetDeviceRegistryProperty:8" names the read of one property.
   std::map<std::string, DWORD> fail;
+  // A failing registry property read still reports the property's size, as
+  // SetupAPI may with an error other than ERROR_INSUFFICIENT_BUFFER.
+  bool failuresReportSize = false;
   // Every call by name, in order.
   std::vector<std::string> calls;
   size_t liveSets = 0;
@@ -80,6 +83,7 @@ class FakeDeviceSetup : public platform::DeviceSetup {
   std::vector<std::vector<BYTE>> removeParams;  // the bytes of each SetClassInstallParams
   std::vector<std::wstring> removedDevices;
   std::vector<std::wstring> uninstalledInfs;
+  std::vector<DWORD> propertyReadBytes;  // the buffer size of each GetDeviceProperty read
 
  private:
   BOOL Failing(const std::string& call);

@@ -191,6 +191,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "SetupDiDestroyDeviceInfoList() = The handle is invalid. (0x80070006)",
                     static_cast<HRESULT>(0x80070006), 11}));
 
+TEST_F(InstallDeviceTest, OnlyASizeOfZeroFailsTheSizingCall) {
+  // SetupAPI may fail the sizing call with another error yet report the
+  // size: the property is read all the same.
+  setup.failuresReportSize = true;
+  setup.fail["GetDeviceRegistryProperty:8:size"] = ERROR_INVALID_DATA;
+  setup.fail["GetDeviceRegistryProperty:9:size"] = ERROR_INVALID_USER_BUFFER;
+  params.Set("hwid", L"root\\vnet");
+  EXPECT_EQ(Install(), S_OK);
+  EXPECT_THAT(setup.calls, ElementsAreArray(kInstallCalls));
+  EXPECT_EQ(Messages().back(), "I CTovrinModule::InstallDevice - leave");
+  EXPECT_EQ(Messages().size(), 3u);
+}
+
 TEST_F(InstallDeviceTest, PropertiesOfAnotherTypeAreRejected) {
   setup.driverType = REG_BINARY;
   EXPECT_EQ(Install(), static_cast<HRESULT>(0x8007065D));

@@ -28,9 +28,14 @@ TEST_F(PrivilegeTest, EnablesOneNamedPrivilege) {
   token.lookupError = 0;
   token.adjustError = ERROR_PRIVILEGE_NOT_HELD;
   EXPECT_FALSE(EnablePrivilege(handle.Get(), L"SeDebugPrivilege"));
+  // Not held: the call succeeds, yet nothing is enabled.
+  token.adjustError = 0;
+  token.notAllAssigned = true;
+  EXPECT_FALSE(EnablePrivilege(handle.Get(), L"SeDebugPrivilege"));
   EXPECT_THAT(installer.Lines(),
-              ElementsAre(EndsWith(" E LookupPrivilegeValue Error"), EndsWith(" E AdjustTokenPrivileges Error")));
-  EXPECT_EQ(token.adjusted.size(), 1u);
+              ElementsAre(EndsWith(" E LookupPrivilegeValue Error"), EndsWith(" E AdjustTokenPrivileges Error"),
+                          EndsWith(" E AdjustTokenPrivileges Error")));
+  EXPECT_EQ(token.adjusted.size(), 2u);
 }
 
 // The host grants every privilege it knows, and only those.

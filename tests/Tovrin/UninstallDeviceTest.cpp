@@ -107,17 +107,31 @@ TEST_F(UninstallDeviceTest, DriverPackage) {
   EXPECT_EQ(setup.removedDevices.size(), 1u);
   EXPECT_TRUE(setup.uninstalledInfs.empty());
 
-  // A name of another type: silently nothing.
+  // A name of another type: silently nothing, and it is not read.
   installer.messages.clear();
+  setup.calls.clear();
   setup.devices[0].infName = L"oem7.inf";
   setup.devices[0].infNameType = 0x11;
   EXPECT_EQ(Uninstall(), S_OK);
   EXPECT_EQ(Messages().size(), 5u);
   EXPECT_TRUE(setup.uninstalledInfs.empty());
+  EXPECT_THAT(setup.calls, testing::Contains("GetDeviceProperty:size"));
+  EXPECT_THAT(setup.calls, testing::Not(testing::Contains("GetDeviceProperty:read")));
+
+  // An empty string name is read (into the size and one byte more) and
+  // gives an empty INF name.
+  installer.messages.clear();
+  setup.devices[0].infName = L"";
+  setup.devices[0].infNameType = DEVPROP_TYPE_STRING;
+  EXPECT_EQ(Uninstall(), S_OK);
+  EXPECT_THAT(Messages(), testing::Contains("I infPath = "));
+  EXPECT_EQ(setup.propertyReadBytes.back(), sizeof(wchar_t) + 1);
+  EXPECT_THAT(setup.uninstalledInfs, ElementsAre(L""));
+  setup.uninstalledInfs.clear();
 
   // A package still in use stays; the removal counts all the same.
   installer.messages.clear();
-  setup.devices[0].infNameType = DEVPROP_TYPE_STRING;
+  setup.devices[0].infName = L"oem7.inf";
   setup.fail["UninstallOemInf"] = ERROR_INF_IN_USE_BY_DEVICES;
   EXPECT_EQ(Uninstall(), S_OK);
   EXPECT_THAT(Messages(),

@@ -147,6 +147,7 @@ BOOL FakeToken::AdjustTokenPrivileges(HANDLE token, const LUID& luid, DWORD attr
   if (token != &g_fakeToken) return Fail(ERROR_INVALID_HANDLE);
   if (adjustError) return Fail(adjustError);
   adjusted.emplace_back(luid.LowPart, attributes);
+  platform::SetLastErrorCode(notAllAssigned ? ERROR_NOT_ALL_ASSIGNED : ERROR_SUCCESS);
   return TRUE;
 }
 

@@ -68,6 +68,9 @@ class FakeToken : public platform::Token {
   DWORD openError = 0;
   DWORD lookupError = 0;
   DWORD adjustError = 0;
+  // The adjustment succeeds but leaves ERROR_NOT_ALL_ASSIGNED, as Windows
+  // does for a privilege the token does not hold.
+  bool notAllAssigned = false;
   std::vector<DWORD> openAccess;
   std::vector<std::wstring> lookedUp;
   std::vector<std::pair<DWORD, DWORD>> adjusted;  // (luid low part, attributes)
