@@ -12,6 +12,7 @@
 // is how a planted interpreter in the program's folder would show.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -22,6 +23,7 @@
 #include "framework/Exceptions.h"
 #include "framework/File.h"
 #include "platform/ByteStreams.h"
+#include "platform/CodePages.h"
 #include "platform/FileSystem.h"
 #include "platform/NamedMutex.h"
 #include "platform/Port.h"
@@ -262,6 +264,40 @@ void CheckRegistry() {
   r.DeleteKey(HKEY_CURRENT_USER, L"Software\\Pellacor", KEY_WOW64_64KEY);
 }
 
+// Sizes the kit computes from sizeof(wchar_t) must be the registry's own
+// byte counts: the host cannot show this, its wchar_t has 4 bytes.
+void CheckWidths() {
+  Check(sizeof(wchar_t) == sizeof(WCHAR) && sizeof(wchar_t) == 2, "a wide character has the 2 bytes of WCHAR");
+  platform::Registry& r = platform::Use<platform::Registry>();
+  platform::RegKey key;
+  r.CreateKey(HKEY_CURRENT_USER, L"Software\\Pellacor\\widths", KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.Put(), nullptr);
+  const wchar_t text[] = L"abc";
+  r.SetValue(key.Get(), L"terminated", REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
+  // Stored without its terminator: the read must leave room for one.
+  r.SetValue(key.Get(), L"bare", REG_SZ, reinterpret_cast<const BYTE*>(text), 3 * sizeof(wchar_t));
+  DWORD type = 0, bytes = 0;
+  r.QueryValue(key.Get(), L"terminated", &type, nullptr, &bytes);
+  Check(type == REG_SZ && bytes == 4 * sizeof(wchar_t), "a REG_SZ reports its bytes, terminator included");
+  bytes = 0;
+  r.QueryValue(key.Get(), L"bare", &type, nullptr, &bytes);
+  wchar_t room[8];
+  std::fill(room, room + 8, L'x');
+  room[bytes / sizeof(wchar_t)] = L'\0';
+  DWORD read = bytes;
+  LSTATUS status = r.QueryValue(key.Get(), L"bare", &type, reinterpret_cast<BYTE*>(room), &read);
+  Check(status == ERROR_SUCCESS && bytes == 6 && read == 6 && std::wstring(room) == L"abc",
+        "a REG_SZ without terminator comes back as stored, unterminated");
+  key.Reset();
+  r.DeleteKey(HKEY_CURRENT_USER, L"Software\\Pellacor\\widths", KEY_WOW64_64KEY);
+  r.DeleteKey(HKEY_CURRENT_USER, L"Software\\Pellacor", KEY_WOW64_64KEY);
+
+  // Names and paths convert without best fit: a look-alike never stands in.
+  std::string narrow;
+  Check(!platform::ToMultiByte(CP_ACP, L"\u0100x", &narrow) && platform::WideToAnsi(L"\u0100x") == "?x",
+        "ANSI conversion gives '?' for a character without its own place, not a look-alike");
+  Check(platform::ToMultiByte(CP_UTF8, L"\u00e9", &narrow) && narrow == "\xc3\xa9", "UTF-8 conversion takes no flags");
+}
+
 void CheckStringsAndBox(bool japanese) {
   std::wstring text;
   int n = platform::Use<platform::StringTable>().LoadText(kMigrationStrings, IDS_MIGRATION_FAILED, &text);
@@ -306,6 +342,7 @@ int wmain(int argc, wchar_t** argv) {
     CheckReplaceAndStreams(work);
     CheckHiddenInterpreter(work, FolderOf(self));
     CheckRegistry();
+    CheckWidths();
     CheckStringsAndBox(japanese);
   } catch (CException* e) {
     wchar_t text[512] = {};

@@ -3,7 +3,8 @@
 # "program"): known folder, files and the completion state over
 # them, CopyFileW and DeleteFileW, the key file's MoveFileExW replacement,
 # disk-file reads and run mutex, hidden cmd.exe processes removing a
-# folder tree, the registry subkeys, the message box and string 515 in
+# folder tree, the registry subkeys, the width of a wide character and the
+# no-best-fit conversions, the message box and string 515 in
 # English and Japanese. A copy of the program named cmd.exe is planted in
 # its folder: the hidden interpreter must not be that one.
 
