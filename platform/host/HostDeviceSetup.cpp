@@ -585,6 +585,9 @@ class HostDeviceSetup : public DeviceSetup {
   BOOL Remove(Element* e) {
     std::wstring node = NodePath(*e);
     if (!e->registered || e->removed || !pnp::KeyExists(node)) return Fail(ERROR_NO_SUCH_DEVINST);
+    // A node reserved under the same instance id after this device went is
+    // another installation's, not this device.
+    if (IsPhantom(node)) return Fail(ERROR_NO_SUCH_DEVINST);
     std::wstring driver, guidText, netId;
     if (pnp::ReadString(node, L"Driver", &driver) && !driver.empty()) {
       std::wstring driverKey = std::wstring(pnp::kClass) + L"\\" + driver;

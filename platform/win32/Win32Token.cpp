@@ -1,9 +1,10 @@
-#include <sddl.h>
-
 #include <memory>
 #include <vector>
 
 #include "platform/Token.h"
+
+// After windows.h (through Token.h), which it needs.
+#include <sddl.h>
 
 namespace platform {
 

@@ -200,10 +200,10 @@ void CheckReplaceAndStreams(const std::wstring& work) {
         "the converted file replaces the link, the key file keeps its bytes (DeleteFileA, CREATE_NEW)");
   std::string folderA = Narrow(work + L"\\folder.new");
   CreateDirectoryW((work + L"\\folder.new").c_str(), nullptr);
-  FILE* refused = streams.CreateNew(folderA.c_str());
+  FILE* folderStream = streams.CreateNew(folderA.c_str());
   error = GetLastError();
-  Check(!refused && error == ERROR_ACCESS_DENIED, "a folder at the converted file's name is refused (5)");
-  if (refused) streams.Close(refused);
+  Check(!folderStream && error == ERROR_ACCESS_DENIED, "a folder at the converted file's name is refused (5)");
+  if (folderStream) streams.Close(folderStream);
   RemoveDirectoryW((work + L"\\folder.new").c_str());
   Check(streams.Replace(convertedA.c_str(), keyA.c_str()) == 0 && ReadAll(key) == "fresh" && !Exists(converted),
         "a file is moved over another in one step (MoveFileExA)");
