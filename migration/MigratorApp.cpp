@@ -16,6 +16,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/Port.h"
 #include "platform/StringTable.h"
+#include "platform/Token.h"
 #include "platform/UserDialog.h"
 #include "velkras2/RasError.h"
 #include "velkras2/RasLog.h"
@@ -30,26 +31,52 @@ constexpr wchar_t kKeyFileName[] = L"\\req.dat";
 
 void Info(const char* text) { RasLog_Write(RasLog_Get(), "[info]", text); }
 
-// Held by the one run of the user's session that may work; the name lives in
-// the session's own namespace.
-constexpr wchar_t kRunMutexName[] = L"Local\\TESSMAR.Velk.Migration";
+// Held by the one run of a user that may work. The name lives in the
+// session's own namespace and carries the user's SID: another user of the
+// same session (runas) has a run of their own.
+constexpr wchar_t kRunMutexStem[] = L"Local\\TESSMAR.Velk.Migration.";
 
 class RunLock {
  public:
-  RunLock() : mutexes_(platform::Use<platform::NamedMutex>()), handle_(mutexes_.Create(kRunMutexName, TRUE)) {
-    owned_ = handle_ && platform::GetLastErrorCode() != ERROR_ALREADY_EXISTS;
+  RunLock() : mutexes_(platform::Use<platform::NamedMutex>()) {
+    std::wstring sid;
+    if (!platform::Use<platform::Token>().CurrentUserSid(&sid)) {
+      Unlocked("GetTokenInformation");
+      return;
+    }
+    handle_ = mutexes_.Create((kRunMutexStem + sid).c_str(), TRUE);
+    if (!handle_) {
+      Unlocked("CreateMutexW");
+      return;
+    }
+    busy_ = platform::GetLastErrorCode() == ERROR_ALREADY_EXISTS;
   }
   ~RunLock() {
     if (handle_) mutexes_.Close(handle_);
   }
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
-  bool Owned() const { return owned_; }
+  // Another run of the user holds the lock.
+  bool Busy() const { return busy_; }
+  // Once the log is open: one line when the run goes on without the lock.
+  void LogWhenUnlocked() const {
+    if (!failedCall_) return;
+    char line[96];
+    std::snprintf(line, sizeof line, "%s() = %lu: the run goes on without its lock", failedCall_,
+                  static_cast<unsigned long>(error_));
+    RasLog_Write(RasLog_Get(), "[error]", line);
+  }
 
  private:
+  void Unlocked(const char* call) {
+    failedCall_ = call;
+    error_ = platform::GetLastErrorCode();
+  }
   platform::NamedMutex& mutexes_;
-  HANDLE handle_;
-  bool owned_ = false;
+  HANDLE handle_ = nullptr;
+  bool busy_ = false;
+  const char* failedCall_ = nullptr;
+  DWORD error_ = ERROR_SUCCESS;
 };
 
 }  // namespace
@@ -62,10 +89,10 @@ BOOL CMigratorApp::InitInstance() {
   CWinApp::InitInstance();
   // A second run of the user while one works ends at once and touches
   // nothing: two runs would convert and replace the key file over each
-  // other. So does a run that cannot make the mutex; the next start tries
-  // again, as the completion state is unchanged.
+  // other. A run that cannot make the lock works all the same (it is
+  // started once per user and may not come again) and says so in the log.
   RunLock lock;
-  if (!lock.Owned()) return FALSE;
+  if (lock.Busy()) return FALSE;
   try {
     if (!GetLocalAppDataFolder(m_dataDirectory))
       throw new AppException("CMigratorApp::InitInstance", kSourceFile, kLineNoLocalFolder,
@@ -85,6 +112,7 @@ BOOL CMigratorApp::InitInstance() {
     logPath += platform::WideToAnsi(kLogName);
     RasLog* log = RasLog_Get();
     if (!converted || !RasLog_Open(log, logPath.c_str())) throw new RasException(RasGetLastError());
+    lock.LogWhenUnlocked();
 
     int state = ReadCompletionState();
     char line[64];

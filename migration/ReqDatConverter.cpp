@@ -1,5 +1,6 @@
 #include "ReqDatConverter.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "KeyFileCipher.h"
@@ -26,6 +27,7 @@ constexpr unsigned kLineNoValue = 81;
 constexpr unsigned kLineDamaged = 84;
 constexpr unsigned kLineOpenOutput = 123;
 constexpr unsigned kLineWriteOutput = 128;
+constexpr uint64_t kCipherBlockBytes = 16;
 
 // Reads the file at path into parts.file and opens it with key. A failure
 // to read is kFailed, recorded only when record is set.
@@ -44,11 +46,6 @@ KeyFileOpened OpenKeyFile(const std::string& path, const unsigned char* key, boo
   }
   if (record) RasSetLastError(kFunction, kFile, line, 255, platform::GetLastErrorCode(), message, path.c_str());
   return KeyFileOpened::kFailed;
-}
-
-bool OpensWith(const std::string& path, const unsigned char* key) {
-  KeyFileParts parts;
-  return OpenKeyFile(path, key, false, parts) == KeyFileOpened::kOk;
 }
 
 }  // namespace
@@ -79,7 +76,10 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
   SecretBytes<kMachineKeyBytes> newKey;
   if (!SystemInfo_GetUniqueId(newKey.bytes) || !SealKeyValue(newKey.bytes, parts)) return false;
 
-  FILE* out = streams.Open(output.c_str(), "wb");
+  // A new file, never one that stands there: a link at the name would have
+  // the key written into its target, and truncating a hard link to req.dat
+  // would empty the key file itself.
+  FILE* out = streams.CreateNew(output.c_str());
   if (!out) {
     RasSetLastError(kFunction, kFile, kLineOpenOutput, 255, platform::GetLastErrorCode(), "fopen failed :%s",
                     output.c_str());
@@ -101,15 +101,17 @@ bool ReqDatConverter::Convert(const std::wstring& path) {
 }
 
 bool ReqDatConverter::ConvertedFileShouldReplace(const std::wstring& path) {
+  platform::ByteStreams& streams = platform::Use<platform::ByteStreams>();
   std::string keyFile = platform::WideToAnsi(path);
   std::string converted = keyFile + ".new";
-  SecretBytes<kMachineKeyBytes> oldKey, newKey;
-  // Cheapest first: most runs have no converted file left, and most key
-  // files open with the old binding.
-  platform::StreamFileStatus status;
-  if (platform::Use<platform::ByteStreams>().Status(converted.c_str(), &status) != 0) return false;
-  if (!SystemInfo_GetOldUniqueId(oldKey.bytes) || OpensWith(keyFile, oldKey.bytes)) return false;
-  if (!SystemInfo_GetUniqueId(newKey.bytes) || OpensWith(keyFile, newKey.bytes)) return false;
+  // Only what an interrupted copy over req.dat leaves: the file present but
+  // empty or cut inside a cipher block. A missing key file or a whole one of
+  // another machine is the conversion's to report, and it stays as it is.
+  platform::StreamFileStatus key, status;
+  if (streams.Status(keyFile.c_str(), &key) != 0 || (key.size != 0 && key.size % kCipherBlockBytes == 0)) return false;
+  if (streams.Status(converted.c_str(), &status) != 0) return false;
+  SecretBytes<kMachineKeyBytes> newKey;
+  if (!SystemInfo_GetUniqueId(newKey.bytes)) return false;
   KeyFileParts parts;
   return OpenKeyFile(converted, newKey.bytes, false, parts) == KeyFileOpened::kOk &&
          KeyFileSignatureMatches(newKey.bytes, parts);

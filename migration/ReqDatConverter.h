@@ -13,9 +13,10 @@ class ReqDatConverter {
   // thread's RasError.
   static bool Convert(const std::wstring& path);
 
-  // True when req.dat at path opens with neither the old nor the new
-  // binding (missing, empty, cut) while req.dat.new beside it is a whole
-  // file of the new binding whose signature matches: the state a run that
-  // ended during the replacement can leave. Records nothing of its own.
+  // True when req.dat at path is present but empty or not a whole number of
+  // cipher blocks while req.dat.new beside it is a whole file of the new
+  // binding whose signature matches: the state a run that ended while
+  // copying over req.dat can leave. Reads no machine identity before both
+  // files are found. Records nothing of its own.
   static bool ConvertedFileShouldReplace(const std::wstring& path);
 };

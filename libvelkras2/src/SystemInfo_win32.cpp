@@ -240,7 +240,8 @@ bool SystemInfo_ReadSmbiosId(char text[kSmbiosTextSize]) {
     if (available >= kUuidEnd) {
       ok = SystemInfo_FormatUuid(system.header + 8, version, text);
     } else {
-      Info("UUID is not present");
+      // Not an absent UUID (that is all 0xFF): the data ends before it.
+      Info("UUID lies past the end of the firmware table");
     }
     if (!ok) {
       BYTE manufacturer = available > 4 ? system.header[4] : 0;

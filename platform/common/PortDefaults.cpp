@@ -4,12 +4,16 @@
 
 #include "platform/ByteStreams.h"
 #include "platform/FileSystem.h"
+#include "platform/Token.h"
 
 namespace platform {
 
-// The adapters override the two calls that differ between the builds.
+// The adapters override the calls that differ between the builds.
 FILE* ByteStreams::OpenRegular(const char* path) { return Default().OpenRegular(path); }
 int ByteStreams::Commit(FILE* stream) { return Default().Commit(stream); }
+FILE* ByteStreams::CreateNew(const char* path) { return Default().CreateNew(path); }
+int ByteStreams::Replace(const char* from, const char* to) { return Default().Replace(from, to); }
+BOOL Token::CurrentUserSid(std::wstring* sid) { return Default().CurrentUserSid(sid); }
 
 size_t ByteStreams::Read(void* buffer, size_t bytes, FILE* stream) { return std::fread(buffer, 1, bytes, stream); }
 size_t ByteStreams::Write(const void* buffer, size_t bytes, FILE* stream) {

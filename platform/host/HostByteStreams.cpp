@@ -14,6 +14,7 @@
 #include "platform/LastError.h"
 #include "platform/host/FileNames.h"
 #include "platform/host/Machine.h"
+#include "platform/host/SideFiles.h"
 
 namespace platform {
 
@@ -38,6 +39,7 @@ DWORD Win32FromErrno(int error) {
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC: return ERROR_DISK_FULL;
     case EBUSY: return ERROR_SHARING_VIOLATION;
+    case ENXIO: return ERROR_BAD_FILE_TYPE;  // a pipe nobody reads
     default: return ERROR_INVALID_FUNCTION;
   }
 }
@@ -76,6 +78,38 @@ bool HostPath(const char* path, std::string* out) {
   return true;
 }
 
+// open(2) flags of an fopen mode ("r", "wb", "a+b", ...).
+int OpenFlags(const char* mode) {
+  int access = std::strchr(mode, '+') ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+  switch (mode[0]) {
+    case 'w': return access | O_CREAT | O_TRUNC;
+    case 'a': return access | O_CREAT | O_APPEND;
+    default: return access;
+  }
+}
+
+// A stream over fd once it is a regular file, which then is back to
+// blocking; fd is closed otherwise (the last error then says why).
+FILE* RegularStream(host::UniqueFd& fd, const char* mode) {
+  struct stat st;
+  DWORD refused = ::fstat(fd.Get(), &st) != 0 ? Win32FromErrno(errno)
+                  : S_ISDIR(st.st_mode)       ? ERROR_ACCESS_DENIED
+                  : !S_ISREG(st.st_mode)      ? ERROR_BAD_FILE_TYPE
+                                              : ERROR_SUCCESS;
+  FILE* f = nullptr;
+  if (refused == ERROR_SUCCESS) {
+    int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags >= 0 && ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) == 0) f = ::fdopen(fd.Get(), mode);
+    if (f) {
+      fd.Release();
+      return f;
+    }
+    refused = Win32FromErrno(errno);
+  }
+  SetLastErrorCode(refused);
+  return nullptr;
+}
+
 int Checked(int result) {
   if (result != 0) SetLastErrorCode(Win32FromErrno(errno));
   return result;
@@ -98,32 +132,52 @@ class HostByteStreams : public ByteStreams {
       errno = EACCES;
       return nullptr;
     }
-    FILE* f = std::fopen(host.c_str(), mode);
-    if (!f) SetFromErrno(errno, host);
-    return f;
+    // Without O_NONBLOCK the open of a pipe waits for its other end; only
+    // regular files are streams here.
+    host::UniqueFd fd(::open(host.c_str(), OpenFlags(mode) | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (fd.Get() < 0) {
+      SetFromErrno(errno, host);
+      return nullptr;
+    }
+    return RegularStream(fd, mode);
   }
   FILE* OpenRegular(const char* path) override {
     std::string host;
     if (!HostPath(path, &host)) return nullptr;
-    // Without O_NONBLOCK the open of a pipe waits for a writer.
-    int fd = ::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    host::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0) {
       SetFromErrno(errno, host);
       return nullptr;
     }
+    return RegularStream(fd, "rb");
+  }
+  FILE* CreateNew(const char* path) override {
+    std::string host;
+    if (!HostPath(path, &host)) return nullptr;
+    // DeleteFile first: it removes a link itself, never its target, and
+    // refuses a folder or a file marked read-only.
     struct stat st;
-    DWORD refused = ::fstat(fd, &st) != 0  ? Win32FromErrno(errno)
-                    : S_ISDIR(st.st_mode)  ? ERROR_ACCESS_DENIED
-                    : !S_ISREG(st.st_mode) ? ERROR_BAD_FILE_TYPE
-                                           : ERROR_SUCCESS;
-    FILE* f = nullptr;
-    if (refused == ERROR_SUCCESS && ::fcntl(fd, F_SETFL, 0) == 0) f = ::fdopen(fd, "rb");
-    if (!f) {
-      if (refused == ERROR_SUCCESS) refused = Win32FromErrno(errno);
-      ::close(fd);
-      SetLastErrorCode(refused);
+    if (::lstat(host.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode) ||
+          (S_ISREG(st.st_mode) && (host::StoredDosAttributes(host.c_str()) & FILE_ATTRIBUTE_READONLY))) {
+        SetLastErrorCode(ERROR_ACCESS_DENIED);
+        return nullptr;
+      }
+      if (::unlink(host.c_str()) != 0 && errno != ENOENT) {
+        SetFromErrno(errno, host);
+        return nullptr;
+      }
     }
-    return f;
+    // Whatever appears at the name in between is not written through.
+    host::UniqueFd fd(::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd.Get() < 0) {
+      if (errno == EEXIST)
+        SetLastErrorCode(ERROR_FILE_EXISTS);
+      else
+        SetFromErrno(errno, host);
+      return nullptr;
+    }
+    return RegularStream(fd, "wb");
   }
   // The stream calls of the base, with errno turned into the last error as
   // the Windows runtime leaves it.
@@ -167,6 +221,21 @@ class HostByteStreams : public ByteStreams {
     }
     if (::unlink(host.c_str()) != 0) {
       SetFromErrno(errno, host);
+      return -1;
+    }
+    return 0;
+  }
+  int Replace(const char* from, const char* to) override {
+    std::string hostFrom, hostTo;
+    if (!HostPath(from, &hostFrom) || !HostPath(to, &hostTo)) return -1;
+    struct stat st;
+    if (::lstat(hostTo.c_str(), &st) == 0 &&
+        (S_ISDIR(st.st_mode) || (host::StoredDosAttributes(hostTo.c_str()) & FILE_ATTRIBUTE_READONLY))) {
+      SetLastErrorCode(ERROR_ACCESS_DENIED);
+      return -1;
+    }
+    if (::rename(hostFrom.c_str(), hostTo.c_str()) != 0) {
+      SetFromErrno(errno, hostFrom);
       return -1;
     }
     return 0;

@@ -138,6 +138,41 @@ class HostCodePages : public CodePages {
 
 }  // namespace
 
+namespace host {
+
+bool DecodeStrict(unsigned codePage, std::string_view text, std::wstring* out, size_t* bad) {
+  out->clear();
+  if (codePage == CP_UTF8) {
+    *bad = InvalidUtf8At(text);
+    if (*bad != std::string_view::npos) return false;
+    *out = Utf8ToWide(text);
+    return true;
+  }
+  Converter cv("WCHAR_T", CharsetName(codePage));
+  if (!cv.ok()) {
+    *bad = 0;
+    return false;
+  }
+  size_t i = 0;
+  while (i < text.size()) {
+    char* in = const_cast<char*>(text.data() + i);
+    size_t inLeft = text.size() - i;
+    wchar_t buf[256];
+    char* o = reinterpret_cast<char*>(buf);
+    size_t oLeft = sizeof buf;
+    size_t r = iconv(cv.get(), &in, &inLeft, &o, &oLeft);
+    out->append(buf, (sizeof buf - oLeft) / sizeof(wchar_t));
+    i = text.size() - inLeft;
+    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+      *bad = i;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace host
+
 CodePages& CodePages::Default() {
   static HostCodePages pages;
   return pages;

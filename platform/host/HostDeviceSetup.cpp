@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <sstream>
@@ -145,6 +146,12 @@ struct Set {
   bool hasClass = false;
   GUID classGuid{};
   std::vector<Element> elements;
+  // Taken when a device of the set is registered and held until the set is
+  // destroyed, on the installing thread: a device stays out of every other
+  // installation's and removal's sight until its driver is bound. Otherwise
+  // a removal could find it without a driver package, remove it after the
+  // package was bound to it, and leave the package with no device.
+  std::unique_ptr<pnp::PnpLock> installing;
 };
 
 class HostDeviceSetup : public DeviceSetup {
@@ -386,7 +393,12 @@ class HostDeviceSetup : public DeviceSetup {
     Element* e = nullptr;
     if (DWORD err = FindElement(handle, data, &e)) return Fail(err);
     if (pnpLock.Status()) return Fail(pnpLock.Status());
-    if (function == DIF_REGISTERDEVICE) return Register(e);
+    if (function == DIF_REGISTERDEVICE) {
+      if (!Register(e)) return FALSE;
+      Set* set = FindSet(handle);
+      if (set && !set->installing) set->installing = std::make_unique<pnp::PnpLock>();
+      return TRUE;
+    }
     if (function == DIF_REMOVE) return Remove(e);
     return Fail(ERROR_NOT_SUPPORTED);
   }
@@ -573,6 +585,9 @@ class HostDeviceSetup : public DeviceSetup {
   BOOL Remove(Element* e) {
     std::wstring node = NodePath(*e);
     if (!e->registered || e->removed || !pnp::KeyExists(node)) return Fail(ERROR_NO_SUCH_DEVINST);
+    // A node reserved under the same instance id after this device went is
+    // another installation's, not this device.
+    if (IsPhantom(node)) return Fail(ERROR_NO_SUCH_DEVINST);
     std::wstring driver, guidText, netId;
     if (pnp::ReadString(node, L"Driver", &driver) && !driver.empty()) {
       std::wstring driverKey = std::wstring(pnp::kClass) + L"\\" + driver;

@@ -27,6 +27,7 @@
 #include "platform/Registry.h"
 #include "platform/host/FileNames.h"
 #include "platform/host/Machine.h"
+#include "platform/host/SideFiles.h"
 #include "platform/host/Utf.h"
 
 namespace platform::host {
@@ -589,11 +590,19 @@ class HostFileSystem : public FileSystem {
     if (exists && (a & FILE_ATTRIBUTE_READONLY) && (write || disposition == CREATE_ALWAYS))
       return FailHandle(ERROR_ACCESS_DENIED);
     auto state = std::make_unique<OpenFileState>();
-    state->fd = ::open(host.c_str(), flags, 0666);
-    if (state->fd < 0) {
+    // O_NONBLOCK: a pipe planted at the name must not stop the open; only
+    // regular files are files here.
+    UniqueFd fd(::open(host.c_str(), flags | O_NONBLOCK, 0666));
+    if (fd.Get() < 0) {
       int e = errno;
+      if (e == ENXIO) return FailHandle(ERROR_BAD_FILE_TYPE);
       return FailHandle(e == ENOENT && IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND : Win32Error(e, host));
     }
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return FailHandle(ERROR_BAD_FILE_TYPE);
+    int plain = ::fcntl(fd.Get(), F_GETFL);
+    if (plain < 0 || ::fcntl(fd.Get(), F_SETFL, plain & ~O_NONBLOCK) != 0) return FailHandle(Win32Error(errno, host));
+    state->fd = fd.Release();
     state->write = write;
     // Win32 reports an existing file it opened or replaced this way.
     SetLastErrorCode(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS

@@ -1,9 +1,10 @@
-// Tokens on the host: one token for the process, in which every known
-// privilege is held and enabled.
+// Tokens on the host: one token for the process, of the machine's user, in
+// which every known privilege is held and enabled.
 #include <cwchar>
 
 #include "platform/LastError.h"
 #include "platform/Token.h"
+#include "platform/host/Machine.h"
 
 namespace platform {
 
@@ -52,6 +53,14 @@ class HostToken : public Token {
     return TRUE;
   }
   BOOL CloseToken(HANDLE token) override { return token == &g_token ? TRUE : Fail(ERROR_INVALID_HANDLE); }
+  // The machine's current user.
+  BOOL CurrentUserSid(std::wstring* sid) override {
+    if (!sid) return Fail(ERROR_INVALID_PARAMETER);
+    const host::Machine* m = host::Machine::Current();
+    if (!m || m->Config().user.empty()) return Fail(ERROR_NO_TOKEN);
+    *sid = m->Config().user;
+    return TRUE;
+  }
 
  private:
   static BOOL Fail(DWORD code) {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/CodePages.h"
+#include "platform/host/Machine.h"
 #include "platform/host/SideFiles.h"
 
 namespace fs = std::filesystem;
@@ -168,14 +169,18 @@ class Parser {
     if (pos_ >= text_.size()) return false;
     out->clear();
     startLine_ = line_ + 1;
+    bool hex = false;
     while (pos_ < text_.size()) {
       size_t nl = text_.find('\n', pos_);
       std::string_view raw = text_.substr(pos_, nl == std::string_view::npos ? std::string_view::npos : nl - pos_);
       pos_ = nl == std::string_view::npos ? text_.size() : nl + 1;
       ++line_;
       std::string piece = Trim(std::string(raw));
-      // Only hex data continues on the next line.
-      if (!piece.empty() && piece.back() == '\\' && (*out + piece).find("=hex") != std::string::npos) {
+      // Only hex data continues on the next line. Its first line says so;
+      // the joined text is never searched again (long values run to
+      // thousands of lines).
+      hex = hex || piece.find("=hex") != std::string::npos;
+      if (!piece.empty() && piece.back() == '\\' && hex) {
         piece.pop_back();
         *out += piece;
         continue;
@@ -328,11 +333,14 @@ class Parser {
       if (IsStringType(type)) {
         std::wstring text;
         if (regedit4_) {
-          if (!bytes.empty() &&
-              !ToWide(acp_, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &text))
+          size_t bad = 0;
+          if (!DecodeStrict(acp_, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &text,
+                            &bad))
             return Fail("string data not in code page " + std::to_string(acp_));
         } else {
           if (bytes.size() % 2) return Fail("string data with an odd number of bytes");
+          if (LoneSurrogateAt(bytes.data(), bytes.size()) != std::string_view::npos)
+            return Fail("string data with a lone UTF-16 surrogate");
           text = Utf16LeToWide(bytes.data(), bytes.size());
         }
         v->data = WideBytes(text);
@@ -494,6 +502,9 @@ std::string FormatRegText(const RegNode& root, const std::wstring& rootName) {
 
 namespace {
 
+// The bytes this program writes for root in form.
+std::string FormatCanonical(const RegNode& root, const std::wstring& rootName, const RegFileForm& form);
+
 // The UTF-8 text of a .reg file in any known form, and that form.
 bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp, std::string* text, RegFileForm* form,
                    std::string* error) {
@@ -503,6 +514,19 @@ bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp
              std::to_string(acp) + ")";
     return false;
   };
+  // Text that would not come back the same when written is refused, never
+  // replaced: the file is then left as it is.
+  auto refuseAt = [&](size_t line, const std::string& what) {
+    *error = fileName + ":" + std::to_string(line) + ": " + what + "; the file is left as it is";
+    return false;
+  };
+  auto refuseByte = [&](std::string_view all, size_t at, const std::string& what) {
+    size_t line = 1;
+    for (size_t i = 0; i < at; ++i) line += all[i] == '\n';
+    char byte[16];
+    std::snprintf(byte, sizeof byte, "byte 0x%02X ", static_cast<unsigned char>(all[at]));
+    return refuseAt(line, byte + what);
+  };
   *form = RegFileForm{RegEncoding::kUtf8, acp};
   if (StartsWith(bytes, std::string_view("\xFF\xFE\0\0", 4)) || StartsWith(bytes, std::string_view("\0\0\xFE\xFF", 4)))
     return refuse("UTF-32");
@@ -510,24 +534,37 @@ bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp
   if (StartsWith(bytes, "\xFF\xFE")) {
     if (bytes.size() % 2) return refuse("UTF-16 with an odd number of bytes");
     form->encoding = RegEncoding::kUtf16Le;
-    *text = WideToUtf8(Utf16LeToWide(reinterpret_cast<const uint8_t*>(bytes.data()) + 2, bytes.size() - 2));
+    const auto* units = reinterpret_cast<const uint8_t*>(bytes.data()) + 2;
+    size_t bad = LoneSurrogateAt(units, bytes.size() - 2);
+    if (bad != std::string_view::npos) {
+      size_t line = 1;
+      for (size_t i = 0; i < bad; ++i) line += units[2 * i] == '\n' && units[2 * i + 1] == 0;
+      char what[64];
+      std::snprintf(what, sizeof what, "a lone surrogate 0x%02X%02X is not UTF-16", units[2 * bad + 1], units[2 * bad]);
+      return refuseAt(line, what);
+    }
+    *text = WideToUtf8(Utf16LeToWide(units, bytes.size() - 2));
     return true;
   }
   if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') return refuse("UTF-16 without a byte-order mark");
   if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0') return refuse("UTF-16 big-endian");
-  if (StartsWith(bytes, "\xEF\xBB\xBF")) {
-    form->encoding = RegEncoding::kUtf8Bom;
-    text->assign(bytes.substr(3));
-    return true;
-  }
   if (FirstLine(bytes) == kHeader4) {
     form->encoding = RegEncoding::kRegedit4;
     std::wstring wide;
-    if (!ToWide(acp, bytes, &wide)) return refuse("text not in code page " + std::to_string(acp));
+    size_t bad = 0;
+    if (!DecodeStrict(acp, bytes, &wide, &bad))
+      return refuseByte(bytes, bad, "is not a character of code page " + std::to_string(acp));
     *text = WideToUtf8(wide);
     return true;
   }
-  text->assign(bytes);
+  size_t skip = 0;
+  if (StartsWith(bytes, "\xEF\xBB\xBF")) {
+    form->encoding = RegEncoding::kUtf8Bom;
+    skip = 3;
+  }
+  size_t bad = InvalidUtf8At(bytes.substr(skip));
+  if (bad != std::string_view::npos) return refuseByte(bytes, skip + bad, "is not valid UTF-8");
+  text->assign(bytes.substr(skip));
   return true;
 }
 
@@ -536,8 +573,16 @@ bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp
 bool ParseRegFileBytes(std::string_view bytes, const std::wstring& rootName, const std::string& fileName, UINT acp,
                        RegNode* root, RegFileForm* form, std::string* error) {
   std::string text;
+  // Only a file read into an empty tree is the whole content, to be written
+  // back as it was; one merged into a tree is not.
+  const bool whole = root->values.empty() && root->subkeys.empty();
   if (!DecodeRegFile(bytes, fileName, acp, &text, form, error)) return false;
-  return Parser(text, rootName, fileName, root, error, form->encoding == RegEncoding::kRegedit4, acp).Run();
+  if (!Parser(text, rootName, fileName, root, error, form->encoding == RegEncoding::kRegedit4, acp).Run()) return false;
+  if (whole) {
+    form->canonical = FormatCanonical(*root, rootName, *form);
+    form->original.assign(bytes);
+  }
+  return true;
 }
 
 std::wstring FirstRegKeyPath(std::string_view bytes, UINT acp) {
@@ -559,6 +604,13 @@ std::wstring FirstRegKeyPath(std::string_view bytes, UINT acp) {
 }
 
 std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName, const RegFileForm& form) {
+  std::string bytes = FormatCanonical(root, rootName, form);
+  return !form.original.empty() && bytes == form.canonical ? form.original : bytes;
+}
+
+namespace {
+
+std::string FormatCanonical(const RegNode& root, const std::wstring& rootName, const RegFileForm& form) {
   switch (form.encoding) {
     case RegEncoding::kUtf8: return FormatRegText(root, rootName);
     case RegEncoding::kUtf8Bom: return "\xEF\xBB\xBF" + FormatRegText(root, rootName);
@@ -575,8 +627,10 @@ std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName
   if (!lossy && ToMultiByte(form.acp, text, &ansi) && ToWide(form.acp, ansi, &back) && back == text) return ansi;
   // Text the code page cannot hold would be lost: version 5.00 in UTF-16LE,
   // which reg import reads as well, keeps all of it.
-  return FormatRegFileBytes(root, rootName, RegFileForm{RegEncoding::kUtf16Le, form.acp});
+  return FormatCanonical(root, rootName, RegFileForm{RegEncoding::kUtf16Le, form.acp});
 }
+
+}  // namespace
 
 namespace {
 
@@ -603,18 +657,16 @@ bool ReadWholeFile(const fs::path& file, std::string* out, std::string* error) {
   return true;
 }
 
-// A new file beside target under a name no one can predict; never opens an
-// existing file or a link.
-int CreateTemporary(const fs::path& target, fs::path* name) {
+// A new file in folder beside target under a name no one can predict;
+// never opens an existing file or a link.
+int CreateTemporary(int folder, const std::string& target, std::string* name) {
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned char random[12];
     if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
-    std::string suffix = ".tmp";
-    for (unsigned char r : random) suffix += kLetters[r % (sizeof kLetters - 1)];
-    *name = target;
-    *name += suffix;
-    int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    *name = target + ".tmp";
+    for (unsigned char r : random) *name += kLetters[r % (sizeof kLetters - 1)];
+    int fd = ::openat(folder, name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
@@ -631,11 +683,23 @@ bool ReadRegFile(const fs::path& file, const std::wstring& rootName, UINT acp, R
 }
 
 bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::wstring& rootName,
-                        const RegFileForm& form, std::string* error) {
-  std::error_code ec;
-  fs::create_directories(file.parent_path(), ec);
-  fs::path tmp;
-  UniqueFd fd(CreateTemporary(file, &tmp));
+                        const RegFileForm& form, std::string* error, const fs::path& within) {
+  // Everything happens in the folder opened once, one step at a time from
+  // the machine's root: a folder on the way swapped for a link while the
+  // hive is written cannot send the file elsewhere.
+  fs::path top = within;
+  if (top.empty()) {
+    const Machine* m = Machine::Current();
+    if (m) top = m->Root();
+  }
+  UniqueFd folder(top.empty() ? (errno = ENOENT, -1) : OpenFolderWithin(top, file.parent_path()));
+  if (folder.Get() < 0) {
+    *error = SideFileError(file.parent_path(), errno);
+    return false;
+  }
+  const std::string name = file.filename().string();
+  std::string tmp;
+  UniqueFd fd(CreateTemporary(folder.Get(), name, &tmp));
   if (fd.Get() < 0) {
     *error = file.string() + ": cannot create a temporary file beside it: " + std::strerror(errno);
     return false;
@@ -648,13 +712,13 @@ bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::ws
     saved = errno;
   }
   if (!written) {
-    *error = tmp.string() + ": cannot be written: " + std::strerror(saved);
-    ::unlink(tmp.c_str());
+    *error = (file.parent_path() / tmp).string() + ": cannot be written: " + std::strerror(saved);
+    ::unlinkat(folder.Get(), tmp.c_str(), 0);
     return false;
   }
-  if (::rename(tmp.c_str(), file.c_str()) != 0) {
+  if (::renameat(folder.Get(), tmp.c_str(), folder.Get(), name.c_str()) != 0) {
     *error = file.string() + ": cannot be replaced: " + std::strerror(errno);
-    ::unlink(tmp.c_str());
+    ::unlinkat(folder.Get(), tmp.c_str(), 0);
     return false;
   }
   return true;

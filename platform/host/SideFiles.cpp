@@ -42,10 +42,14 @@ int Failed(int error) {
 int OpenMachineFolder(const fs::path& folder) {
   const Machine* m = Machine::Current();
   if (!m) return Failed(ENOENT);
+  return OpenFolderWithin(m->Root(), folder);
+}
+
+int OpenFolderWithin(const fs::path& top, const fs::path& folder) {
   char real[PATH_MAX];
-  if (!::realpath(m->Root().c_str(), real)) return -1;
+  if (!::realpath(top.c_str(), real)) return -1;
   const std::string root = real;
-  fs::path relative = folder.lexically_normal().lexically_relative(m->Root().lexically_normal());
+  fs::path relative = folder.lexically_normal().lexically_relative(top.lexically_normal());
   if (relative.empty() || *relative.begin() == "..") return Failed(EXDEV);
   UniqueFd at(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (at.Get() < 0) return -1;

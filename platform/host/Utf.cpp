@@ -36,38 +36,55 @@ std::string WideToUtf8(std::wstring_view text) {
   return out;
 }
 
+namespace {
+// The length of the valid UTF-8 sequence at text[i] and its character; 0
+// for an invalid, overlong, cut or surrogate sequence.
+size_t DecodeUtf8(std::string_view text, size_t i, char32_t* c) {
+  unsigned char b = static_cast<unsigned char>(text[i]);
+  int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+  if (extra < 0 || i + static_cast<size_t>(extra) >= text.size()) return 0;
+  *c = extra == 0 ? b : (b & (0x3F >> extra));
+  for (int k = 1; k <= extra; ++k) {
+    unsigned char n = static_cast<unsigned char>(text[i + k]);
+    if ((n & 0xC0) != 0x80) return 0;
+    *c = (*c << 6) | (n & 0x3F);
+  }
+  static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+  if (*c < kMin[extra] || !Valid(*c)) return 0;
+  return static_cast<size_t>(extra) + 1;
+}
+}  // namespace
+
 std::wstring Utf8ToWide(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    unsigned char b = static_cast<unsigned char>(text[i]);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + static_cast<size_t>(extra) >= text.size()) {
-      out += L'\uFFFD';
-      ++i;
-      continue;
-    }
-    char32_t c = extra == 0 ? b : (b & (0x3F >> extra));
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char n = static_cast<unsigned char>(text[i + k]);
-      if ((n & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      c = (c << 6) | (n & 0x3F);
-    }
-    static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (!ok || c < kMin[extra] || !Valid(c)) {
-      out += L'\uFFFD';
-      ++i;
-      continue;
-    }
-    out += static_cast<wchar_t>(c);
-    i += static_cast<size_t>(extra) + 1;
+    char32_t c = 0;
+    size_t n = DecodeUtf8(text, i, &c);
+    out += n ? static_cast<wchar_t>(c) : L'\uFFFD';
+    i += n ? n : 1;
   }
   return out;
+}
+
+size_t InvalidUtf8At(std::string_view text) {
+  char32_t c = 0;
+  for (size_t i = 0, n; i < text.size(); i += n)
+    if ((n = DecodeUtf8(text, i, &c)) == 0) return i;
+  return std::string_view::npos;
+}
+
+size_t LoneSurrogateAt(const uint8_t* bytes, size_t count) {
+  size_t units = count / 2;
+  for (size_t i = 0; i < units; ++i) {
+    char32_t u = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+    if (u < 0xD800 || u > 0xDFFF) continue;
+    char32_t l = i + 1 < units ? bytes[2 * i + 2] | (bytes[2 * i + 3] << 8) : 0;
+    if (u > 0xDBFF || l < 0xDC00 || l > 0xDFFF) return i;
+    ++i;
+  }
+  return std::string_view::npos;
 }
 
 std::wstring Utf16LeToWide(const uint8_t* bytes, size_t count) {

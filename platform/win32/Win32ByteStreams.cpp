@@ -1,13 +1,20 @@
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include "platform/ByteStreams.h"
+#include "platform/UniqueHandle.h"
 
 namespace platform {
 
 namespace {
+
+struct ClosedByCloseHandle : InvalidValueInvalid {
+  static void Close(HANDLE handle) { CloseHandle(handle); }
+};
+using KernelHandle = UniqueHandle<ClosedByCloseHandle>;
 
 class Win32ByteStreams : public ByteStreams {
  public:
@@ -20,6 +27,29 @@ class Win32ByteStreams : public ByteStreams {
       std::fclose(f);
       SetLastError(ERROR_BAD_FILE_TYPE);
       return nullptr;
+    }
+    return f;
+  }
+  FILE* CreateNew(const char* path) override {
+    // DeleteFile removes a hard or symbolic link itself, never its target.
+    if (!DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) return nullptr;
+    KernelHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return nullptr;
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+      SetLastError(ERROR_BAD_FILE_TYPE);
+      return nullptr;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_BINARY);
+    if (fd == -1) {
+      SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+      return nullptr;
+    }
+    file.Release();  // the descriptor owns it now
+    FILE* f = _fdopen(fd, "wb");
+    if (!f) {
+      _close(fd);
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
     return f;
   }
@@ -36,6 +66,9 @@ class Win32ByteStreams : public ByteStreams {
   }
   int Remove(const char* path) override { return ::remove(path); }
   int Rename(const char* from, const char* to) override { return ::rename(from, to); }
+  int Replace(const char* from, const char* to) override {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
+  }
 };
 
 }  // namespace

@@ -1,4 +1,10 @@
+#include <memory>
+#include <vector>
+
 #include "platform/Token.h"
+
+// After windows.h (through Token.h), which it needs.
+#include <sddl.h>
 
 namespace platform {
 
@@ -18,6 +24,21 @@ class Win32Token : public Token {
     return ::AdjustTokenPrivileges(token, FALSE, &tp, sizeof tp, nullptr, nullptr);
   }
   BOOL CloseToken(HANDLE token) override { return CloseHandle(token); }
+  BOOL CurrentUserSid(std::wstring* sid) override {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return FALSE;
+    std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> token(raw, &CloseHandle);
+    DWORD size = 0;
+    if (GetTokenInformation(raw, TokenUser, nullptr, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      return FALSE;
+    std::vector<BYTE> user(size);
+    if (!GetTokenInformation(raw, TokenUser, user.data(), size, &size)) return FALSE;
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) return FALSE;
+    std::unique_ptr<WCHAR, HLOCAL(WINAPI*)(HLOCAL)> owned(text, &LocalFree);
+    sid->assign(text);
+    return TRUE;
+  }
 };
 
 }  // namespace

@@ -318,6 +318,7 @@ TEST_F(SystemInfoTest, ShortSystemStructureHasItsUuidReadAtBytes8To23) {
   firmware.data = RawSmbios(2, 0, old + std::string("\x7F\x04\xFF\x00\x00\x00\x7F", 7));
   ASSERT_TRUE(ReadId(&text));
   EXPECT_EQ(text, "OLD77");
+  EXPECT_THAT(LogLines(), ElementsAre("[info] UUID lies past the end of the firmware table"));
 }
 
 TEST_F(SystemInfoTest, TableThatGrowsBetweenTheCallsIsNotRead) {

@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "platform/host/FileNames.h"
@@ -140,6 +143,72 @@ TEST_F(MachineImportTest, ExportsThatCannotBePlacedAreRefused) {
     std::string report, error;
     EXPECT_FALSE(velk_machine::ImportMachine(r, &report, &error));
     EXPECT_EQ(error, c.error[0] == 'u' ? c.error : file.string() + c.error);
+  }
+}
+
+TEST(MachineImportSid, OnlyTheStringFormOfASidIsOne) {
+  for (const wchar_t* sid : {L"S-1-5-18", L"S-1-5-21-100-1001", L"S-1-5-21-4294967295-0-0-1000", L"S-1-0"})
+    EXPECT_TRUE(velk_machine::IsSid(sid)) << sid;
+  for (const wchar_t* text :
+       {L"", L"S-1", L"S-1-", L"s-1-5-18", L"S-2-5", L"S-1-5-", L"S-1--5", L"S-1-5 ui_language=1041", L"S-1-5\n[evil]",
+        L"S-1-5-21-4294967296", L"S-1-x", L"S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16"})
+    EXPECT_FALSE(velk_machine::IsSid(text)) << text;
+}
+
+// What is not a SID never reaches machine.ini or a hive: each source of one
+// is refused naming it; machine.ini stays as it was.
+TEST_F(MachineImportTest, NamesThatAreNoSidsAreRefusedWhereverTheyComeFrom) {
+  const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+  const std::string tail = "\" is not a SID (expected S-1- followed by numbers); refused";
+  fs::path in = machine.Root() / "in";
+  WriteAll(in / "users.reg", header + "[HKEY_USERS\\S-1 ui_language=1041\\Software]\r\n");
+  WriteAll(in / "user.reg", header + "[HKEY_CURRENT_USER\\Software]\r\n");
+  WriteAll(in / "capture/machine.txt", "acp=1252\r\nuser=S-1-5-21-7 ui_language=1041\r\n");
+  WriteAll(in / "capture2/machine.txt", "hives=S-1-5-21-7,../../x\r\n");
+  WriteAll(machine.Root() / "machine.ini", "[machine]\nacp=1252\n");
+  struct Case {
+    std::function<void(velk_machine::ImportRequest&)> set;
+    std::string error;
+  } cases[] = {
+      {[&](auto& r) { r.exports = {in / "users.reg"}; },
+       (in / "users.reg").string() + ": \"S-1 ui_language=1041" + tail},
+      {[&](auto& r) { r.current = L"S-1\n[evil]"; }, "--current: \"S-1\\x0a[evil]" + tail},
+      {[&](auto& r) {
+         r.userExports = {{L"S-1-5-21-x", in / "user.reg"}};
+       },
+       "--user: \"S-1-5-21-x" + tail},
+      {[&](auto& r) { r.capture = in / "capture"; },
+       (in / "capture/machine.txt").string() + ": \"S-1-5-21-7 ui_language=1041" + tail},
+      {[&](auto& r) { r.capture = in / "capture2"; }, (in / "capture2/machine.txt").string() + ": \"../../x" + tail},
+  };
+  for (const auto& c : cases) {
+    auto r = Request();
+    c.set(r);
+    std::string report, error;
+    EXPECT_FALSE(velk_machine::ImportMachine(r, &report, &error)) << c.error;
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(machine.Read("machine.ini"), "[machine]\nacp=1252\n");
+  }
+}
+
+TEST_F(MachineImportTest, PipesInACaptureFolderAreRefusedWithoutWaiting) {
+  fs::path capture = machine.Root() / "capture";
+  WriteAll(capture / "machine.txt", "acp=1252\r\n");
+  fs::create_directories(capture / "registry");
+  for (const fs::path& pipe :
+       {capture / "registry/x.reg", capture / "smbios.bin", capture / "folders.txt", capture / "machine.txt"}) {
+    fs::path saved = pipe;
+    saved += ".saved";
+    if (fs::exists(pipe)) fs::rename(pipe, saved);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    auto r = Request();
+    r.capture = capture;
+    std::string report, error;
+    // A blocking open would wait here for ever for a writer.
+    EXPECT_FALSE(velk_machine::ImportMachine(r, &report, &error)) << pipe;
+    EXPECT_EQ(error, pipe.string() + ": not a regular file; refused");
+    fs::remove(pipe);
+    if (fs::exists(saved)) fs::rename(saved, pipe);
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,7 +16,10 @@
 #include "MigrationMachine.h"
 #include "platform/ByteStreams.h"
 #include "platform/FileSystem.h"
+#include "platform/LastError.h"
 #include "platform/NamedMutex.h"
+#include "platform/Token.h"
+#include "support/FakeProcesses.h"
 
 namespace velk_test {
 namespace {
@@ -23,6 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kKilled = 77;
+// The run lock of the machine's user (S-1-5-21-100-1001).
+constexpr wchar_t kAliceRunLock[] = L"Local\\TESSMAR.Velk.Migration.S-1-5-21-100-1001";
 const std::string kValue = "VK-0123456789-abcdefghijklmnopqrstuvwxyz";
 
 // Counts the file operations of a run and ends the process before the one
@@ -42,6 +48,7 @@ class KillingStreams : public platform::ByteStreams {
  public:
   explicit KillingStreams(KillSwitch& k) : k_(k) {}
   FILE* Open(const char* p, const char* m) override { return k_.Point(), real().Open(p, m); }
+  FILE* CreateNew(const char* p) override { return k_.Point(), real().CreateNew(p); }
   FILE* OpenRegular(const char* p) override { return k_.Point(), real().OpenRegular(p); }
   int Status(const char* p, platform::StreamFileStatus* s) override { return k_.Point(), real().Status(p, s); }
   int Remove(const char* p) override { return k_.Point(), real().Remove(p); }
@@ -156,7 +163,7 @@ TEST(KeyFileCrash, ASecondRunWhileOneWorksEndsAtOnceAndTouchesNothing) {
   m.WriteData("req.dat", Encrypt(OldKey(), ConvertedPlaintext(OldKey(), kValue)));
   const std::string before = m.ReadData("req.dat");
   platform::NamedMutex& mutexes = platform::Use<platform::NamedMutex>();
-  HANDLE working = mutexes.Create(L"Local\\TESSMAR.Velk.Migration", TRUE);
+  HANDLE working = mutexes.Create(kAliceRunLock, TRUE);
   ASSERT_NE(working, nullptr);
   EXPECT_EQ(m.Run(), 0);
   EXPECT_FALSE(m.DataExists("velk-access-migration.log"));
@@ -165,6 +172,70 @@ TEST(KeyFileCrash, ASecondRunWhileOneWorksEndsAtOnceAndTouchesNothing) {
   mutexes.Close(working);
   EXPECT_EQ(m.Run(), 0);
   EXPECT_EQ(Binding(m.ReadData("req.dat")), "new");
+}
+
+TEST(KeyFileCrash, OnlyTheSameUsersRunLockStopsARun) {
+  platform::NamedMutex& mutexes = platform::Use<platform::NamedMutex>();
+  for (const wchar_t* held : {L"Local\\TESSMAR.Velk.Migration", L"Local\\TESSMAR.Velk.Migration.S-1-5-21-100-1002"}) {
+    MigrationMachine m;
+    m.MakeDataDirectory();
+    m.WriteData("req.dat", Encrypt(OldKey(), ConvertedPlaintext(OldKey(), kValue)));
+    HANDLE other = mutexes.Create(held, TRUE);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(m.Run(), 0);
+    EXPECT_EQ(Binding(m.ReadData("req.dat")), "new") << "held by another user's run";
+    mutexes.Close(other);
+  }
+}
+
+// A token whose user cannot be read.
+class NoUserToken : public FakeToken {
+ public:
+  BOOL CurrentUserSid(std::wstring*) override {
+    platform::SetLastErrorCode(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+};
+
+TEST(KeyFileCrash, ARunThatCannotTakeItsLockWorksUnlockedAndSaysSo) {
+  struct Case {
+    DWORD createError;
+    bool userKnown;
+    const char* line;
+  };
+  const Case cases[] = {
+      {ERROR_ACCESS_DENIED, true, "[error] CreateMutexW() = 5: the run goes on without its lock"},
+      {ERROR_INVALID_HANDLE, true, "[error] CreateMutexW() = 6: the run goes on without its lock"},
+      {0, false, "[error] GetTokenInformation() = 5: the run goes on without its lock"},
+  };
+  for (const Case& c : cases) {
+    MigrationMachine m;
+    m.MakeDataDirectory();
+    m.WriteData("req.dat", Encrypt(OldKey(), ConvertedPlaintext(OldKey(), kValue)));
+    FakeNamedMutex mutexes;
+    mutexes.createError = c.createError;
+    NoUserToken token;
+    platform::ScopedPort<platform::NamedMutex> useMutexes(mutexes);
+    std::optional<platform::ScopedPort<platform::Token>> useToken;
+    if (!c.userKnown) useToken.emplace(token);
+    EXPECT_EQ(m.Run(), 0);
+    EXPECT_EQ(Binding(m.ReadData("req.dat")), "new") << c.line;
+    EXPECT_THAT(m.LogLines(), ::testing::ElementsAre(c.line, "[info] InitialStatus : 1", "[info] Start converting",
+                                                     "[info] Finish converting"));
+    EXPECT_EQ(m.ReadData("_completed_mig"), "3");
+  }
+}
+
+TEST(KeyFileCrash, TheRunLockIsNamedAfterTheUser) {
+  MigrationMachine m;
+  m.MakeDataDirectory();
+  FakeNamedMutex mutexes;
+  platform::ScopedPort<platform::NamedMutex> use(mutexes);
+  EXPECT_EQ(m.Run(), 0);
+  ASSERT_EQ(mutexes.created.size(), 1u);
+  EXPECT_EQ(mutexes.created[0].first, kAliceRunLock);
+  EXPECT_EQ(mutexes.created[0].second, TRUE);
+  EXPECT_EQ(mutexes.closed, 1);
 }
 
 TEST(KeyFileCrash, RunsStartedTogetherConvertOnce) {

@@ -276,10 +276,12 @@ TEST_F(Converter, ACompleteConvertedFileReplacesAKeyFileThatNoBindingOpens) {
   std::string badSign = ConvertedPlaintext(NewKey(), "VK-0123456789");
   badSign[badSign.size() - 3] ^= 1;
   const Case cases[] = {
-      {"missing", std::nullopt, converted, true},
       {"empty", std::string(), converted, true},
-      {"cut", oldBound.substr(0, 32), converted, true},
-      {"foreign", Encrypt(MachineKey("someone else"), "[Key]\r\nValue=x\r\n"), converted, true},
+      {"cut", oldBound.substr(0, 33), converted, true},
+      // What no copy leaves: the conversion reports it, the file stays.
+      {"missing", std::nullopt, converted, false},
+      {"cut at a block boundary", oldBound.substr(0, 32), converted, false},
+      {"foreign", Encrypt(MachineKey("someone else"), "[Key]\r\nValue=x\r\n"), converted, false},
       {"opens with the old binding", oldBound, converted, false},
       {"opens with the new binding", Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "other")), converted, false},
       {"left over cut", std::string(), converted.substr(0, 96), false},
@@ -301,7 +303,10 @@ TEST_F(Converter, ACompleteConvertedFileReplacesAKeyFileThatNoBindingOpens) {
     } else {
       EXPECT_EQ(std::count(lines.begin(), lines.end(), recovered), 0) << c.what;
       // Converted as usual, or left as it was.
-      EXPECT_EQ(m.ReadData("req.dat"), c.keyFile == oldBound ? converted : *c.keyFile) << c.what;
+      if (c.keyFile)
+        EXPECT_EQ(m.ReadData("req.dat"), *c.keyFile == oldBound ? converted : *c.keyFile) << c.what;
+      else
+        EXPECT_FALSE(m.DataExists("req.dat")) << c.what;
     }
     EXPECT_EQ(m.ReadData("_completed_mig"), "3") << c.what;
   }
@@ -335,6 +340,66 @@ TEST_F(Converter, AMissingFileFailsWithSystemErrorTwoBeforeTheFirmwareIsRead) {
             "0xff: fopen failed :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access\\req.dat :The system "
             "cannot find the file specified. @ReqDatConverter::Convert at ReqDatConverter.cpp line 52");
   EXPECT_EQ(firmware.calls, 0);
+}
+
+TEST_F(Converter, AMissingFileBesideALeftOverConvertedFileIsNotRecoveredAndReadsNoFirmware) {
+  m.WriteData("req.dat.new", Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "K-1")));
+  NoFirmware firmware;
+  platform::ScopedPort<platform::FirmwareTables> use(firmware);
+  EXPECT_EQ(m.Run(), 0);
+  std::vector<std::string> lines = m.LogLines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2], "[error] failed ReqDatConverter");
+  EXPECT_THAT(lines[3],
+              HasSubstr("fopen failed :C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk\\velk-access\\req.dat :"));
+  EXPECT_THAT(lines[3], HasSubstr("line 52"));
+  EXPECT_EQ(firmware.calls, 0);
+  EXPECT_FALSE(m.DataExists("req.dat"));
+  EXPECT_EQ(m.ReadData("_completed_mig"), "3");
+}
+
+TEST_F(Converter, TheConvertedFileIsAlwaysANewFileWhateverStandsAtItsName) {
+  m.WriteOldBoundKeyFile("K-link");
+  const std::string key = m.ReadData("req.dat");
+  const fs::path target = m.machine.Root() / "elsewhere";
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+  };
+  const Case cases[] = {
+      {"hard link to req.dat", [&] { fs::create_hard_link(Data("req.dat"), Data("req.dat.new")); }},
+      {"symbolic link",
+       [&] {
+         std::ofstream(target) << "theirs";
+         fs::create_symlink(target, Data("req.dat.new"));
+       }},
+      {"dangling symbolic link", [&] { fs::create_symlink(m.machine.Root() / "nowhere", Data("req.dat.new")); }},
+      {"named pipe", [&] { ASSERT_EQ(::mkfifo(Data("req.dat.new").c_str(), 0600), 0); }},
+      {"left over file", [&] { m.WriteData("req.dat.new", std::string(4096, 'x')); }},
+  };
+  for (const Case& c : cases) {
+    fs::remove(Data("req.dat.new"));
+    fs::remove(target);
+    c.plant();
+    // A run killed at its write must leave req.dat whole: the write goes to
+    // a new file only.
+    auto done = std::async(std::launch::async, [] { return ReqDatConverter::Convert(kKeyFile); });
+    if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << c.what << ": the open waits";
+      // Give a waiting writer its reader so that the test itself ends.
+      int reader = ::open(Data("req.dat.new").c_str(), O_RDONLY | O_NONBLOCK);
+      done.wait();
+      if (reader >= 0) ::close(reader);
+      continue;
+    }
+    ASSERT_TRUE(done.get()) << c.what << ": " << RecordText();
+    EXPECT_EQ(m.ReadData("req.dat"), key) << c.what;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Data("req.dat.new")))) << c.what;
+    EXPECT_EQ(fs::hard_link_count(Data("req.dat.new")), 1u) << c.what;
+    EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat.new")), ConvertedPlaintext(NewKey(), "K-link")) << c.what;
+    if (fs::exists(target)) EXPECT_EQ(m.machine.Read("elsewhere"), "theirs") << c.what;
+    EXPECT_FALSE(fs::exists(m.machine.Root() / "nowhere")) << c.what;
+  }
 }
 
 TEST_F(Converter, AMissingProductIdFailsBeforeAnythingIsRead) {

@@ -106,5 +106,52 @@ TEST_F(ReqDatTool, RefusesLineBreaksInAValueAndFilesThatAreNoKeyFiles) {
   EXPECT_EQ(out, "velk-reqdat: larger than a key file (1 MiB), not read: " + Path("big") + "\n");
 }
 
+TEST_F(ReqDatTool, RefusesValuesTheReaderWouldGiveBackOtherwise) {
+  const std::string trimmed =
+      "velk-reqdat: the key file could not give this value back whole: blanks or tabs at "
+      "either end are trimmed when it is read\n";
+  const std::string quoted =
+      "velk-reqdat: the key file could not give this value back whole: enclosing quotes are "
+      "removed when it is read\n";
+  const std::pair<const char*, const std::string*> cases[] = {
+      {"' K'", &trimmed},
+      {"'K '", &trimmed},
+      {"\"$(printf '\\tK')\"", &trimmed},
+      {"\"$(printf 'K\\t')\"", &trimmed},
+      {"'\"K\"'", &quoted},
+      {"\"'K'\"", &quoted},
+      {"\"'\"", &quoted},
+      {"'\"'", &quoted},
+  };
+  for (const auto& [value, message] : cases) {
+    EXPECT_EQ(Tool("encrypt " + Path("x.dat") + " --value " + value + " --key machine", &out), 2) << value;
+    EXPECT_EQ(out, *message) << value;
+    EXPECT_FALSE(m.DataExists("x.dat")) << value;
+  }
+  // Inner blanks and quotes, and a lone quote, come back as they are.
+  for (const char* value : {"'K 1'", "'\"K'", "'a\"b\"'", "\"K'\""}) {
+    ASSERT_EQ(Tool("encrypt " + Path("x.dat") + " --value " + value + " --key machine", &out), 0) << value << out;
+    ASSERT_EQ(Tool("inspect " + Path("x.dat") + " --show-value", &out), 0) << value;
+  }
+}
+
+TEST_F(ReqDatTool, RebindInPlaceKilledAtItsWriteLeavesTheFileWhole) {
+  m.WriteOldBoundKeyFile("VK-0123456789");
+  const std::string before = m.ReadData("req.dat");
+  const std::string rebind = std::string(VELK_BINARY_DIR) + "/velk-reqdat rebind " + Path("req.dat") + " " +
+                             Path("req.dat") + " --from machine-old --to machine";
+  // A file size limit of 0 ends the process with SIGXFSZ at its first write.
+  int code = -1;
+  RunCommand("sh -c 'ulimit -f 0; exec " + rebind + "' 2>/dev/null", &code);
+  EXPECT_NE(code, 0);
+  EXPECT_EQ(m.ReadData("req.dat"), before);
+  // Unlimited, it rebinds in place, and a hard link to the old file keeps the old bytes.
+  std::filesystem::create_hard_link(Path("req.dat"), Path("old-link"));
+  ASSERT_EQ(Tool("rebind " + Path("req.dat") + " " + Path("req.dat") + " --from machine-old --to machine", &out), 0)
+      << out;
+  EXPECT_EQ(Decrypt(NewKey(), m.ReadData("req.dat")), ConvertedPlaintext(NewKey(), "VK-0123456789"));
+  EXPECT_EQ(m.ReadData("old-link"), before);
+}
+
 }  // namespace
 }  // namespace velk_test

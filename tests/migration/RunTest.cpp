@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,6 +188,28 @@ TEST(Run, ALogThatCannotBeOpenedEndsTheRunBeforeTheState) {
   EXPECT_EQ(m.boxes.shown.size(), 1u);
   EXPECT_FALSE(m.DataExists("_completed_mig"));
   EXPECT_THAT(m.starts.starts, IsEmpty());
+}
+
+TEST(Run, NamedPipesBesideTheKeyFileNeverStopTheRun) {
+  for (const char* name : {"_completed_mig", "velk-access-migration.log"}) {
+    MigrationMachine m;
+    m.MakeDataDirectory();
+    m.WriteOldBoundKeyFile("K-1");
+    const std::string before = m.ReadData("req.dat");
+    ASSERT_EQ(::mkfifo((m.machine.Root() / kDataDir / name).c_str(), 0600), 0);
+    std::fflush(nullptr);
+    pid_t child = ::fork();
+    if (child == 0) {
+      ::alarm(10);  // a run that waits on the pipe is ended by the alarm
+      m.Run();
+      ::_exit(m.boxes.shown.size() == 1 ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << name << ": the run waited on the pipe";
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << name << ": no error box";
+    EXPECT_EQ(m.ReadData("req.dat"), before) << name;
+  }
 }
 
 TEST(Run, ALocalAppDataFolderTooLongForTheDataDirectoryTouchesNothing) {

@@ -30,6 +30,7 @@
 #include "platform/ProcessStart.h"
 #include "platform/Registry.h"
 #include "platform/StringTable.h"
+#include "platform/Token.h"
 #include "platform/UserDialog.h"
 
 namespace {
@@ -190,10 +191,35 @@ void CheckReplaceAndStreams(const std::wstring& work) {
   DeleteFileW(key.c_str());
   DeleteFileW(converted.c_str());
 
+  // req.dat.new is a new file even where a hard link to req.dat stands.
+  WriteAll(key, "old bytes");
+  DeleteFileW(converted.c_str());
+  Check(CreateHardLinkW(converted.c_str(), key.c_str(), nullptr) != FALSE, "a hard link to the key file is planted");
+  FILE* fresh = streams.CreateNew(convertedA.c_str());
+  bool freshWritten = fresh && streams.Write("fresh", 5, fresh) == 5;
+  if (fresh) freshWritten = streams.Close(fresh) == 0 && freshWritten;
+  Check(freshWritten && ReadAll(converted) == "fresh" && ReadAll(key) == "old bytes",
+        "the converted file replaces the link, the key file keeps its bytes (DeleteFileA, CREATE_NEW)");
+  std::string folderA = Narrow(work + L"\\folder.new");
+  CreateDirectoryW((work + L"\\folder.new").c_str(), nullptr);
+  FILE* folderStream = streams.CreateNew(folderA.c_str());
+  error = GetLastError();
+  Check(!folderStream && error == ERROR_ACCESS_DENIED, "a folder at the converted file's name is refused (5)");
+  if (folderStream) streams.Close(folderStream);
+  RemoveDirectoryW((work + L"\\folder.new").c_str());
+  Check(streams.Replace(convertedA.c_str(), keyA.c_str()) == 0 && ReadAll(key) == "fresh" && !Exists(converted),
+        "a file is moved over another in one step (MoveFileExA)");
+  DeleteFileW(key.c_str());
+
+  std::wstring sid;
+  Check(platform::Use<platform::Token>().CurrentUserSid(&sid) && sid.rfind(L"S-1-", 0) == 0,
+        "the user's SID is read from the process token");
+  std::printf("info - the run's mutex is Local\\TESSMAR.Velk.Migration.%s\n", Narrow(sid).c_str());
+  const std::wstring runLock = L"Local\\TESSMAR.Velk.Migration." + sid;
   platform::NamedMutex& mutexes = platform::Use<platform::NamedMutex>();
-  HANDLE first = mutexes.Create(L"Local\\TESSMAR.Velk.Migration", TRUE);
+  HANDLE first = mutexes.Create(runLock.c_str(), TRUE);
   Check(first && GetLastError() == ERROR_SUCCESS, "the run's mutex is made in the session namespace");
-  HANDLE second = mutexes.Create(L"Local\\TESSMAR.Velk.Migration", TRUE);
+  HANDLE second = mutexes.Create(runLock.c_str(), TRUE);
   Check(second && GetLastError() == ERROR_ALREADY_EXISTS, "a second run finds it taken");
   if (second) mutexes.Close(second);
   if (first) mutexes.Close(first);

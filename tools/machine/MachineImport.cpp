@@ -1,6 +1,12 @@
 #include "MachineImport.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -10,6 +16,7 @@
 #include "platform/host/Machine.h"
 #include "platform/host/RawSmbios.h"
 #include "platform/host/RegFile.h"
+#include "platform/host/SideFiles.h"
 #include "platform/host/Utf.h"
 
 namespace fs = std::filesystem;
@@ -23,16 +30,70 @@ const wchar_t kMachineRoot[] = L"HKEY_LOCAL_MACHINE";
 const wchar_t kUsersRoot[] = L"HKEY_USERS";
 const wchar_t kUserRoot[] = L"HKEY_CURRENT_USER";
 
+// Regular files only: a pipe or a device at the name would stop the import
+// or never end it.
 bool ReadFileBytes(const fs::path& file, std::string* out, std::string* error) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream ss;
-  if (in) ss << in.rdbuf();
-  if (!in || in.bad()) {
+  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
     *error = file.string() + ": cannot be read";
     return false;
   }
-  *out = ss.str();
-  return true;
+  if (!S_ISREG(st.st_mode)) {
+    *error = file.string() + ": not a regular file; refused";
+    return false;
+  }
+  int flags = ::fcntl(fd.Get(), F_GETFL);
+  if (flags >= 0) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+  out->clear();
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = file.string() + ": cannot be read";
+      return false;
+    }
+    if (n == 0) return true;
+    out->append(buffer, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace
+
+bool IsSid(const std::wstring& text) {
+  // S-1-<authority>-<subauthority>...: at most 15 subauthorities, each a
+  // 32-bit number, the authority a 48-bit one.
+  if (text.size() < 5 || text.compare(0, 4, L"S-1-") != 0) return false;
+  size_t parts = 0, digits = 0;
+  for (size_t i = 4; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == L'-') {
+      if (digits == 0 || digits > (parts == 0 ? 15u : 10u)) return false;
+      if (parts > 0 && std::wcstoull(text.substr(i - digits, digits).c_str(), nullptr, 10) > 0xFFFFFFFFull)
+        return false;
+      ++parts;
+      digits = 0;
+    } else if (text[i] >= L'0' && text[i] <= L'9') {
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  return parts <= 16;
+}
+
+namespace {
+
+bool CheckSid(const std::wstring& sid, const std::string& where, std::string* error) {
+  if (IsSid(sid)) return true;
+  std::string shown;
+  for (char c : WideToUtf8(sid)) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+    shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? std::string(hex) : std::string(1, c);
+  }
+  *error = where + ": \"" + shown + "\" is not a SID (expected S-1- followed by numbers); refused";
+  return false;
 }
 
 bool HasPrefixNoCase(const std::wstring& text, const std::wstring& prefix) {
@@ -88,6 +149,13 @@ std::vector<std::wstring> SplitSids(const std::wstring& list) {
   return out;
 }
 
+// Each SID of a list, checked; false naming the first that is not one.
+bool CheckSids(const std::vector<std::wstring>& sids, const std::string& where, std::string* error) {
+  for (const auto& sid : sids)
+    if (!CheckSid(sid, where, error)) return false;
+  return true;
+}
+
 // machine.txt ("name=value" lines) and folders.txt ("<8 hex digits> <path>").
 bool ReadCapture(const fs::path& folder, Capture* capture, ImportRequest* request, std::string* error) {
   std::string text;
@@ -106,10 +174,19 @@ bool ReadCapture(const fs::path& folder, Capture* capture, ImportRequest* reques
     if (name == "logged_on") capture->loggedOn = SplitSids(value);
     if (name == "hives") capture->hives = SplitSids(value);
   }
+  const std::string where = (folder / "machine.txt").string();
+  if (!capture->user.empty() && !CheckSid(capture->user, where, error)) return false;
+  if (!CheckSids(capture->loggedOn, where, error) || !CheckSids(capture->hives, where, error)) return false;
   std::error_code ec;
   std::vector<fs::path> exports;
-  for (const auto& e : fs::directory_iterator(folder / "registry", ec))
-    if (e.path().extension() == ".reg") exports.push_back(e.path());
+  for (const auto& e : fs::directory_iterator(folder / "registry", ec)) {
+    if (e.path().extension() != ".reg") continue;
+    if (!e.is_regular_file(ec) || e.is_symlink(ec)) {
+      *error = e.path().string() + ": not a regular file; refused";
+      return false;
+    }
+    exports.push_back(e.path());
+  }
   std::sort(exports.begin(), exports.end());
   request->exports.insert(request->exports.begin(), exports.begin(), exports.end());
   if (request->smbios.empty() && fs::exists(folder / "smbios.bin", ec)) request->smbios = folder / "smbios.bin";
@@ -205,7 +282,7 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
 
   std::error_code ec;
   fs::create_directories(request.machine / "registry", ec);
-  fs::path hklmFile = request.machine / "registry" / "HKLM.reg";
+  fs::path hklmFile = fs::absolute(request.machine, ec) / "registry" / "HKLM.reg";
   RegNode hklm;
   RegFileForm hklmForm;
   bool haveForm = false;
@@ -238,6 +315,7 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
       ++machineFiles;
     } else if (HasPrefixNoCase(first, kUsersRoot) && first.size() > 11) {
       std::wstring sid = first.substr(11, first.find(L'\\', 11) - 11);
+      if (!CheckSid(sid, file.string(), error)) return false;
       if (!parseUser(sid, std::wstring(kUsersRoot) + L"\\" + sid, bytes, file)) return false;
       if (std::none_of(fromUsersKey.begin(), fromUsersKey.end(),
                        [&sid](const std::wstring& s) { return EqualsNoCase(s, sid); }))
@@ -251,12 +329,16 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
       return false;
     }
   }
+  if (!request.current.empty() && !CheckSid(request.current, "--current", error)) return false;
+  for (const auto& [sid, file] : request.userExports)
+    if (!CheckSid(sid, "--user", error)) return false;
   for (const auto& [sid, file] : request.userExports) {
     std::string bytes;
     if (!ReadFileBytes(file, &bytes, error) || !parseUser(sid, kUserRoot, bytes, file)) return false;
   }
   if (machineFiles || !users.empty() || haveForm) {
-    if (!WriteRegFileAtomic(hklmFile, hklm, kMachineRoot, hklmForm, error)) return false;
+    if (!WriteRegFileAtomic(hklmFile, hklm, kMachineRoot, hklmForm, error, fs::absolute(request.machine, ec)))
+      return false;
     *report += "registry/HKLM.reg: " + std::to_string(machineFiles) + " export(s) merged\n";
   }
 
@@ -294,7 +376,7 @@ bool ImportMachine(const ImportRequest& given, std::string* report, std::string*
       *error = "user " + WideToUtf8(sid) + ": profile path " + WideToUtf8(profile) + " is not on a drive";
       return false;
     }
-    if (!WriteRegFileAtomic(file, hive.root, kUserRoot, hive.form, error)) return false;
+    if (!WriteRegFileAtomic(file, hive.root, kUserRoot, hive.form, error, config.root)) return false;
     *report += "user " + WideToUtf8(sid) + ": " + WideToUtf8(profile) + "\\NTUSER.DAT\n";
   }
 

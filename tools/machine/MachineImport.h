@@ -25,6 +25,10 @@ struct ImportRequest {
   UINT uiLanguage = 0;            // 0: from the exports (else 1033)
 };
 
+// Whether text is a SID in its string form: "S-1-" and numbers joined by
+// '-'. Nothing else goes into machine.ini or a hive's name.
+bool IsSid(const std::wstring& text);
+
 // Writes registry/HKLM.reg (merged with one already there), each user's
 // NTUSER.DAT at the profile path the profile list gives, machine.ini,
 // smbios.bin and the captured folder layout. *report lists what was made;

@@ -20,7 +20,9 @@
 //
 // Files are read as the migration program reads them: regular files of at
 // most 1 MiB. A value holding CR, LF or NUL would break the key text's
-// lines and is refused as a usage error.
+// lines, and one that the reader would give back otherwise (blanks or tabs
+// at either end, enclosing quotes) would not survive it: both are refused
+// as usage errors. Files are written as a new file moved into place.
 //
 // Exit codes: 0 done; 1 the file could not be opened, read, decrypted with
 // any key tried, or written; 2 usage.
@@ -137,11 +139,19 @@ bool ReadFile(const std::string& path, BufferPtr* out) {
   return false;
 }
 
+// Writes a new file beside path and moves it over path in one step: a run
+// that ends on the way leaves path as it was (rebind F F included).
 bool WriteFile(const std::string& path, const Buffer* data) {
-  FILE* f = platform::Use<platform::ByteStreams>().Open(path.c_str(), "wb");
-  bool ok = f && std::fwrite(data->data, 1, data->length, f) == data->length;
-  if (f) ok = std::fclose(f) == 0 && ok;
-  if (!ok) std::fprintf(stderr, "velk-reqdat: cannot write %s\n", path.c_str());
+  platform::ByteStreams& streams = platform::Use<platform::ByteStreams>();
+  const std::string fresh = path + ".velk-reqdat-new";
+  FILE* f = streams.CreateNew(fresh.c_str());
+  bool ok = f && streams.Write(data->data, data->length, f) == data->length && streams.Commit(f) == 0;
+  if (f) ok = streams.Close(f) == 0 && ok;
+  ok = ok && streams.Replace(fresh.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    if (f) streams.Remove(fresh.c_str());
+    std::fprintf(stderr, "velk-reqdat: cannot write %s\n", path.c_str());
+  }
   return ok;
 }
 
@@ -186,6 +196,25 @@ BufferPtr Seal(const Binding& b, const std::string& value) {
   BufferPtr sealed(parts.plaintext);
   parts.plaintext = nullptr;
   return sealed;
+}
+
+// Why the key text's reader would return another value than this one, or
+// null: it trims blanks and tabs at either end and removes one pair of
+// enclosing quotes.
+const char* NotCarriedBack(const std::string& value) {
+  if (value.empty()) return nullptr;
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  if (blank(value.front()) || blank(value.back())) return "blanks or tabs at either end are trimmed when it is read";
+  // A lone quote counts: the reader takes it for both ends.
+  if ((value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    return "enclosing quotes are removed when it is read";
+  return nullptr;
+}
+
+// Whether the sealed file opens with the binding to exactly value.
+bool GivesBack(const Buffer* sealed, const Binding& b, const std::string& value) {
+  Opened o;
+  return Open(sealed, b, &o) && o.whole && o.value == value;
 }
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
@@ -270,9 +299,19 @@ int Encrypt(const std::vector<std::string>& args) {
     std::fprintf(stderr, "velk-reqdat: the value must be one line: CR, LF and NUL are refused\n");
     return 2;
   }
+  if (const char* why = NotCarriedBack(value)) {
+    Wipe(value);
+    std::fprintf(stderr, "velk-reqdat: the key file could not give this value back whole: %s\n", why);
+    return 2;
+  }
   Binding b;
   if (!ParseBinding(keyArg, &b)) return 1;
   BufferPtr sealed = Seal(b, value);
+  if (sealed && !GivesBack(sealed.get(), b, value)) {
+    Wipe(value);
+    std::fprintf(stderr, "velk-reqdat: the key file could not give this value back whole; not written\n");
+    return 2;
+  }
   Wipe(value);
   if (!sealed) return PrintRecord("cannot encrypt"), 1;
   if (!WriteFile(file, sealed.get())) return 1;

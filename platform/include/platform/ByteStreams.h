@@ -39,6 +39,18 @@ class ByteStreams {
   // with ERROR_BAD_FILE_TYPE (ERROR_ACCESS_DENIED for a folder) without
   // waiting for a writer. The default is the build's adapter.
   virtual FILE* OpenRegular(const char* path);
+  // A new regular file opened "wb": whatever stands at path (a file, a hard
+  // or symbolic link, a pipe) is deleted first, then the file is created
+  // exclusively (CREATE_NEW), so the bytes written never reach another
+  // file. Null with the last error when either step fails (a folder there
+  // gives ERROR_ACCESS_DENIED). The default is the build's adapter.
+  virtual FILE* CreateNew(const char* path);
+  // Moves from over an existing to in one step (MoveFileExA with
+  // MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH; rename(2) on the
+  // host): to is at every instant its old file or the new one. A folder or a
+  // read-only file at to gives ERROR_ACCESS_DENIED; 0 on success, -1 with
+  // the last error. The default is the build's adapter.
+  virtual int Replace(const char* from, const char* to);
   // fread, fwrite, ferror, fclose.
   virtual size_t Read(void* buffer, size_t bytes, FILE* stream);
   virtual size_t Write(const void* buffer, size_t bytes, FILE* stream);

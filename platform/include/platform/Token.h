@@ -1,5 +1,8 @@
-// Access-token port: the current process's token and its privileges.
+// Access-token port: the current process's token, its user and its
+// privileges.
 #pragma once
+
+#include <string>
 
 #include "platform/Port.h"
 #include "platform/UniqueHandle.h"
@@ -17,6 +20,10 @@ class Token {
   // AdjustTokenPrivileges with one entry, no previous state.
   virtual BOOL AdjustTokenPrivileges(HANDLE token, const LUID& luid, DWORD attributes) = 0;
   virtual BOOL CloseToken(HANDLE token) = 0;
+  // The string SID of the process token's user ("S-1-5-21-..."), from
+  // GetTokenInformation(TokenUser) and ConvertSidToStringSidW; FALSE with
+  // the last error. The default is the build's adapter.
+  virtual BOOL CurrentUserSid(std::wstring* sid);
 
   VELK_PORT(Token);
 };

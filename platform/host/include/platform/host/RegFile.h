@@ -60,10 +60,15 @@ enum class RegEncoding {
   kRegedit4,  // "REGEDIT4" in the ANSI code page acp; string data in hex is ANSI too
 };
 
-// How a file was stored, so that it is written back the same way.
+// How a file was stored, so that it is written back the same way. A file
+// read is kept with the text this program would write for its content: a
+// tree that still gives that text is written back as the file's own bytes
+// (regedit's line wrapping, key order and empty keys included).
 struct RegFileForm {
   RegEncoding encoding = RegEncoding::kUtf8;
   UINT acp = 1252;
+  std::string original;   // the bytes read; empty for a new file
+  std::string canonical;  // what the content read formats to
 };
 
 // Parses the bytes of a .reg file in any of the forms above (acp is the
@@ -74,7 +79,8 @@ bool ParseRegFileBytes(std::string_view bytes, const std::wstring& rootName, con
 // The path of the first key a .reg file names, as written ("" when it names
 // none or is in no known form).
 std::wstring FirstRegKeyPath(std::string_view bytes, UINT acp);
-// The file's bytes in the given form.
+// The file's bytes in the given form; the bytes read when the content is
+// unchanged since.
 std::string FormatRegFileBytes(const RegNode& root, const std::wstring& rootName, const RegFileForm& form);
 
 // Parses .reg text whose keys all lie under rootName (for example
@@ -88,7 +94,11 @@ bool ReadRegFile(const std::filesystem::path& file, const std::wstring& rootName
 // Writes a temporary file beside the target, then renames it over the
 // target. The temporary has a name no one can guess and is created anew
 // (never through a link or an existing file planted at that name).
+// Its folder is opened (made where missing) from the machine's root, or
+// from within when given, one step at a time; links on the way are followed
+// only while they stay inside, and the temporary and the rename are made
+// relative to that open folder.
 bool WriteRegFileAtomic(const std::filesystem::path& file, const RegNode& root, const std::wstring& rootName,
-                        const RegFileForm& form, std::string* error);
+                        const RegFileForm& form, std::string* error, const std::filesystem::path& within = {});
 
 }  // namespace platform::host

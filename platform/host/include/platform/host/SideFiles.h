@@ -16,6 +16,9 @@ namespace platform::host {
 // Links on the way are followed only while they stay inside the machine;
 // -1 with errno otherwise (EXDEV for a folder outside it).
 int OpenMachineFolder(const std::filesystem::path& folder);
+// The same within the folder root instead of the current machine (a
+// machine being made).
+int OpenFolderWithin(const std::filesystem::path& root, const std::filesystem::path& folder);
 
 // Opens a file in a folder of the machine with O_NOFOLLOW and O_CLOEXEC
 // added to flags: a link at its name gives ELOOP, anything else that is not
