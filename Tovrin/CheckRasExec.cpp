@@ -1,5 +1,5 @@
-// Looks for a running client, asks the user once to exit it, and flags a
-// client still running in RASXX_RUNNING.
+// Looks for a running client, asks the user once to exit it (unattended:
+// not at all), and flags a client still running in RASXX_RUNNING.
 #include <cwchar>
 #include <string>
 #include <vector>
