@@ -1,5 +1,6 @@
-// Looks for a running client, asks the user once to exit it, and flags a
-// client still running in RASXX_RUNNING.
+// Looks for a running client, asks the user once to exit it (unattended:
+// not at all), and flags a client still running in RASXX_RUNNING.
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,24 @@ HRESULT WalkProcesses(Candidate* rows) {
   return S_OK;
 }
 
+// A drive path ("C:\...") or a UNC path ("\\server\..."): what the
+// installer makes of a folder property that a directory table resolved.
+bool IsAbsolutePath(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/'))
+    return (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
+  return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
+}
+
+// Without an install folder the client being installed cannot be found:
+// the package did not set TARGETDIR before the check.
+void WarnOfTargetDir(const std::wstring& value) {
+  if (value.empty())
+    Log(Warning, "TARGETDIR is empty: the client being installed is not looked for");
+  else if (!IsAbsolutePath(value))
+    Log(Warning, "TARGETDIR = %ls is not an absolute path: the client being installed is not found there",
+        value.c_str());
+}
+
 HRESULT FindRunningClient(MSIHANDLE install) {
   Candidate rows[kRows] = {
       {L"RASV1_INSTALLED", L"bin\\velk-access.exe", "rasV1InstalledPath = %ls", {}, false},
@@ -95,6 +114,7 @@ HRESULT FindRunningClient(MSIHANDLE install) {
     HRESULT hr = GetInstallerProperty(install, row.property, value);
     if (&row == &rows[kCurrent]) targetDirStatus = hr;
     if (FAILED(hr)) continue;
+    if (&row == &rows[kCurrent]) WarnOfTargetDir(value);
     row.path = value;
     // A folder too long for a path would otherwise overrun the candidate.
     if (!AppendToPath(row.path, row.relative)) {
@@ -132,6 +152,30 @@ void AskToExitClient() {
   Use<platform::UserDialog>().ShowMessage(nullptr, text.c_str(), L"velk-access", MB_OK);
 }
 
+// Why no box can be shown to this installation, or null when one can. At UI
+// level "none" a custom action shows no user interface; in a window station
+// without display surfaces (SYSTEM in session 0) nobody could press OK.
+const char* NoMessageBoxReason(MSIHANDLE install) {
+  std::wstring level;
+  if (SUCCEEDED(GetInstallerProperty(install, L"UILevel", level)) && !level.empty() &&
+      level.find_first_not_of(L"0123456789") == std::wstring::npos) {
+    // Flags such as INSTALLUILEVEL_ENDDIALOG (0x80) sit above the level.
+    if ((std::wcstoul(level.c_str(), nullptr, 10) & 0x0F) == INSTALLUILEVEL_NONE)
+      return "UILevel is 2 (no user interface)";
+  }
+  if (!Use<platform::UserDialog>().HasVisibleWindowStation()) return "no visible window station";
+  return nullptr;
+}
+
+UINT FlagRunningClient(MSIHANDLE install) {
+  UINT rc = Use<platform::Installer>().SetProperty(install, L"RASXX_RUNNING", L"1");
+  if (rc != ERROR_SUCCESS) {
+    LogFailedCall(Error, "MsiSetPropertyW", platform::HresultFromWin32(rc));
+    return ERROR_INSTALL_FAILURE;
+  }
+  return ERROR_SUCCESS;
+}
+
 UINT CheckRunningClient(MSIHANDLE install) {
   {
     platform::TokenHandle token;
@@ -145,15 +189,15 @@ UINT CheckRunningClient(MSIHANDLE install) {
   HRESULT r = IsRasExec(install);
   if (r != E_ABORT) return FAILED(r) ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
 
+  // Unattended, a box would hang the installation until it is killed.
+  if (const char* reason = NoMessageBoxReason(install)) {
+    Log(Warning, "No message box: %s; the running client is flagged without asking", reason);
+    return FlagRunningClient(install);
+  }
   AskToExitClient();
   r = IsRasExec(install);
   if (r != E_ABORT) return FAILED(r) ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
-  UINT rc = Use<platform::Installer>().SetProperty(install, L"RASXX_RUNNING", L"1");
-  if (rc != ERROR_SUCCESS) {
-    LogFailedCall(Error, "MsiSetPropertyW", platform::HresultFromWin32(rc));
-    return ERROR_INSTALL_FAILURE;
-  }
-  return ERROR_SUCCESS;
+  return FlagRunningClient(install);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "platform/Clock.h"
 #include "platform/Hresult.h"
+#include "platform/Installer.h"
 #include "platform/Port.h"
 #include "platform/Runtime.h"
 
@@ -13,6 +14,34 @@ namespace {
 // An exception from an action is an ordinary failure of that action.
 HRESULT CallAction(const ActionBody& action, HWND window, CActionParameters& params) noexcept {
   return CatchToHresult([&] { return action(window, params); });
+}
+
+// A deferred, rollback or commit action runs from the installation script,
+// where the session's properties are gone: only CustomActionData is left.
+bool RunsFromScript(MSIHANDLE install) {
+  platform::Installer& installer = platform::Use<platform::Installer>();
+  for (MSIRUNMODE mode : {MSIRUNMODE_SCHEDULED, MSIRUNMODE_ROLLBACK, MSIRUNMODE_COMMIT})
+    if (installer.GetMode(install, mode)) return true;
+  return false;
+}
+
+// The parameter text of an immediate action: TovrinData, with HelpUrl
+// appended when set. S_OK, or the failed HelpUrl read.
+HRESULT ReadSessionParameters(MSIHANDLE install, std::wstring& text) {
+  if (FAILED(GetInstallerProperty(install, L"TovrinData", text))) text.clear();
+  std::wstring helpUrl;
+  HRESULT rc = GetInstallerProperty(install, L"HelpUrl", helpUrl);
+  if (!helpUrl.empty()) text += L" /HelpUrl=\"" + helpUrl + L"\"";
+  if (SUCCEEDED(rc)) Log(Info, "TovrinData:%ls", text.c_str());
+  return rc;
+}
+
+// The parameter text of a script action: CustomActionData, which the
+// package's feeder filled with the same items (any /HelpUrl= among them).
+HRESULT ReadScriptParameters(MSIHANDLE install, std::wstring& text) {
+  HRESULT rc = GetInstallerProperty(install, L"CustomActionData", text);
+  if (SUCCEEDED(rc)) Log(Info, "CustomActionData:%ls", text.c_str());
+  return rc;
 }
 
 }  // namespace
@@ -42,15 +71,11 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
   return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [&]() -> UINT {
     CActionParameters params;
     std::wstring text;
-    if (FAILED(GetInstallerProperty(install, L"TovrinData", text))) text.clear();
-    std::wstring helpUrl;
-    HRESULT rc = GetInstallerProperty(install, L"HelpUrl", helpUrl);
-    if (!helpUrl.empty()) text += L" /HelpUrl=\"" + helpUrl + L"\"";
+    HRESULT rc = RunsFromScript(install) ? ReadScriptParameters(install, text) : ReadSessionParameters(install, text);
     if (FAILED(rc)) {
       LogError(rc);
       return platform::LowWord(rc);
     }
-    Log(Info, "TovrinData:%ls", text.c_str());
     HRESULT hr = ParseActionParameters(text, params);
     if (FAILED(hr)) return platform::LowWord(hr);
     hr = CallAction(action, nullptr, params);

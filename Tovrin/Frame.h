@@ -8,8 +8,8 @@
 using ActionBody = std::function<HRESULT(HWND, CActionParameters&)>;
 
 // Stores the handle, writes the banner, builds the parameters from
-// TovrinData and HelpUrl, runs the action, maps its result to an
-// installer result code.
+// TovrinData and HelpUrl (from CustomActionData when deferred, rollback or
+// commit), runs the action, maps its result to an installer result code.
 UINT RunInstallerForm(MSIHANDLE install, const char* exportName, TovrinAction action);
 UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBody& action);
 

@@ -78,7 +78,8 @@ msi_build() {
   local wxs=$1 name
   name=$(basename "$wxs" .wxs)
   cp "$STAGE"/* "$WORK/" 2>/dev/null
-  (cd "$WORK" && wixl -a x64 -o "$name.msi" "$wxs" >"$name.wixl.log" 2>&1) || {
+  (cd "$WORK" && wixl -a x64 -o "$name.msi" "$wxs" >"$name.wixl.log" 2>&1 &&
+    bash "$CASE_DIR/../../wix/wixl-rollback.sh" "$name.msi" "$wxs" >>"$name.wixl.log" 2>&1) || {
     cat "$WORK/$name.wixl.log"
     return 1
   }

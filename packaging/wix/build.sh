@@ -45,6 +45,8 @@ cp "$here/Tovrin.wxi" "$here/velk-access.wxs" "$src/"
   exit 1
 }
 
+bash "$here/wixl-rollback.sh" "$out" "$src/Tovrin.wxi" "$src/velk-access.wxs"
+
 # The kit's Error rows with their texts from the culture's .wxl. msibuild
 # reads UTF-8 and stores text in the code page forced first.
 printf '\n\n%s\t_ForceCodepage\n' "$codepage" >"$src/_ForceCodepage.idt"

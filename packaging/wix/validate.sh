@@ -2,8 +2,9 @@
 # What a package reviewer checks in the reference package, read back with
 # msidump: every custom action's source and target exist (the DLL in the
 # Binary table exports the entry, a property action's folders exist), each
-# TovrinData setter runs right before its reader, no action reading
-# TovrinData is deferred, the sequences are in the kit's order, no removal
+# CustomActionData setter runs right before its deferred action, the checks
+# run immediate and the actions that change the machine deferred without
+# impersonation, the sequences are in the kit's order, no removal
 # action can stop a removal, the Error rows carry the HRESULT (English and
 # Japanese builds), the searches and launch conditions are there.
 #
@@ -62,12 +63,18 @@ while IFS=$'\t' read -r action type source target _; do
       else
         not_ok "$action: the exports of $source could be read (no mingw objdump)"
       fi
-      if [ "$((type & 0x400))" -ne 0 ]; then not_ok "$action: immediate (reads properties)"; fi
+      case $target in
+        IsSupportOS | CheckMultiExec | CheckRasExec | ShowHelp)
+          check "$action: immediate (reads and sets properties)" test "$((type & 0x400))" -eq 0 ;;
+        *)
+          check "$action: deferred without impersonation (changes the machine)" \
+            test "$((type & 0xc00))" -eq "$((0xc00))" ;;
+      esac
       ;;
     51)
       missing=""
       for ref in $(grep -o '\[[A-Z][A-Za-z0-9_]*\]' <<<"$target" | tr -d '[]'); do
-        case $ref in ProgramFiles64Folder | ProgramFilesFolder) continue ;; esac
+        case $ref in ProgramFiles64Folder | ProgramFilesFolder | HelpUrl) continue ;; esac
         grep -q -x -F "$ref" <<<"$dirs" || missing="$missing $ref"
       done
       check "$action: sets $source from existing folders${missing:+ (missing:$missing)}" test -z "$missing"
@@ -87,9 +94,10 @@ for table in InstallExecuteSequence InstallUISequence; do
 done
 order=$(seq_sorted InstallExecuteSequence | cut -f1 | tr '\n' ' ')
 expected="FindRelatedProducts AppSearch SetTargetDir Tovrin_IsSupportOS Tovrin_CheckMultiExec Tovrin_CheckRasExec
-  LaunchConditions CostFinalize InstallValidate RemoveExistingProducts Tovrin_UninstallDeviceData Tovrin_UninstallDevice
-  Tovrin_RemoveRakAllData Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg Tovrin_ConnectDefMigration InstallInitialize
-  RemoveFiles InstallFiles InstallFinalize Tovrin_InstallDeviceData Tovrin_InstallDevice"
+  LaunchConditions CostFinalize InstallValidate RemoveExistingProducts InstallInitialize Tovrin_UninstallDeviceData
+  Tovrin_UninstallDevice Tovrin_RemoveRakAllData Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg RemoveFiles
+  Tovrin_ConnectDefMigration InstallFiles Tovrin_InstallDeviceRollbackData Tovrin_InstallDeviceRollback
+  Tovrin_InstallDeviceData Tovrin_InstallDevice InstallFinalize"
 in_order() {
   local rest=" $order" a
   for a in $expected; do
@@ -100,11 +108,10 @@ check "InstallExecuteSequence: the kit's actions in order around the standard on
 check "InstallUISequence: IsSupportOS before LaunchConditions" \
   test "$(seq_sorted InstallUISequence | cut -f1 | grep -n -x -e Tovrin_IsSupportOS -e LaunchConditions | cut -d: -f2 | tr '\n' ' ')" \
   = "Tovrin_IsSupportOS LaunchConditions "
-while IFS=$'\t' read -r setter _; do
-  reader=${setter%Data}
+while IFS=$'\t' read -r setter reader; do
   check "$setter runs right before $reader" \
     test "$(seq_sorted InstallExecuteSequence | cut -f1 | grep -A1 -x -F "$setter" | tail -n 1)" = "$reader"
-done < <(rows CustomAction | awk -F'\t' '$3 == "TovrinData"')
+done < <(rows CustomAction | awk -F'\t' '$1 ~ /^Tovrin_.*Data$/ {print $1 "\t" $3}')
 # A removal must never be stopped by the kit, and a mutex check in the UI
 # sequence would lock out its own execute sequence.
 blocking=$(rows InstallExecuteSequence | awk -F'\t' '$2 ~ /REMOVE="ALL"/ {print $1}' | while read -r action; do

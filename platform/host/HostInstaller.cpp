@@ -13,7 +13,14 @@ struct Session {
   std::vector<std::pair<std::wstring, std::wstring>> properties;  // names are case-sensitive
   std::vector<std::wstring> setOrder;
   MessageSink sink;
+  std::optional<MSIRUNMODE> scriptMode;  // empty: an immediate action
 };
+
+// What a deferred, rollback or commit action can read of its session.
+bool ScriptCanRead(MSIRUNMODE mode, const std::wstring& name) {
+  if (name == L"CustomActionData" || name == L"UserSID") return true;
+  return name == L"ProductCode" && mode != MSIRUNMODE_COMMIT;
+}
 
 std::mutex g_lock;
 std::map<MSIHANDLE, std::unique_ptr<Session>> g_sessions;
@@ -48,11 +55,12 @@ Installer& Installer::Default() { return host::HostInstallerInstance(); }
 namespace platform::host {
 
 MSIHANDLE HostInstaller::OpenSession(const std::vector<std::pair<std::wstring, std::wstring>>& properties,
-                                     MessageSink sink) {
+                                     MessageSink sink, std::optional<MSIRUNMODE> scriptMode) {
   std::lock_guard<std::mutex> g(g_lock);
   auto s = std::make_unique<Session>();
   s->properties = properties;
   s->sink = std::move(sink);
+  s->scriptMode = scriptMode;
   MSIHANDLE h = g_next++;
   g_sessions[h] = std::move(s);
   return h;
@@ -86,6 +94,7 @@ UINT HostInstaller::GetProperty(MSIHANDLE install, const wchar_t* name, wchar_t*
   if (!s) return ERROR_INVALID_HANDLE;
   if (!name || (value && !chars)) return ERROR_INVALID_PARAMETER;
   std::wstring* v = FindProperty(*s, name);
+  if (s->scriptMode && !ScriptCanRead(*s->scriptMode, name)) v = nullptr;
   std::wstring text = v ? *v : L"";  // an absent property reads as empty
   DWORD length = static_cast<DWORD>(text.size());
   if (!value) {
@@ -111,6 +120,7 @@ UINT HostInstaller::SetProperty(MSIHANDLE install, const wchar_t* name, const wc
   Session* s = FindSession(install);
   if (!s) return ERROR_INVALID_HANDLE;
   if (!name || !*name) return ERROR_INVALID_PARAMETER;
+  if (s->scriptMode) return ERROR_FUNCTION_FAILED;  // the script has no session to write to
   std::wstring n = name;
   std::wstring v = value ? value : L"";
   if (std::wstring* existing = FindProperty(*s, n))
@@ -121,6 +131,12 @@ UINT HostInstaller::SetProperty(MSIHANDLE install, const wchar_t* name, const wc
   for (const auto& o : s->setOrder) seen = seen || o == n;
   if (!seen) s->setOrder.push_back(n);
   return ERROR_SUCCESS;
+}
+
+BOOL HostInstaller::GetMode(MSIHANDLE install, MSIRUNMODE mode) {
+  std::lock_guard<std::mutex> g(g_lock);
+  Session* s = FindSession(install);
+  return s && s->scriptMode == mode ? TRUE : FALSE;
 }
 
 MSIHANDLE HostInstaller::CreateRecord(UINT fields) {

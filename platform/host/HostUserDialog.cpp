@@ -28,6 +28,8 @@ class HostUserDialog : public UserDialog {
     std::fflush(stderr);
     return IDOK;
   }
+  // The host's box is a line on standard error, always seen.
+  bool HasVisibleWindowStation() override { return true; }
 };
 
 }  // namespace

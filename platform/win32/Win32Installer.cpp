@@ -12,6 +12,7 @@ class Win32Installer : public Installer {
   UINT SetProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* value) override {
     return MsiSetPropertyW(install, name, value);
   }
+  BOOL GetMode(MSIHANDLE install, MSIRUNMODE mode) override { return MsiGetMode(install, mode); }
   MSIHANDLE CreateRecord(UINT fields) override { return MsiCreateRecord(fields); }
   UINT RecordSetInteger(MSIHANDLE record, UINT field, int value) override {
     return MsiRecordSetInteger(record, field, value);

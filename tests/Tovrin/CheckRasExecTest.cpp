@@ -321,6 +321,75 @@ TEST_F(CheckRasExecTest, FoldersTooLongForAPathAreNotLookedFor) {
   EXPECT_EQ(Lines()[5], "W PathAppendW(TARGETDIR) = The filename or extension is too long. (0x800700ce)");
 }
 
+// Unattended, nobody can press OK: the client is checked once and flagged.
+TEST_F(CheckRasExecTest, UnattendedInstallsShowNoBox) {
+  struct Case {
+    const wchar_t* uiLevel;
+    bool visibleStation;
+    const char* line;  // empty: the box is shown
+  };
+  const Case cases[] = {
+      {L"2", true, "W No message box: UILevel is 2 (no user interface); the running client is flagged without asking"},
+      {L"130", true,
+       "W No message box: UILevel is 2 (no user interface); the running client is flagged without asking"},
+      {L"5", false, "W No message box: no visible window station; the running client is flagged without asking"},
+      {L"", false, "W No message box: no visible window station; the running client is flagged without asking"},
+      {L"3", true, ""},
+      {L"2x", true, ""},
+  };
+  processes.Add(700, kCurrentExe);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.uiLevel)) + (c.visibleStation ? " visible" : " hidden"));
+    installer.properties[L"UILevel"] = c.uiLevel;
+    installer.properties.erase(L"RASXX_RUNNING");
+    installer.messages.clear();
+    dialog.shown.clear();
+    dialog.visibleStation = c.visibleStation;
+    processes.opened.clear();
+    EXPECT_EQ(CheckRasExec(FakeInstaller::kSession), 0u);
+    EXPECT_EQ(installer.properties[L"RASXX_RUNNING"], L"1");
+    std::vector<std::string> lines = Lines();
+    if (*c.line) {
+      EXPECT_THAT(dialog.shown, IsEmpty());
+      EXPECT_THAT(processes.opened, ElementsAre(4u, 612u, 700u));
+      ASSERT_EQ(lines.size(), 13u);
+      EXPECT_EQ(lines[11], c.line);
+      EXPECT_EQ(lines[12], "I CheckRasExec - leave");
+    } else {
+      EXPECT_EQ(dialog.shown.size(), 1u);
+      EXPECT_EQ(lines.size(), 21u);
+    }
+  }
+}
+
+TEST_F(CheckRasExecTest, AnInstallFolderThatIsNotAbsoluteIsWarnedOf) {
+  const std::pair<const wchar_t*, const char*> cases[] = {
+      {L"", "W TARGETDIR is empty: the client being installed is not looked for"},
+      {L"TESSMAR\\velk-access\\",
+       "W TARGETDIR = TESSMAR\\velk-access\\ is not an absolute path: the client being installed is not found there"},
+      {L"\\velk-access\\",
+       "W TARGETDIR = \\velk-access\\ is not an absolute path: the client being installed is not found there"},
+      {L"C:velk-access\\",
+       "W TARGETDIR = C:velk-access\\ is not an absolute path: the client being installed is not found there"},
+      {L"d:\\velk-access\\", nullptr},
+      {L"\\\\server\\share\\velk-access\\", nullptr},
+  };
+  for (const auto& [folder, warning] : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(folder)));
+    installer.properties[L"TARGETDIR"] = folder;
+    installer.messages.clear();
+    EXPECT_EQ(IsRasExec(FakeInstaller::kSession), S_OK);
+    std::vector<std::string> lines = Lines();
+    if (warning) {
+      ASSERT_EQ(lines.size(), 8u);
+      EXPECT_EQ(lines[5], warning);
+      EXPECT_EQ(lines[6].rfind("I rasTmInstalledPath = ", 0), 0u);
+    } else {
+      EXPECT_EQ(lines.size(), 7u);
+    }
+  }
+}
+
 TEST_F(CheckRasExecTest, AnInternalFailureIsReportedAndTakenAsSuccess) {
   processes.throwOnList = true;
   EXPECT_EQ(IsRasExec(FakeInstaller::kSession), 1603);

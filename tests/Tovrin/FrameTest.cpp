@@ -114,6 +114,37 @@ TEST_F(FrameTest, FailedTovrinDataReadIsAnEmptyText) {
   EXPECT_THAT(installer.Lines()[2], EndsWith(" I TovrinData:"));
 }
 
+// Run from the installation script, the session's properties are gone:
+// the parameters, a help address included, come from CustomActionData alone.
+TEST_F(FrameTest, ScriptActionsReadCustomActionDataOnly) {
+  for (MSIRUNMODE mode : {MSIRUNMODE_SCHEDULED, MSIRUNMODE_ROLLBACK, MSIRUNMODE_COMMIT}) {
+    SCOPED_TRACE(mode);
+    installer.messages.clear();
+    installer.scriptMode = mode;
+    installer.properties[L"TovrinData"] = L"/stale=1";
+    installer.properties[L"HelpUrl"] = L"https://session.example/";
+    installer.properties[L"CustomActionData"] = L"/hwid=root\\vnet /HelpUrl=\"https://kit.example/\"";
+    EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "UninstallDevice", Returning(S_OK)), 0u);
+    EXPECT_EQ(seen.Get("hwid"), L"root\\vnet");
+    EXPECT_EQ(seen.Get("HelpUrl"), L"https://kit.example/");
+    EXPECT_EQ(seen.Get("stale"), L"");
+    EXPECT_THAT(installer.Lines(),
+                ElementsAre(testing::_, EndsWith(" I UninstallDevice - enter"),
+                            EndsWith(" I CustomActionData:/hwid=root\\vnet /HelpUrl=\"https://kit.example/\""),
+                            EndsWith(" I UninstallDevice - leave")));
+  }
+}
+
+TEST_F(FrameTest, FailedCustomActionDataReadStopsBeforeTheAction) {
+  installer.scriptMode = MSIRUNMODE_SCHEDULED;
+  installer.failGet[L"CustomActionData"] = ERROR_INVALID_HANDLE;
+  EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(S_OK)), 6u);
+  EXPECT_EQ(calls, 0);
+  EXPECT_THAT(installer.Lines(),
+              ElementsAre(testing::_, EndsWith(" I A - enter"), EndsWith(" E The handle is invalid. (0x80070006)"),
+                          EndsWith(" I A - leave")));
+}
+
 TEST_F(FrameTest, AnEscapingExceptionIsAFailure) {
   ActionBody throwing = [](HWND, CActionParameters&) -> HRESULT { throw std::bad_alloc(); };
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", throwing), 1603u);

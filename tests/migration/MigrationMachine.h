@@ -48,6 +48,7 @@ class MessageBoxes : public platform::UserDialog {
     shown.push_back({text ? text : L"", caption ? caption : L"", type, caption == nullptr});
     return IDOK;
   }
+  bool HasVisibleWindowStation() override { return true; }
   std::vector<Shown> shown;
 };
 

@@ -32,6 +32,11 @@ UINT FakeInstaller::SetProperty(MSIHANDLE install, const wchar_t* name, const wc
   return ERROR_SUCCESS;
 }
 
+BOOL FakeInstaller::GetMode(MSIHANDLE install, MSIRUNMODE mode) {
+  modesAsked.push_back(mode);
+  return install == kSession && scriptMode == mode;
+}
+
 MSIHANDLE FakeInstaller::CreateRecord(UINT fields) {
   MSIHANDLE h = next_++;
   records_[h].fields.resize(fields + 1);

@@ -22,6 +22,7 @@ class FakeInstaller : public platform::Installer {
 
   UINT GetProperty(MSIHANDLE install, const wchar_t* name, wchar_t* value, DWORD* chars) override;
   UINT SetProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* value) override;
+  BOOL GetMode(MSIHANDLE install, MSIRUNMODE mode) override;
   MSIHANDLE CreateRecord(UINT fields) override;
   UINT RecordSetInteger(MSIHANDLE record, UINT field, int value) override;
   UINT RecordSetStringA(MSIHANDLE record, UINT field, const char* value) override;
@@ -37,7 +38,9 @@ class FakeInstaller : public platform::Installer {
   std::vector<std::wstring> propertiesSet;  // names, in the order set
   std::map<std::wstring, UINT> failGet;     // property name -> error code
   std::map<std::wstring, UINT> failSet;
-  std::optional<UINT> failSetInteger;  // field whose RecordSetInteger fails
+  std::optional<UINT> failSetInteger;    // field whose RecordSetInteger fails
+  std::optional<MSIRUNMODE> scriptMode;  // the mode of a deferred, rollback or commit action
+  std::vector<MSIRUNMODE> modesAsked;
   std::vector<std::pair<MSIHANDLE, SentMessage>> messages;
   std::vector<DWORD> getPropertyRooms;  // the room each property read offered
   size_t openRecords = 0;

@@ -102,8 +102,10 @@ struct ShownMessage {
 class FakeUserDialog : public platform::UserDialog {
  public:
   int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) override;
+  bool HasVisibleWindowStation() override { return visibleStation; }
 
   std::vector<ShownMessage> shown;
+  bool visibleStation = true;
   std::function<void()> whileShown;  // what happens before the user presses OK
   int answer = IDOK;
 };

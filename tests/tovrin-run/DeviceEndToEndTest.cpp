@@ -84,6 +84,34 @@ TEST(DeviceEndToEnd, InstallRenameAndUninstall) {
   EXPECT_THAT(out, testing::EndsWith("Result: 1603\n"));
 }
 
+// As the installation script runs them: the session's TovrinData is out of
+// reach, the parameters come in CustomActionData.
+TEST(DeviceEndToEnd, DeferredInstallAndRollbackRemoval) {
+  velk_test::TempMachine machine;
+  machine.Write("registry/HKLM.reg", kHklm);
+  machine.Write("drive_c/velk/vnet.inf", kInf);
+  const std::string m = "--machine '" + machine.Root().string() + "' ";
+
+  std::string out =
+      TovrinRun(m +
+                "--deferred InstallDevice 'TovrinData=/inf=C:\\nowhere.inf' HelpUrl=https://help.example/ "
+                "'CustomActionData=/inf=\"C:\\velk\\vnet.inf\" /hwid=root\\vnet'");
+  EXPECT_THAT(out, HasSubstr(" I CustomActionData:/inf=\"C:\\velk\\vnet.inf\" /hwid=root\\vnet\n"));
+  EXPECT_THAT(out, testing::Not(HasSubstr("TovrinData:")));
+  EXPECT_THAT(out, HasSubstr(" I UpdateDriverForPlugAndPlayDevices succeeded. bRebootRequired = 0\n"));
+  EXPECT_THAT(out, testing::EndsWith("Result: 0\n"));
+  velk_test::TempMachine::Reload();
+  EXPECT_TRUE(pnp::KeyExists(L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000"));
+
+  out = TovrinRun(m +
+                  "--rollback UninstallDevice "
+                  "'CustomActionData=/hwid=root\\vnet /clsid={4D36E972-E325-11CE-BFC1-08002BE10318}'");
+  EXPECT_THAT(out, HasSubstr(" I ROOT\\NET\\0000 : RemoveDevice result = 00000000\n"));
+  EXPECT_THAT(out, testing::EndsWith("Result: 0\n"));
+  velk_test::TempMachine::Reload();
+  EXPECT_FALSE(pnp::KeyExists(L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET\\0000"));
+}
+
 TEST(DeviceEndToEnd, ANodeLeftByAFailedInstallationIsRemoved) {
   velk_test::TempMachine machine;
   machine.Write("registry/HKLM.reg", kHklm);

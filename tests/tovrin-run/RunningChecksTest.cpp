@@ -82,6 +82,17 @@ TEST(RunningChecks, CheckRasExecFindsARunningClient) {
   EXPECT_EQ(o.err, "[velk-access] velk-access app is running. Exit the velk-access app and select OK.\n");
 }
 
+// msiexec /qn: nobody could press OK, so no box and no second look.
+TEST(RunningChecks, UnattendedInstallFlagsARunningClientWithoutABox) {
+  velk_test::TempMachine machine;
+  Client client(machine.Root() / "drive_c/velk/bin/velk-access.exe");
+  Output o = TovrinRun(machine.Root(), "CheckRasExec 'TARGETDIR=C:\\velk\\' UILevel=2");
+  EXPECT_THAT(o.out, HasSubstr(" W No message box: UILevel is 2 (no user interface); the running client is flagged "
+                               "without asking\n"));
+  EXPECT_THAT(o.out, HasSubstr("Property: RASXX_RUNNING=1\nResult: 0\n"));
+  EXPECT_EQ(o.err, "");
+}
+
 TEST(RunningChecks, NoClientNoMessage) {
   velk_test::TempMachine machine;
   // The candidate is a folder, not a program.

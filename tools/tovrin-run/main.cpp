@@ -1,15 +1,20 @@
 // tovrin-run: loads the Tovrin library and calls one export by name, as
 // msiexec (installer form) or rundll32 (command-line form) would.
 //
-//   tovrin-run [--machine DIR] [--library FILE] EXPORT [NAME=VALUE ...]
+//   tovrin-run [--machine DIR] [--library FILE] [--deferred|--rollback|--commit] EXPORT [NAME=VALUE ...]
 //   tovrin-run [--machine DIR] [--library FILE] RunXxxW [COMMAND LINE ...]
 //   tovrin-run --version
+//
+// --deferred, --rollback and --commit run the installer form as the
+// installation script would: the export sees that run mode and can read
+// only CustomActionData, ProductCode and UserSID of the properties given.
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +32,8 @@ namespace {
 int Usage(const char* message) {
   if (message) std::fprintf(stderr, "tovrin-run: %s\n", message);
   std::fprintf(stderr,
-               "usage: tovrin-run [--machine DIR] [--library FILE] EXPORT [NAME=VALUE ...]\n"
+               "usage: tovrin-run [--machine DIR] [--library FILE] [--deferred|--rollback|--commit] EXPORT "
+               "[NAME=VALUE ...]\n"
                "       tovrin-run [--machine DIR] [--library FILE] RunXxxW [COMMAND LINE ...]\n"
                "       tovrin-run --version\n");
   return 2;
@@ -69,6 +75,7 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 int main(int argc, char** argv) {
   std::string library = DefaultLibrary();
+  std::optional<MSIRUNMODE> scriptMode;
   int i = 1;
   for (; i < argc; ++i) {
     std::string a = argv[i];
@@ -77,6 +84,12 @@ int main(int argc, char** argv) {
         ::setenv("VELK_MACHINE", argv[++i], 1);
       else
         library = argv[++i];
+    } else if (a == "--deferred") {
+      scriptMode = MSIRUNMODE_SCHEDULED;
+    } else if (a == "--rollback") {
+      scriptMode = MSIRUNMODE_ROLLBACK;
+    } else if (a == "--commit") {
+      scriptMode = MSIRUNMODE_COMMIT;
     } else if (a == "--help" || a == "-h") {
       return Usage(nullptr);
     } else if (a == "--version") {
@@ -131,10 +144,13 @@ int main(int argc, char** argv) {
     if (eq == std::string::npos || eq == 0) return Usage(("expected NAME=VALUE, got " + a).c_str());
     properties.emplace_back(platform::host::Utf8ToWide(a.substr(0, eq)), platform::host::Utf8ToWide(a.substr(eq + 1)));
   }
-  MSIHANDLE session = installer.OpenSession(properties, [](INSTALLMESSAGE type, const InstallerRecord& r) {
-    PrintMessage(stdout, type, r);
-    return 1;  // IDOK
-  });
+  MSIHANDLE session = installer.OpenSession(
+      properties,
+      [](INSTALLMESSAGE type, const InstallerRecord& r) {
+        PrintMessage(stdout, type, r);
+        return 1;  // IDOK
+      },
+      scriptMode);
   using Fn = UINT (*)(MSIHANDLE);
   UINT result = reinterpret_cast<Fn>(entry)(session);
   for (const auto& [name, value] : installer.PropertiesSet(session))

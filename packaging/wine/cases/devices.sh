@@ -1,6 +1,7 @@
 # The device actions under Wine: an adapter from a driver-less Net INF is
-# registered and gets its driver through InstallDevice (an MSI custom
-# action), and UninstallDevice finds it again. Wine has no Network
+# registered and gets its driver through InstallDevice (a deferred MSI
+# custom action), UninstallDevice finds it again, and a setup failing after
+# the adapter is in runs the rollback action. Wine has no Network
 # Connections folder, no DriverInfPath property and only a stub of
 # SetupDiSetClassInstallParamsW, so the renaming fails (the installation
 # still succeeds) and the removal stops before DIF_REMOVE; the checks
@@ -19,6 +20,9 @@ case_main() {
   lines=$(log_lines "$log")
   printf '%s\n' "$lines" >"$WORK/install-lines.txt"
   check "InstallDevice scope" log_has_line "$log" "I CTovrinModule::InstallDevice - enter"
+  check "InstallDevice runs deferred on its CustomActionData, the help address inside" \
+    log_has_line "$log" 'I CustomActionData:/inf="C:\\Program Files\\velk-devices-test\\vnettest\.inf" /hwid=root\\vnettest /ConnName="velk test VPN" /HelpUrl="https://help\.example/devices"'
+  check "the rollback action stays out of a successful setup" log_lacks "$log" "UninstallDevice - enter"
   check "the INF's class, registration and driver update work" \
     log_has_line "$log" "I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0"
   check "no setup step fails" log_lacks "$log" "() = "
@@ -40,6 +44,8 @@ case_main() {
   lines=$(log_lines "$log")
   printf '%s\n' "$lines" >"$WORK/uninstall-lines.txt"
   check "UninstallDevice scope" log_has_line "$log" "I CTovrinModule::UninstallDevice - enter"
+  check "UninstallDevice runs deferred on its CustomActionData" \
+    log_has_line "$log" 'I CustomActionData:/hwid=root\\vnettest /clsid=\{4D36E972-E325-11CE-BFC1-08002BE10318\}'
   check "the device is found by its hardware id" log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"
   check "DriverInfPath is not known to Wine (1168)" \
     log_has_line "$log" "E SetupDiGetDeviceProperty\(\) = .*\(0x80070490\)"
@@ -51,6 +57,20 @@ case_main() {
   check "the action still succeeds" log_lacks "$log" "The error code is 25000"
   check "no driver package removal is tried without its name" log_lacks "$log" "infPath = "
   check "so the device node stays in Wine" test "$(net_devices)" -ge 1
+
+  # A setup failing after the adapter is in: the rollback action removes it
+  # (as far as Wine's stub lets it, see above) and the setup ends in 1603.
+  log="$WORK/install-failing.log"
+  rc=0
+  msi_install "$msi" "$log" FAIL_AFTER_DEVICE=1 || rc=$?
+  printf '%s\n' "$(log_lines "$log")" >"$WORK/install-failing-lines.txt"
+  check "a setup failing after InstallDevice ends in 1603 (67 under Wine)" test "$rc" -eq 67
+  check "the failing action is the second InstallDevice" \
+    log_has_line "$log" 'I CustomActionData:/inf=C:\\velk-missing\\vnettest\.inf /hwid=root\\vnettest'
+  check "the rollback action runs UninstallDevice on its CustomActionData" \
+    eval 'log_has_line "$log" "I UninstallDevice - enter" && log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"'
+  check "the rollback comes after the failure" \
+    test "$(log_lines "$log" | grep -n -E 'UninstallDevice - enter|Error 25000|E SetupDiGetINFClass' | head -n 1 | grep -c UninstallDevice)" -eq 0
 
   # The command-line forms through a rundll-style caller (their log lines
   # reach no installation).

@@ -93,13 +93,14 @@ client_stop() {
   wait "$CLIENT_FEED" 2>/dev/null
 }
 
-# install_start LOG: msiexec in the background; LOG.end gets its exit code
-# and the time it ended.
+# install_start LOG: msiexec in the background with a basic user interface
+# (/qn would show no box at all); LOG.end gets its exit code and the time
+# it ended.
 install_start() {
   local log=$1
   (
     rc=0
-    timeout "$WINE_TIMEOUT" wine msiexec /i "$(winepath -w "$MSI" 2>/dev/null)" /qn \
+    timeout "$WINE_TIMEOUT" wine msiexec /i "$(winepath -w "$MSI" 2>/dev/null)" /qb \
       /l*v "$(winepath -w "$log" 2>/dev/null)" 'TARGETDIR=C:\velk-target\' >"$log.out" 2>&1 || rc=$?
     echo "$rc $(now)" >"$log.end"
   ) &

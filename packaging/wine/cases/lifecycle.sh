@@ -95,6 +95,9 @@ case_main() {
   check "step 3: the product is installed (files, version 1.0.0, Active Setup entry)" \
     eval 'test -f "$program_files/bin/velk-access.exe" -a -f "$program_files/bin/_installed_01" -a -f "$program_files/driver/vnettest.inf" &&
       test "$(installed_versions)" = 1.0.0 && test -n "$(reg_value "HKLM\\$ACTIVE_SETUP" StubPath)"'
+  check "step 3: the system-changing actions run deferred on their CustomActionData" \
+    eval 'log_has_line "$log" "I CustomActionData:/inf=\"C:\\\\Program Files\\\\TESSMAR\\\\velk-access\\\\driver\\\\vnettest\\.inf\" /hwid=root\\\\vnettest .*/HelpUrl=\"https://.*\"" &&
+      log_lacks "$log" "TovrinData:/inf="'
   check "step 3: the device is registered" \
     eval 'log_has_line "$log" "I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0" && test "$(net_devices)" -ge 1'
   check "step 3: ConnectDefMigration moved the per-user folder" \
@@ -121,8 +124,8 @@ case_main() {
   cp "$data/req.dat" "$WORK/req.dat.after-logon"
 
   # The older edition's client left running (a copy of cmd.exe waiting on
-  # its input): CheckRasExec asks once (MessageBoxW returns at once without
-  # a display), finds it again and the launch condition stops the upgrade.
+  # its input) during an unattended upgrade (/qn): CheckRasExec shows no
+  # box, looks once, flags it, and the launch condition stops the upgrade.
   mkdir -p "$WINEPREFIX/drive_c/velk v1/bin"
   cp "$WINEPREFIX/drive_c/windows/system32/cmd.exe" "$WINEPREFIX/drive_c/velk v1/bin/velk-access.exe"
   keep_running client "$WORK" 'C:\velk v1\bin\velk-access.exe' /k
@@ -135,6 +138,9 @@ case_main() {
     eval 'test "$rc" -eq 67 && log_has_line "$log" "I module = C:\\\\velk v1\\\\bin\\\\velk-access.exe" &&
       test "$(log_property "$log" RASXX_RUNNING)" = 1 && grep -q "^Action ended .*: LaunchConditions\. Return value 0\.\$" "$log" &&
       test "$(installed_versions)" = 1.0.0'
+  check "step 5: unattended, no box: one look and one line saying why" \
+    eval 'test "$(grep -c -F "I module = C:\\velk v1\\bin\\velk-access.exe" "$log")" -eq 1 &&
+      log_has_line "$log" "W No message box: UILevel is 2 \\(no user interface\\); the running client is flagged without asking"'
 
   # Another setup holds the single-instance mutex (as its custom-action
   # process does until it ends): the upgrade is refused with 25001.
@@ -191,6 +197,9 @@ case_main() {
   rc=0
   msi_uninstall "$msi2" "$log" || rc=$?
   printf '%s\n' "$(log_lines "$log")" >"$WORK/uninstall-lines.txt"
+  check "step 7: the removal actions run deferred on their CustomActionData" \
+    eval 'log_has_line "$log" "I CustomActionData:/hwid=root\\\\vnettest /clsid=\\{4D36E972-E325-11CE-BFC1-08002BE10318\\} /HelpUrl=\"https://.*\"" &&
+      log_has_line "$log" "I CustomActionData:/bin=\"C:\\\\Program Files\\\\TESSMAR\\\\velk-access\\\\bin\\\\\" /HelpUrl=\"https://.*\""'
   check "step 7: the removal succeeds and the actions log in order (log $log)" \
     eval 'test "$rc" -eq 0 && test "$(action_order "$log")" = "UninstallDevice RemoveRakAll RemoveSparkleReg "'
   check "step 7: the per-user data directories and the updater keys are removed" \

@@ -74,6 +74,7 @@ case_main() {
   log="$WORK/uninstall.log"
   msi_uninstall "$msi" "$log"
   check "RemoveRakAll scope" log_has_line "$log" "I CTovrinModule::RemoveRakAll - leave"
+  check "RemoveRakAll runs deferred on its CustomActionData" log_has_line "$log" 'I CustomActionData:/bin=C:\\velk-bin\\'
   check "the enumerator's scope" log_has_line "$log" "I CProfileDirectoryEnumerator<_pde>::Enumerate - enter"
   check "data directory removed (hidden, read-only and files deeper than MAX_PATH included)" \
     test ! -e "$unixLocal/TESSMAR/velk/velk-access" -a -d "$unixLocal/TESSMAR/velk"

@@ -27,14 +27,19 @@ class HostInstaller : public Installer {
  public:
   UINT GetProperty(MSIHANDLE install, const wchar_t* name, wchar_t* value, DWORD* chars) override;
   UINT SetProperty(MSIHANDLE install, const wchar_t* name, const wchar_t* value) override;
+  BOOL GetMode(MSIHANDLE install, MSIRUNMODE mode) override;
   MSIHANDLE CreateRecord(UINT fields) override;
   UINT RecordSetInteger(MSIHANDLE record, UINT field, int value) override;
   UINT RecordSetStringA(MSIHANDLE record, UINT field, const char* value) override;
   int ProcessMessage(MSIHANDLE install, INSTALLMESSAGE type, MSIHANDLE record) override;
   UINT CloseHandle(MSIHANDLE handle) override;
 
-  // A new session holding these properties.
-  MSIHANDLE OpenSession(const std::vector<std::pair<std::wstring, std::wstring>>& properties, MessageSink sink);
+  // A new session holding these properties. A session of a script action
+  // (mode SCHEDULED, ROLLBACK or COMMIT) answers only the properties such an
+  // action can read (CustomActionData, ProductCode, UserSID; no ProductCode
+  // in a commit action), others read as empty, and refuses property writes.
+  MSIHANDLE OpenSession(const std::vector<std::pair<std::wstring, std::wstring>>& properties, MessageSink sink,
+                        std::optional<MSIRUNMODE> scriptMode = std::nullopt);
   // Properties set during the session, in the order first set, with their last value.
   std::vector<std::pair<std::wstring, std::wstring>> PropertiesSet(MSIHANDLE install);
   // The number of record handles still open (a leak check for tests).
