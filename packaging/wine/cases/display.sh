@@ -97,6 +97,7 @@ client_stop() {
 # and the time it ended.
 install_start() {
   local log=$1
+  echo "$log" >>"$WORK/msi-logs.list"
   (
     rc=0
     timeout "$WINE_TIMEOUT" wine msiexec /i "$(winepath -w "$MSI" 2>/dev/null)" /qn \
