@@ -9,7 +9,7 @@ system=" advapi32.dll bcrypt.dll crypt32.dll kernel32.dll msi.dll msvcrt.dll new
  setupapi.dll shell32.dll shlwapi.dll user32.dll ws2_32.dll wtsapi32.dll "
 status=0
 found=0
-for f in "$bin"/Tovrin64.dll "$bin"/velk-access-migration.exe "$bin"/velk-reqdat.exe; do
+for f in "$bin"/Tovrin64.dll "$bin"/velk-access-migration.exe "$bin"/velk-reqdat.exe "$bin"/velk-msilog.exe; do
   [ -f "$f" ] || continue
   found=$((found + 1))
   for dll in $(objdump -p "$f" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u); do
