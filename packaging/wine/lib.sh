@@ -103,6 +103,21 @@ msi_exec() {
 msi_install() { msi_exec /i "$@"; }
 msi_uninstall() { msi_exec /x "$@"; }
 
+# keep_running NAME DIR PROGRAM [ARG ...]: starts a Windows program from DIR
+# that lives until its input ends (stop_running); its output goes to
+# WORK/NAME.out.
+keep_running() {
+  local name=$1 dir=$2
+  shift 2
+  mkfifo "$WORK/$name.in"
+  (cd "$dir" && timeout "$WINE_TIMEOUT" wine "$@" <"$WORK/$name.in" >"$WORK/$name.out" 2>&1 &)
+  exec 8>"$WORK/$name.in"
+}
+stop_running() {
+  exec 8>&-
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
+
 # Wine writes the log as ANSI text, Windows as UTF-16: make it plain text.
 msi_log_to_text() {
   local log=$1

@@ -209,8 +209,19 @@ class Reader {
       open_.resize(i);
       break;
     }
-    if (name == "INSTALL") installResult_ = result;
-    if (firstFailure_.empty() && name != "INSTALL" && name != "ExecuteAction" && Failure(result)) firstFailure_ = name;
+    if (name == "INSTALL") {
+      installResult_ = result;
+      if (Failure(result) && firstFailure_.empty()) firstFailure_ = lastFailure_;
+    } else if (name != "ExecuteAction" && Failure(result)) {
+      // Windows: the first "Return value 3" stopped the setup. Wine also
+      // logs 0 for actions that had nothing to do: there the last failure
+      // before the end of INSTALL counts.
+      if (Wine()) {
+        lastFailure_ = name;
+      } else if (firstFailure_.empty()) {
+        firstFailure_ = name;
+      }
+    }
   }
 
   // Windows runs a deferred action from the script:
@@ -242,8 +253,9 @@ class Reader {
     if (!text.empty() && text.back() == ' ') text.pop_back();
     char level = 0;
     const bool prefixed = KitPrefix(text, level);
-    if (!prefixed && !IsBanner(text)) return Other("1: " + text, "1: " + text, false);
-    KitAction* action = Context(true);
+    // The installer's own one-field messages outside the kit's actions are
+    // not the kit's; inside them every line is (banners of its own too).
+    KitAction* action = Context(prefixed || IsBanner(text));
     if (!action || !prefixed || (level != 'E' && level != 'W')) return;
     action->problems.push_back(std::string(1, level) + " " + text.substr(35));
   }
@@ -288,6 +300,7 @@ class Reader {
   // Error messages inside a kit action ("Error 25001. ..." on Windows, the
   // bare text on Wine) and the texts of the launch conditions.
   void Other(const std::string& line, const std::string& text, bool engine) {
+    if (StartsWith(line, "Action ")) return;  // the action's description
     if (!open_.empty() && open_.back().name == "LaunchConditions") {
       const auto product = text.find(" -- ");
       if (engine && StartsWith(text, "Product: ") && product != std::string::npos) {
@@ -381,7 +394,7 @@ class Reader {
   std::map<std::string, std::string> dump_;
   std::map<std::string, bool> dumpServer_;
   std::vector<std::string> launchTexts_;
-  std::string installResult_, engineResult_, firstFailure_, lastScriptFailure_;
+  std::string installResult_, engineResult_, firstFailure_, lastFailure_, lastScriptFailure_;
   bool sawActions_ = false, sawEngine_ = false, sawChanges_ = false;
 };
 
