@@ -114,7 +114,8 @@ class Reader {
  private:
   struct Open {
     std::string name;
-    std::size_t run;  // index into the action's runs, or npos for other actions
+    std::size_t run;      // index into the action's runs, or npos for other actions
+    std::size_t started;  // number of the line that started it
   };
 
   KitAction& Action(const std::string& name) {
@@ -143,8 +144,9 @@ class Reader {
 
   void Line(const std::string& raw) {
     std::string line = raw;
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.pop_back();
     if (line.empty()) return;
+    ++lineNumber_;
     bool engine = false;
     const std::string text = EngineText(line, engine);
     if (engine) sawEngine_ = true;
@@ -178,10 +180,13 @@ class Reader {
     const std::string time = rest.substr(0, sep);
     sawActions_ = true;
     openStart_[name] = time;
-    Open open{name, std::string::npos};
+    Open open{name, std::string::npos, lineNumber_};
     if (KitName(name)) {
       KitAction& action = Action(name);
-      action.runs.push_back(ActionRun{time, {}, {}, {}, {}, false});
+      // Wine runs the script's actions inside InstallFinalize.
+      bool script = false;
+      for (const auto& outer : open_) script = script || outer.name == "InstallFinalize";
+      action.runs.push_back(ActionRun{time, {}, {}, {}, {}, script});
       open.run = action.runs.size() - 1;
     }
     open_.push_back(open);
@@ -199,6 +204,7 @@ class Reader {
     if (!result.empty() && result.back() == '.') result.pop_back();
     if (script_ == name || name == "InstallFinalize") script_.clear();
     // Close up to the action named; an end without a start closes nothing.
+    std::size_t started = lineNumber_;
     for (std::size_t i = open_.size(); i-- > 0;) {
       if (open_[i].name != name) continue;
       if (open_[i].run != std::string::npos) {
@@ -206,6 +212,7 @@ class Reader {
         run.end = time;
         run.returnValue = result;
       }
+      started = open_[i].started;
       open_.resize(i);
       break;
     }
@@ -217,7 +224,10 @@ class Reader {
       // logs 0 for actions that had nothing to do: there the last failure
       // before the end of INSTALL counts.
       if (Wine()) {
-        lastFailure_ = name;
+        // An action failing inside this one (InstallFinalize running the
+        // script) is the one that stopped it.
+        if (lastFailure_.empty() || lastFailureLine_ < started) lastFailure_ = name;
+        lastFailureLine_ = lineNumber_;
       } else if (firstFailure_.empty()) {
         firstFailure_ = name;
       }
@@ -249,8 +259,7 @@ class Reader {
     if (code != "0" && summary_.actions[found->second].runs.back().deferred) lastScriptFailure_ = name;
   }
 
-  void KitLine(std::string text) {
-    if (!text.empty() && text.back() == ' ') text.pop_back();
+  void KitLine(const std::string& text) {
     char level = 0;
     const bool prefixed = KitPrefix(text, level);
     // The installer's own one-field messages outside the kit's actions are
@@ -396,6 +405,7 @@ class Reader {
   std::vector<std::string> launchTexts_;
   std::string installResult_, engineResult_, firstFailure_, lastFailure_, lastScriptFailure_;
   bool sawActions_ = false, sawEngine_ = false, sawChanges_ = false;
+  std::size_t lineNumber_ = 0, lastFailureLine_ = 0;
 };
 
 }  // namespace
@@ -441,6 +451,8 @@ std::string Format(const Summary& summary) {
       const std::string start = run.start.empty() ? "?" : run.start;
       if (run.deferred) {
         out << "  run from the script";
+        if (!run.start.empty()) out << ", started " << run.start;
+        if (!run.end.empty()) out << ", ended " << run.end;
       } else if (fromScript) {
         out << "  scheduled " << start;
       } else {

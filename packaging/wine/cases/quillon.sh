@@ -88,9 +88,12 @@ case_main() {
     skip "step 3: the unattended upgrade with the client running (no Xvfb display to show a box on)"
   fi
 
+  # The package installed now (2.0.0 when the upgrade was not stopped).
+  local installed
+  installed=$(quillon_versions | tail -n 1)
   log="$WORK/uninstall.log"
   rc=0
-  msi_uninstall "$WORK/quillon-1.0.0.msi" "$log" || rc=$?
+  msi_uninstall "$WORK/quillon-${installed:-1.0.0}.msi" "$log" || rc=$?
   check "step 4: the removal succeeds (msiexec 0, log $log)" test "$rc" -eq 0
   check "step 4: nothing of the package is left (files, registration, Active Setup entry)" \
     eval 'test -z "$(cd "$program_files" 2>/dev/null && find . -type f)" && test -z "$(quillon_versions)" &&
