@@ -104,4 +104,109 @@ TEST(MsiLogSummary, WindowsDeferredFailureIsPinnedOnTheAction) {
   EXPECT_EQ(msilog::Format(msilog::Summarise(msilog::DecodeLog(utf8))), msilog::Format(summary));
 }
 
+// Logs of the Wine cases (trimmed: the property list keeps the kit's
+// properties and the product's name), each with the whole summary.
+struct WineLog {
+  const char* file;
+  const char* summary;
+};
+
+class WineLogs : public ::testing::TestWithParam<WineLog> {};
+
+TEST_P(WineLogs, SummaryAsPrinted) {
+  const msilog::Summary summary = SummariseFile(GetParam().file);
+  ASSERT_TRUE(summary.recognised);
+  EXPECT_EQ(msilog::Format(summary), GetParam().summary);
+}
+
+// Windows 7: IsSupportOS sets RASXX_NOT_SUPPORTOS and the launch condition
+// stops the setup (Wine logs no text for it). A client left running:
+// RASXX_RUNNING. A second setup while the mutex is held: CheckMultiExec
+// fails with the Error table's text. A deferred action failing in the
+// script (a probe package whose InstallDevice gets a missing INF): the
+// action, not InstallFinalize, stopped the setup. The removal: every
+// removal action ran and its warnings are listed.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineLogs,
+    ::testing::Values(
+        WineLog{"wine-old-windows.log",
+                "log: Wine\n"
+                "setup: failed, stopped by LaunchConditions\n"
+                "  RASXX_NOT_SUPPORTOS = 1\n"
+                "Tovrin_IsSupportOS\n"
+                "  started 11:11:54, ended 11:11:55, return value 1 (success)\n"
+                "  E RegQueryValueEx Error2)\n"
+                "  set RASXX_NOT_SUPPORTOS = 1 (property list at the end)\n"
+                "Tovrin_CheckMultiExec\n"
+                "  started 11:11:55, ended 11:11:55, return value 1 (success)\n"
+                "Tovrin_CheckRasExec\n"
+                "  started 11:11:55, ended 11:11:55, return value 1 (success)\n"},
+        WineLog{"wine-client-running.log",
+                "log: Wine\n"
+                "setup: failed, stopped by LaunchConditions\n"
+                "  RASXX_RUNNING = 1\n"
+                "Tovrin_IsSupportOS\n"
+                "  started 11:12:45, ended 11:12:45, return value 1 (success)\n"
+                "Tovrin_CheckMultiExec\n"
+                "  started 11:12:45, ended 11:12:45, return value 1 (success)\n"
+                "Tovrin_CheckRasExec\n"
+                "  started 11:12:45, ended 11:12:45, return value 1 (success)\n"
+                "  set RASXX_RUNNING = 1 (property list at the end)\n"},
+        WineLog{
+            "wine-mutex-held.log",
+            "log: Wine\n"
+            "setup: failed, stopped by Tovrin_CheckMultiExec\n"
+            "Tovrin_IsSupportOS\n"
+            "  started 11:12:58, ended 11:12:58, return value 1 (success)\n"
+            "Tovrin_CheckMultiExec\n"
+            "  started 11:12:58, ended 11:12:58, return value 0 (failed)\n"
+            "  E (0x8000400e)\n"
+            "  message: Another velk-access setup is running (error -2147467250). Let it finish, then run this setup "
+            "again.\n"},
+        WineLog{
+            "wine-deferred-failure.log",
+            "log: Wine\n"
+            "setup: failed, stopped by Tovrin_InstallDevice\n"
+            "Tovrin_IsSupportOS\n"
+            "  started 11:15:26, ended 11:15:26, return value 1 (success)\n"
+            "Tovrin_RemoveSparkleReg\n"
+            "  scheduled 11:15:26, return value 1 (success)\n"
+            "  run from the script, started 11:15:26, ended 11:15:26, return value 1 (success)\n"
+            "  E RegOpenKeyEx Error(2)\n"
+            "Tovrin_InstallDeviceFeed\n"
+            "  started 11:15:26, ended 11:15:26, return value 1 (success)\n"
+            "Tovrin_InstallDevice\n"
+            "  scheduled 11:15:26, return value 1 (success)\n"
+            "  run from the script, started 11:15:26, ended 11:15:27, return value 0 (failed)\n"
+            "  data: /inf=\"C:\\nowhere\\probe.inf\" /hwid=root\\probe\n"
+            "  E SetupDiGetINFClass() = File not found. (0x80070002)\n"
+            "  E File not found. (0x80070002)\n"
+            "  message: The installer has encountered an unexpected error installing this package. This may indicate a "
+            "problem with this package. The error code is 25000.\n"},
+        WineLog{
+            "wine-removal.log",
+            "log: Wine\n"
+            "setup: succeeded\n"
+            "Tovrin_UninstallDeviceData\n"
+            "  started 11:14:00, ended 11:14:00, return value 1 (success)\n"
+            "Tovrin_UninstallDevice\n"
+            "  started 11:14:00, ended 11:14:00, return value 1 (success)\n"
+            "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
+            "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
+            "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
+            "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
+            "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
+            "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
+            "Tovrin_RemoveRakAllData\n"
+            "  started 11:14:00, ended 11:14:00, return value 1 (success)\n"
+            "Tovrin_RemoveRakAll\n"
+            "  started 11:14:00, ended 11:14:01, return value 1 (success)\n"
+            "  W remove failed - C:\\users\\root\\AppData\\Local\\TESSMAR\\velk\\velk-access LE\\ Path not found. "
+            "(0x80070003)\n"
+            "  W remove failed - C:\\users\\root\\AppData\\Local\\TESSMAR\\velk\\ Path not found. (0x80070003)\n"
+            "  W remove failed - C:\\Program Files\\TESSMAR\\velk-access\\bin\\ Directory is not empty. (0x80070091)\n"
+            "Tovrin_RemoveSparkleReg\n"
+            "  started 11:14:01, ended 11:14:01, return value 1 (success)\n"}),
+    [](const ::testing::TestParamInfo<WineLog>& info) { return std::to_string(info.index); });
+
 }  // namespace
