@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
+#include <ostream>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -111,6 +113,9 @@ struct WineLog {
   const char* summary;
 };
 
+// Test names (and ctest's) show the file.
+void PrintTo(const WineLog& log, std::ostream* out) { *out << log.file; }
+
 class WineLogs : public ::testing::TestWithParam<WineLog> {};
 
 TEST_P(WineLogs, SummaryAsPrinted) {
@@ -207,6 +212,12 @@ INSTANTIATE_TEST_SUITE_P(
             "  W remove failed - C:\\Program Files\\TESSMAR\\velk-access\\bin\\ Directory is not empty. (0x80070091)\n"
             "Tovrin_RemoveSparkleReg\n"
             "  started 11:14:01, ended 11:14:01, return value 1 (success)\n"}),
-    [](const ::testing::TestParamInfo<WineLog>& info) { return std::to_string(info.index); });
+    [](const ::testing::TestParamInfo<WineLog>& info) {
+      std::string name = fs::path(info.param.file).stem().string();
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      }
+      return name;
+    });
 
 }  // namespace
