@@ -59,7 +59,6 @@ case_main() {
   # tools start it. A display is there, so a box would be drawn and wait
   # for OK: the setup must end by itself.
   if display_start; then
-    display_desktop
     keep_running client "$program_files/bin" 'C:\Program Files\Quillon\Transit\bin\velk-access.exe' /k
     sleep 3
     log="$WORK/upgrade-client-running.log"
@@ -67,7 +66,6 @@ case_main() {
     local started=$SECONDS
     WINE_TIMEOUT=90 MSI_WAIT_ALL=0 msi_install "$WORK/quillon-2.0.0.msi" "$log" || rc=$?
     local took=$((SECONDS - started))
-    [ "$rc" -eq 124 ] && screenshot upgrade-box
     # A box left waiting would hold the prefix: end it (this case's prefix only).
     [ "$rc" -eq 124 ] && wineserver -k 2>/dev/null
     exec 8>&-
