@@ -78,6 +78,7 @@ for c in "${cases[@]}"; do
     . "$c"
     trap display_stop EXIT
     case_main >&2
+    msilog_all >&2
     wineserver -k 2>/dev/null
     display_stop
     echo "$CASE_PASSED $CASE_FAILED $CASE_SKIPPED"

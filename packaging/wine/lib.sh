@@ -94,6 +94,7 @@ msi_exec() {
   local verb=$1 msi=$2 log=$3
   shift 3
   local rc=0
+  echo "$log" >>"$WORK/msi-logs.list"
   timeout "$WINE_TIMEOUT" wine msiexec "$verb" "$(winepath -w "$msi" 2>/dev/null)" /qn /l*v "$(winepath -w "$log" 2>/dev/null)" "$@" \
     >"$log.out" 2>&1 || rc=$?
   [ "${MSI_WAIT_ALL:-1}" = 0 ] || timeout "$WINE_TIMEOUT" wineserver -w
@@ -102,6 +103,21 @@ msi_exec() {
 }
 msi_install() { msi_exec /i "$@"; }
 msi_uninstall() { msi_exec /x "$@"; }
+
+# keep_running NAME DIR PROGRAM [ARG ...]: starts a Windows program from DIR
+# that lives until its input ends (stop_running); its output goes to
+# WORK/NAME.out.
+keep_running() {
+  local name=$1 dir=$2
+  shift 2
+  mkfifo "$WORK/$name.in"
+  (cd "$dir" && timeout "$WINE_TIMEOUT" wine "$@" <"$WORK/$name.in" >"$WORK/$name.out" 2>&1 &)
+  exec 8>"$WORK/$name.in"
+}
+stop_running() {
+  exec 8>&-
+  timeout "$WINE_TIMEOUT" wineserver -w
+}
 
 # Wine writes the log as ANSI text, Windows as UTF-16: make it plain text.
 msi_log_to_text() {
@@ -192,4 +208,19 @@ display_japanese_fonts() {
   done
   wine_run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS PGothic" /d IPAPGothic /f >/dev/null 2>&1
   timeout "$WINE_TIMEOUT" wineserver -w
+}
+
+# Every MSI log of the case (msi_exec lists them) must be one velk-msilog
+# can summarise; its summary is kept beside the log.
+msilog_all() {
+  local list="$WORK/msi-logs.list" log
+  [ -s "$list" ] || return 0
+  if [ ! -x "${HOST_BIN:-}/velk-msilog" ]; then
+    skip "velk-msilog summarises the case's MSI logs (no host build)"
+    return 0
+  fi
+  while read -r log; do
+    [ -f "$log" ] || continue
+    check "velk-msilog summarises $(basename "$log")" eval '"$HOST_BIN/velk-msilog" "$log" >"$log.summary" 2>&1'
+  done < <(sort -u "$list")
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the reference package with wixl from velk-access.wxs and the kit's
-# Tovrin.wxi, and adds the kit's Error rows (wixl reads no <UI>) with msibuild.
+# Tovrin.wxi, and adds the kit's Error rows (wixl reads no <UI>) with
+# add-errors.sh, as any package including the kit does.
 #
 #   packaging/wix/build.sh BIN_DIR OUT_MSI [VERSION [CULTURE]]
 #
@@ -18,13 +19,11 @@ out=${2:?usage: build.sh BIN_DIR OUT_MSI [VERSION]}
 version=${3:-$(sed -n 's/^project([^)]* VERSION \([0-9]*\.[0-9]*\.[0-9]*\).*/\1/p' "$here/../../CMakeLists.txt")}
 version=${version:-0.0.0}
 culture=${4:-en-us}
-wxl="$here/Tovrin.$culture.wxl"
 case $culture in
   en-us) language=1033 ;;
   ja-jp) language=1041 ;;
   *) echo "build.sh: no texts for culture $culture" >&2; exit 1 ;;
 esac
-codepage=$(sed -n 's/.*<WixLocalization .*Codepage="\([0-9]*\)".*/\1/p' "$wxl")
 for tool in wixl msibuild; do
   command -v "$tool" >/dev/null || { echo "build.sh: $tool is not installed (msitools, wixl)" >&2; exit 77; }
 done
@@ -46,16 +45,5 @@ cp "$here/Tovrin.wxi" "$here/velk-access.wxs" "$src/"
 }
 
 bash "$here/wixl-rollback.sh" "$out" "$src/Tovrin.wxi" "$src/velk-access.wxs"
-
-# The kit's Error rows with their texts from the culture's .wxl. msibuild
-# reads UTF-8 and stores text in the code page forced first.
-printf '\n\n%s\t_ForceCodepage\n' "$codepage" >"$src/_ForceCodepage.idt"
-{
-  printf 'Error\tMessage\ni2\tL0\nError\tError\n'
-  for number in $(sed -n 's|^ *<Error Id="\([0-9]*\)">.*|\1|p' "$here/Tovrin.wxi"); do
-    printf '%s\t%s\n' "$number" "$(sed -n "s|^ *<String Id=\"TovrinError$number\">\(.*\)</String>\$|\1|p" "$wxl")"
-  done
-} >"$src/Error.idt"
-msibuild "$out" -i "$src/_ForceCodepage.idt"
-msibuild "$out" -i "$src/Error.idt"
+bash "$here/add-errors.sh" "$out" "$culture"
 echo "$out"

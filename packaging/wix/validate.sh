@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# What a package reviewer checks in the reference package, read back with
-# msidump: every custom action's source and target exist (the DLL in the
-# Binary table exports the entry, a property action's folders exist), each
-# CustomActionData setter runs right before its deferred action, the checks
-# run immediate and the actions that change the machine deferred without
-# impersonation, the sequences are in the kit's order, no removal
-# action can stop a removal, the Error rows carry the HRESULT (English and
-# Japanese builds), the searches and launch conditions are there.
+# What a package reviewer checks in a package that includes the kit, read
+# back with msidump: every kit action's source and target exist (the DLL in
+# the Binary table exports the entry, a property action's references
+# exist); the actions that change the system run deferred without
+# impersonation, each fed by a type-51 action setting the property of its
+# own name (the kit's own right before it); the checks stay immediate; something sets TARGETDIR before the
+# running-client check; the sequences are in the kit's order; no removal
+# action can stop a removal; the Error rows carry the HRESULT; the searches
+# and launch conditions are there. With a build folder it builds and checks
+# the reference package (English and Japanese).
 #
-#   packaging/wix/validate.sh WIN64_BUILD_DIR   (builds the package first)
-#   packaging/wix/validate.sh PACKAGE.msi
+#   packaging/wix/validate.sh WIN64_BUILD_DIR   (builds the reference package first)
+#   packaging/wix/validate.sh PACKAGE.msi       (any package, relative or absolute path)
 #
 # Exit code: 0 all passed, 1 a failure, 77 msitools or wixl missing.
 set -u
@@ -28,21 +30,29 @@ if [ -d "$arg" ]; then
   [ "$rc" -eq 77 ] && { echo "package validation: SKIPPED: wixl is not installed"; exit 77; }
   [ "$rc" -eq 0 ] || { echo "package validation: the package does not build"; exit 1; }
 else
-  msi=$arg
+  [ -f "$arg" ] || { echo "package validation: $arg: no such file"; exit 1; }
+  msi=$(cd "$(dirname "$arg")" && pwd)/$(basename "$arg")
 fi
 (cd "$work" && mkdir dump && msidump -t -s -d dump "$msi" >/dev/null) || { echo "package validation: msidump failed"; exit 1; }
 dump="$work/dump"
 
-# ok, not_ok and check, counting into CASE_PASSED and CASE_FAILED.
-# shellcheck source=../wine/lib.sh
-. "$here/../wine/lib.sh"
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); printf '  ok   - %s\n' "$*"; }
+not_ok() { failed=$((failed + 1)); printf '  FAIL - %s\n' "$*"; }
+# check DESCRIPTION COMMAND...: passes when the command succeeds.
+check() {
+  local what=$1
+  shift
+  if "$@"; then ok "$what"; else not_ok "$what"; fi
+}
 # Rows of a table without its three header lines, fields tab-separated.
 rows() { tail -n +4 "$dump/$1.idt" | tr -d '\r'; }
 # Keys of a table's rows.
 keys() { rows "$1" | cut -f1; }
 
-# Custom actions: DLL from a Binary row (type 1), property set (type 51).
-exports=""
+# Custom actions of the kit: its DLL from a Binary row (type 1). Property
+# (51) and directory (35) actions of any name: what they refer to exists.
 if command -v x86_64-w64-mingw32-objdump >/dev/null; then
   dll_exports() {
     x86_64-w64-mingw32-objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p'
@@ -50,7 +60,14 @@ if command -v x86_64-w64-mingw32-objdump >/dev/null; then
 else
   dll_exports() { return 1; }
 fi
-dirs=$(keys Directory)
+# What a formatted value may name: a folder, a property of the package, or
+# one of the installer's own folder properties.
+known=$(keys Directory; keys Property)
+# Actions that change the system: deferred (0x400), not impersonated (0x800).
+system_actions="Tovrin_InstallDevice Tovrin_UninstallDevice Tovrin_ConnectDefMigration Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg"
+# Checks that read and set properties: immediate.
+check_actions="Tovrin_IsSupportOS Tovrin_CheckMultiExec Tovrin_CheckRasExec"
+type_of() { rows CustomAction | awk -F'\t' -v a="$1" '$1 == a {print $2}'; }
 while IFS=$'\t' read -r action type source target _; do
   base=$((type & 0x3f))
   case $base in
@@ -63,48 +80,76 @@ while IFS=$'\t' read -r action type source target _; do
       else
         not_ok "$action: the exports of $source could be read (no mingw objdump)"
       fi
-      case $target in
-        IsSupportOS | CheckMultiExec | CheckRasExec | ShowHelp)
-          check "$action: immediate (reads and sets properties)" test "$((type & 0x400))" -eq 0 ;;
-        *)
-          check "$action: deferred without impersonation (changes the machine)" \
-            test "$((type & 0xc00))" -eq "$((0xc00))" ;;
-      esac
       ;;
-    51)
+    35 | 51)
       missing=""
-      for ref in $(grep -o '\[[A-Z][A-Za-z0-9_]*\]' <<<"$target" | tr -d '[]'); do
-        case $ref in ProgramFiles64Folder | ProgramFilesFolder | HelpUrl) continue ;; esac
-        grep -q -x -F "$ref" <<<"$dirs" || missing="$missing $ref"
+      for ref in $(grep -o '\[[A-Za-z_][A-Za-z0-9_.]*\]' <<<"$target" | tr -d '[]'); do
+        case $ref in *Folder | *Folder64) continue ;; esac
+        grep -q -x -F "$ref" <<<"$known" || missing="$missing $ref"
       done
-      check "$action: sets $source from existing folders${missing:+ (missing:$missing)}" test -z "$missing"
+      check "$action: sets $source from existing folders and properties${missing:+ (missing:$missing)}" test -z "$missing"
       ;;
-    *) not_ok "$action: a type the kit uses (1 or 51), not $type" ;;
+    *) case $action in Tovrin_*) not_ok "$action: a type the kit uses (1 or 51), not $type" ;; esac ;;
   esac
 done < <(rows CustomAction)
+for action in $system_actions; do
+  type=$(type_of "$action")
+  if [ -z "$type" ]; then
+    not_ok "$action is defined"
+    continue
+  fi
+  check "$action: deferred without impersonation (type $type, needs bits 0x400 and 0x800)" \
+    test $((type & 0xc00)) -eq $((0xc00))
+done
+for action in $check_actions; do
+  type=$(type_of "$action")
+  check "$action: immediate (reads and sets properties; type ${type:-missing})" \
+    eval 'test -n "$type" && test $((type & 0x400)) -eq 0'
+done
 
-# Sequences: every scheduled custom action exists, numbers are unique, a
-# TovrinData setter is followed by its reader.
+# Sequences: every scheduled kit action exists, numbers are unique.
 seq_sorted() { rows "$1" | sort -t$'\t' -k3,3n; }
 actions=$(keys CustomAction)
 for table in InstallExecuteSequence InstallUISequence; do
-  unknown=$(rows $table | cut -f1 | grep -E '^(Tovrin_|SetTargetDir)' | grep -v -x -F "$actions")
-  check "$table: every scheduled custom action is defined" test -z "$unknown"
+  unknown=$(rows $table | cut -f1 | grep -E '^Tovrin_' | grep -v -x -F "$actions")
+  check "$table: every scheduled kit action is defined" test -z "$unknown"
   check "$table: sequence numbers are unique" test -z "$(rows $table | cut -f3 | sort | uniq -d)"
 done
-order=$(seq_sorted InstallExecuteSequence | cut -f1 | tr '\n' ' ')
-expected="FindRelatedProducts AppSearch SetTargetDir Tovrin_IsSupportOS Tovrin_CheckMultiExec Tovrin_CheckRasExec
-  LaunchConditions CostFinalize InstallValidate RemoveExistingProducts InstallInitialize Tovrin_UninstallDeviceData
-  Tovrin_UninstallDevice Tovrin_RemoveRakAllData Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg RemoveFiles
-  Tovrin_ConnectDefMigration InstallFiles Tovrin_InstallDeviceRollbackData Tovrin_InstallDeviceRollback
-  Tovrin_InstallDeviceData Tovrin_InstallDevice InstallFinalize"
-in_order() {
-  local rest=" $order" a
-  for a in $expected; do
-    case $rest in *" $a "*) rest=${rest#*" $a "}; rest=" $rest" ;; *) echo "    out of order or missing: $a"; return 1 ;; esac
-  done
+# The sequence number of an action in the execute sequence (empty: absent).
+at() { rows InstallExecuteSequence | awk -F'\t' -v a="$1" '$1 == a {print $3}'; }
+# before A B: A and B are scheduled and A comes first.
+before() {
+  local a b
+  a=$(at "$1")
+  b=$(at "$2")
+  [ -n "$a" ] && [ -n "$b" ] && [ "$a" -lt "$b" ]
 }
-check "InstallExecuteSequence: the kit's actions in order around the standard ones" in_order
+for pair in "AppSearch Tovrin_CheckRasExec" \
+  "Tovrin_IsSupportOS LaunchConditions" "Tovrin_CheckMultiExec LaunchConditions" "Tovrin_CheckRasExec LaunchConditions" \
+  "InstallInitialize Tovrin_UninstallDevice" "Tovrin_UninstallDevice RemoveFiles" \
+  "InstallFiles Tovrin_InstallDevice" "Tovrin_InstallDevice InstallFinalize" \
+  "Tovrin_ConnectDefMigration InstallFiles" "Tovrin_InstallDeviceRollback Tovrin_InstallDevice"; do
+  set -- $pair
+  check "InstallExecuteSequence: $1 before $2" before "$1" "$2"
+done
+# Deferred actions run from the script, written between InstallInitialize
+# and InstallFinalize.
+while IFS=$'\t' read -r action type _; do
+  [ $((type & 0x400)) -ne 0 ] || continue
+  [ -n "$(at "$action")" ] || continue
+  check "$action: deferred, so between InstallInitialize and InstallFinalize" \
+    eval 'before InstallInitialize "$action" && before "$action" InstallFinalize'
+done < <(rows CustomAction)
+# A deferred action reads only CustomActionData: the property of its own
+# name, set by a type-51 action scheduled before it.
+for action in $system_actions; do
+  feeders=$(rows CustomAction | awk -F'\t' -v a="$action" '$3 == a && $2 % 64 == 51 {print $1}')
+  fed=""
+  for feeder in $feeders; do
+    before "$feeder" "$action" && fed=$feeder
+  done
+  check "$action is fed by a type-51 action setting $action before it${fed:+ ($fed)}" test -n "$fed"
+done
 check "InstallUISequence: IsSupportOS before LaunchConditions" \
   test "$(seq_sorted InstallUISequence | cut -f1 | grep -n -x -e Tovrin_IsSupportOS -e LaunchConditions | cut -d: -f2 | tr '\n' ' ')" \
   = "Tovrin_IsSupportOS LaunchConditions "
@@ -112,16 +157,35 @@ while IFS=$'\t' read -r setter reader; do
   check "$setter runs right before $reader" \
     test "$(seq_sorted InstallExecuteSequence | cut -f1 | grep -A1 -x -F "$setter" | tail -n 1)" = "$reader"
 done < <(rows CustomAction | awk -F'\t' '$1 ~ /^Tovrin_.*Data$/ {print $1 "\t" $3}')
+
+# The running-client check looks for TARGETDIR\bin\velk-access.exe: a
+# property (51) or directory (35) action on TARGETDIR, whatever its name,
+# must run before it.
+setters=$(rows CustomAction | awk -F'\t' '$3 == "TARGETDIR" && ($2 % 64 == 51 || $2 % 64 == 35) {print $1}')
+set_before=""
+for setter in $setters; do
+  before "$setter" Tovrin_CheckRasExec && set_before=$setter
+done
+if [ -n "$set_before" ]; then
+  ok "TARGETDIR is set before Tovrin_CheckRasExec ($set_before)"
+elif [ -n "$setters" ]; then
+  not_ok "TARGETDIR is set before Tovrin_CheckRasExec (not:$(printf ' %s' $setters) after it or unscheduled)"
+else
+  not_ok "TARGETDIR is set before Tovrin_CheckRasExec: no type-51 or type-35 action sets TARGETDIR (the running-client check would look for a relative bin\\velk-access.exe)"
+fi
+
 # A removal must never be stopped by the kit, and a mutex check in the UI
 # sequence would lock out its own execute sequence.
 blocking=$(rows InstallExecuteSequence | awk -F'\t' '$2 ~ /REMOVE="ALL"/ {print $1}' | while read -r action; do
-  type=$(rows CustomAction | awk -F'\t' -v a="$action" '$1 == a {print $2}')
-  [ $((type & 0x3f)) -eq 1 ] && [ $((type & 0x40)) -eq 0 ] && echo "$action"
+  type=$(type_of "$action")
+  [ -n "$type" ] && [ $((type & 0x3f)) -eq 1 ] && [ $((type & 0x40)) -eq 0 ] && echo "$action"
 done)
 check "removal actions ignore their result${blocking:+ (not: $blocking)}" test -z "$blocking"
 check "CheckMultiExec is not in the UI sequence" test -z "$(rows InstallUISequence | cut -f1 | grep -x Tovrin_CheckMultiExec)"
-check "per-user data and updater settings stay when an upgrade removes the product" \
-  test "$(rows InstallExecuteSequence | grep -E '^Tovrin_(RemoveRakAll|RemoveSparkleReg)' | grep -c 'NOT UPGRADINGPRODUCTCODE')" -eq 3
+for action in Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg; do
+  check "$action: per-user data and updater settings stay when an upgrade removes the product" \
+    grep -q -E "^$action"$'\t'".*NOT UPGRADINGPRODUCTCODE" <(rows InstallExecuteSequence)
+done
 
 # Error rows with the HRESULT (field 2), searches, launch conditions.
 for number in 25000 25001 25003; do
@@ -140,7 +204,8 @@ check "HelpUrl has a value" grep -q -E $'^HelpUrl\t.+' <(rows Property)
 if [ -d "$arg" ]; then
   ja="$work/velk-access-ja.msi"
   if bash "$here/build.sh" "$arg/bin" "$ja" 1.0.0 ja-jp >/dev/null; then
-    expected_ja=$(sed -n 's|^ *<String Id="TovrinError\([0-9]*\)">\(.*\)</String>$|\1\t\2|p' "$here/Tovrin.ja-jp.wxl")
+    expected_ja=$(sed -n 's|^ *<String Id="TovrinError\([0-9]*\)">\(.*\)</String>$|\1\t\2|p' "$here/Tovrin.ja-jp.wxl" |
+      sed 's/\[ProductName\]/velk-access/g')
     check "Japanese build: language 1041, code page 932" \
       eval 'msiinfo export "$ja" Property | tr -d "\r" | grep -q -x -F "$(printf "ProductLanguage\t1041")" &&
         msiinfo export "$ja" _ForceCodepage | tr -d "\r\0" | grep -q "^932"'
@@ -151,5 +216,5 @@ if [ -d "$arg" ]; then
   fi
 fi
 
-echo "package validation: $CASE_PASSED passed, $CASE_FAILED failed"
-[ "$CASE_FAILED" -eq 0 ]
+echo "package validation: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -19,7 +19,7 @@ floor_name="Windows 7 SP1"
 
 files=()
 if [ $# -eq 1 ] && [ -d "$1" ]; then
-  for f in "$1"/bin/Tovrin64.dll "$1"/bin/velk-access-migration.exe "$1"/bin/velk-reqdat.exe; do
+  for f in "$1"/bin/Tovrin64.dll "$1"/bin/velk-access-migration.exe "$1"/bin/velk-reqdat.exe "$1"/bin/velk-msilog.exe; do
     [ -f "$f" ] && files+=("$f")
   done
   [ ${#files[@]} -gt 0 ] || { echo "no Windows binaries in $1/bin"; exit 1; }

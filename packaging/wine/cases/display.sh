@@ -98,6 +98,7 @@ client_stop() {
 # it ended.
 install_start() {
   local log=$1
+  echo "$log" >>"$WORK/msi-logs.list"
   (
     rc=0
     timeout "$WINE_TIMEOUT" wine msiexec /i "$(winepath -w "$MSI" 2>/dev/null)" /qb \

@@ -17,21 +17,6 @@ installed_versions() {
     awk '/^HKEY/{name=0} /DisplayName.*REG_SZ *velk-access$/{name=1} name && /DisplayVersion/{print $NF}' | sort
 }
 
-# keep_running NAME DIR PROGRAM [ARG ...]: starts a Windows program from DIR
-# that lives until its input ends (stop_running); its output goes to
-# WORK/NAME.out.
-keep_running() {
-  local name=$1 dir=$2
-  shift 2
-  mkfifo "$WORK/$name.in"
-  (cd "$dir" && timeout "$WINE_TIMEOUT" wine "$@" <"$WORK/$name.in" >"$WORK/$name.out" 2>&1 &)
-  exec 8>"$WORK/$name.in"
-}
-stop_running() {
-  exec 8>&-
-  timeout "$WINE_TIMEOUT" wineserver -w
-}
-
 # The exports' banners and scope lines in the order the log holds them.
 action_order() {
   log_lines "$1" | sed -n 's/^####### \([A-Za-z]*\) log PID=.*/\1/p; s/^I \([A-Za-z]*\) - enter$/\1/p' |

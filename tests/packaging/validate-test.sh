@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# validate.sh on two packages of its own: the kit's actions scheduled as a
+# package must (deferred, no impersonation, fed by type-51 actions, a
+# TARGETDIR setter of another name) and all immediate without a setter.
+# The DLL is a stub exporting the kit's entry points.
+#
+#   tests/packaging/validate-test.sh SOURCE_DIR
+#
+# Exit code: 0 passed, 1 failed, 77 wixl, msitools or mingw missing.
+set -u
+root=${1:?usage: validate-test.sh SOURCE_DIR}
+for tool in wixl msibuild msidump msiinfo x86_64-w64-mingw32-gcc; do
+  command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d "${TMPDIR:-/tmp}/velk-validate-test-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+
+cd "$work" || exit 1
+for entry in IsSupportOS CheckMultiExec CheckRasExec ConnectDefMigration InstallDevice UninstallDevice RemoveRakAll RemoveSparkleReg; do
+  echo "__declspec(dllexport) unsigned __stdcall $entry(unsigned long h) { (void)h; return 0; }"
+done >stub.c
+x86_64-w64-mingw32-gcc -shared -o Tovrin64.dll stub.c || exit 1
+echo probe >probe.exe
+cp "$root/tests/packaging/scheduling.wxs" .
+wixl -a x64 -D Deferred=1 -o good.msi scheduling.wxs && wixl -a x64 -o bad.msi scheduling.wxs || exit 1
+bash "$root/packaging/wix/add-errors.sh" good.msi && bash "$root/packaging/wix/add-errors.sh" bad.msi || exit 1
+
+# A relative path, from another folder.
+mkdir sub
+out=$(cd sub && bash "$root/packaging/wix/validate.sh" ../good.msi) || fail "the deferred package fails validation: $(grep FAIL <<<"$out")"
+grep -q -x -F "  ok   - TARGETDIR is set before Tovrin_CheckRasExec (ProbeTarget)" <<<"$out" || fail "the setter ProbeTarget is not accepted"
+
+out=$(bash "$root/packaging/wix/validate.sh" "$work/bad.msi") && fail "the immediate package passes validation"
+for action in InstallDevice UninstallDevice ConnectDefMigration RemoveRakAll RemoveSparkleReg; do
+  grep -q -F "  FAIL - Tovrin_$action: deferred without impersonation" <<<"$out" || fail "Tovrin_$action is not refused as immediate"
+  grep -q -F "  FAIL - Tovrin_$action is fed by a type-51 action setting Tovrin_$action" <<<"$out" || fail "Tovrin_$action's missing feeder is not named"
+done
+grep -q -F "  FAIL - TARGETDIR is set before Tovrin_CheckRasExec: no type-51 or type-35 action sets TARGETDIR" <<<"$out" ||
+  fail "the missing TARGETDIR setter is not named"
+test "$(grep -c FAIL <<<"$out")" -eq 13 || fail "13 failures expected in the immediate package: $(grep FAIL <<<"$out")"
+
+# The Error rows name the package's product.
+msiinfo export good.msi Error | tr -d '\r' | grep -q -x -F "$(printf '25001\tAnother Scheduling probe setup is running (error [2]). Let it finish, then run this setup again.')" ||
+  fail "the Error row 25001 does not name the product"
+[ "$failed" -eq 0 ] && echo "validate.sh: both packages judged as expected"
+exit $failed
