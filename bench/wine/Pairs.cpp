@@ -79,8 +79,7 @@ bool Prepare(const std::wstring& reqdat) {
     if (!WriteText(g_local + file, "old data\r\n")) return false;
   for (const wchar_t* path : kLegacyKeys) {
     HKEY raw = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS)
       return false;
     std::unique_ptr<HKEY__, KeyClose> key(raw);
     const wchar_t value[] = L"old";
@@ -114,8 +113,8 @@ double Run(const std::wstring& program, const std::wstring& arguments) {
   PROCESS_INFORMATION started = {};
   LARGE_INTEGER t0, t1;
   QueryPerformanceCounter(&t0);
-  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                      folder.c_str(), &startup, &started))
+  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, folder.c_str(),
+                      &startup, &started))
     return -1;
   Handle process(started.hProcess), thread(started.hThread);
   if (!AssignProcessToJobObject(job.get(), process.get())) {
@@ -188,16 +187,15 @@ int wmain(int argc, wchar_t** argv) {
       }
     }
     if (round == 0) continue;
-    std::printf("round %d: program %.1f ms, empty %.1f ms, empty with 4 cmd.exe %.1f ms\n", round, ms[0], ms[1],
-                ms[2]);
+    std::printf("round %d: program %.1f ms, empty %.1f ms, empty with 4 cmd.exe %.1f ms\n", round, ms[0], ms[1], ms[2]);
     runs.push_back(ms[0]);
     empties.push_back(ms[1]);
     floors.push_back(ms[2]);
     ratios.push_back(ms[0] / ms[1]);
     floorRatios.push_back(ms[2] / ms[1]);
   }
-  std::printf("medians: program %.1f ms, empty %.1f ms, empty with 4 cmd.exe %.1f ms\n", Median(runs),
-              Median(empties), Median(floors));
+  std::printf("medians: program %.1f ms, empty %.1f ms, empty with 4 cmd.exe %.1f ms\n", Median(runs), Median(empties),
+              Median(floors));
   std::printf("ratio program/empty %.2f; floor (empty with 4 cmd.exe)/empty %.2f\n", Median(ratios),
               Median(floorRatios));
   return 0;
