@@ -10,8 +10,8 @@
 set -u
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?usage: check-openssl-given.sh WIN64_BUILD_DIR}
-library=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:FILEPATH=//p' "$build/CMakeCache.txt" 2>/dev/null)
-include=$(sed -n 's/^OPENSSL_INCLUDE_DIR:PATH=//p' "$build/CMakeCache.txt" 2>/dev/null)
+library=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null)
+include=$(sed -n 's/^OPENSSL_INCLUDE_DIR:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null)
 if [ ! -f "$library" ] || [ ! -f "$include/openssl/evp.h" ]; then
   echo "openssl-given: SKIPPED: no libcrypto in $build"
   exit 77
@@ -35,7 +35,7 @@ try() {
     return
   fi
   local used
-  used=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:FILEPATH=//p' "$folder/CMakeCache.txt")
+  used=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:[A-Z]*=//p' "$folder/CMakeCache.txt")
   if grep -q "OpenSSL not found" "$folder.log"; then
     echo "FAIL $name: $(grep -m1 'OpenSSL not found' "$folder.log")"
     status=1

@@ -29,7 +29,7 @@ for target in win64 win32; do
   mkdir -p "$out/$target"
   for binary in $(shipped_binaries "$target"); do cp "$src/build/$target/bin/$binary" "$out/$target/"; done
   bash "$repo/tools/ci/check-version.sh" "$(mingw_prefix "$target")-windres" "$version" "$out/$target"/* || exit 1
-  library=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:FILEPATH=//p' "$src/build/$target/CMakeCache.txt")
+  library=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:[A-Z]*=//p' "$src/build/$target/CMakeCache.txt")
   stamp=$(dirname "$library")/../VERSION
   openssl[$target]=$(head -n 1 "$stamp" 2>/dev/null || echo "given by the builder: $library")
   options[$target]=$(sed -n 's/^configured with //p' "$stamp" 2>/dev/null)
