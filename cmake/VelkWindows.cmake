@@ -42,12 +42,14 @@ endfunction()
 # source package with cmake/openssl-mingw.sh, once per version and target,
 # in a cache outside the source tree.
 option(VELK_OPENSSL_FROM_SOURCE "mingw-w64: build libcrypto from Debian's openssl source when none is given" ON)
-# The library this file built itself last time is not one the builder gave:
-# the script runs again and may name a new one (other options, version).
+# A library the script built for an earlier configure (recorded, or in a
+# cache folder of its making) is not one the builder gave: the script runs
+# again and may name a new one (other options, another version).
 set(velk_openssl_given FALSE)
 if(OPENSSL_ROOT_DIR OR DEFINED ENV{OPENSSL_ROOT_DIR})
   set(velk_openssl_given TRUE)
-elseif(OPENSSL_CRYPTO_LIBRARY AND NOT OPENSSL_CRYPTO_LIBRARY STREQUAL VELK_OPENSSL_BUILT)
+elseif(OPENSSL_CRYPTO_LIBRARY AND NOT OPENSSL_CRYPTO_LIBRARY STREQUAL VELK_OPENSSL_BUILT
+       AND NOT OPENSSL_CRYPTO_LIBRARY MATCHES "/velk-access/openssl/[^/]+/[^/]+-mingw32[^/]*/lib/libcrypto\\.a$")
   set(velk_openssl_given TRUE)
 endif()
 if(MINGW AND VELK_OPENSSL_FROM_SOURCE AND NOT velk_openssl_given)
