@@ -42,8 +42,17 @@ endfunction()
 # source package with cmake/openssl-mingw.sh, once per version and target,
 # in a cache outside the source tree.
 option(VELK_OPENSSL_FROM_SOURCE "mingw-w64: build libcrypto from Debian's openssl source when none is given" ON)
-if(MINGW AND VELK_OPENSSL_FROM_SOURCE AND NOT OPENSSL_ROOT_DIR AND NOT DEFINED ENV{OPENSSL_ROOT_DIR}
-   AND NOT OPENSSL_CRYPTO_LIBRARY)
+# A library the script built for an earlier configure (recorded, or in a
+# cache folder of its making) is not one the builder gave: the script runs
+# again and may name a new one (other options, another version).
+set(velk_openssl_given FALSE)
+if(OPENSSL_ROOT_DIR OR DEFINED ENV{OPENSSL_ROOT_DIR})
+  set(velk_openssl_given TRUE)
+elseif(OPENSSL_CRYPTO_LIBRARY AND NOT OPENSSL_CRYPTO_LIBRARY STREQUAL VELK_OPENSSL_BUILT
+       AND NOT OPENSSL_CRYPTO_LIBRARY MATCHES "/velk-access/openssl/[^/]+/[^/]+-mingw32[^/]*/lib/libcrypto\\.a$")
+  set(velk_openssl_given TRUE)
+endif()
+if(MINGW AND VELK_OPENSSL_FROM_SOURCE AND NOT velk_openssl_given)
   execute_process(
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/openssl-mingw.sh ${VELK_MINGW_PREFIX}
     OUTPUT_VARIABLE velk_openssl_out
@@ -55,12 +64,29 @@ if(MINGW AND VELK_OPENSSL_FROM_SOURCE AND NOT OPENSSL_ROOT_DIR AND NOT DEFINED E
     # Named directly: the toolchain confines searches to the mingw sysroot.
     set(OPENSSL_INCLUDE_DIR ${velk_openssl_prefix}/include CACHE PATH "OpenSSL headers" FORCE)
     set(OPENSSL_CRYPTO_LIBRARY ${velk_openssl_prefix}/lib/libcrypto.a CACHE FILEPATH "libcrypto" FORCE)
-    # FindOpenSSL's mingw branch takes the library from this name.
-    set(LIB_EAY ${OPENSSL_CRYPTO_LIBRARY} CACHE FILEPATH "libcrypto" FORCE)
+    set(VELK_OPENSSL_BUILT ${OPENSSL_CRYPTO_LIBRARY} CACHE INTERNAL "libcrypto built by openssl-mingw.sh")
   else()
     message(WARNING "no libcrypto for ${VELK_MINGW_PREFIX} (cmake/openssl-mingw.sh failed): "
                     "the support library and the programs are not built")
   endif()
+elseif(MINGW AND (OPENSSL_ROOT_DIR OR DEFINED ENV{OPENSSL_ROOT_DIR}) AND NOT OPENSSL_CRYPTO_LIBRARY)
+  # A root outside the mingw sysroot: the toolchain's confined searches
+  # would never look there, so it is searched as it is.
+  set(velk_openssl_root ${OPENSSL_ROOT_DIR} $ENV{OPENSSL_ROOT_DIR})
+  find_path(OPENSSL_INCLUDE_DIR openssl/evp.h HINTS ${velk_openssl_root} PATH_SUFFIXES include
+            NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  find_library(OPENSSL_CRYPTO_LIBRARY NAMES libcrypto.a crypto libeay32
+               HINTS ${velk_openssl_root} PATH_SUFFIXES lib lib64 lib/MinGW
+               NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+endif()
+# FindOpenSSL's Windows branches overwrite OPENSSL_CRYPTO_LIBRARY with what
+# they find under their own names (LIB_EAY for mingw, LIB_EAY_RELEASE for
+# MSVC), so a library named by path is handed to them under those names.
+# (A Debug MSVC build may still name its own LIB_EAY_DEBUG.)
+if(MINGW AND OPENSSL_CRYPTO_LIBRARY)
+  set(LIB_EAY ${OPENSSL_CRYPTO_LIBRARY} CACHE FILEPATH "libcrypto" FORCE)
+elseif(MSVC AND OPENSSL_CRYPTO_LIBRARY)
+  set(LIB_EAY_RELEASE ${OPENSSL_CRYPTO_LIBRARY} CACHE FILEPATH "libcrypto" FORCE)
 endif()
 set(OPENSSL_USE_STATIC_LIBS TRUE)
 # What a static libcrypto calls in Windows (sockets, certificate store,

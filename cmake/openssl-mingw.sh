@@ -6,6 +6,8 @@
 #   cmake/openssl-mingw.sh TRIPLET     (x86_64-w64-mingw32 or i686-w64-mingw32)
 #
 # Prints the installed prefix (include/, lib/libcrypto.a) as its last line;
+# the prefix's name carries a hash of the configure options, so a change of
+# options builds anew instead of reusing an older library;
 # progress goes to standard error. Environment:
 #   VELK_OPENSSL_CACHE    the cache folder (default ~/.cache/velk-access/openssl)
 #   VELK_OPENSSL_REFRESH  1: ask the archive again for the newest source version
@@ -64,7 +66,34 @@ version=$(apt-cache "${apt_opts[@]}" showsrc openssl 2>/dev/null | sed -n 's/^Ve
 [ -n "$version" ] || { say "the archive lists no openssl source package"; exit 1; }
 upstream=${version#*:}
 upstream=${upstream%-*}
-prefix=$cache/$upstream/$triplet
+
+# The kit uses SHA-256 and AES-256-CBC through EVP and nothing else: every
+# other algorithm, protocol and facility stays out of the library. The
+# kit never reads OpenSSL's error queue, so its texts (no-err) and the
+# source file names in it (no-filenames) go too.
+options=(
+  no-shared no-tests no-dso no-engine no-asm no-module no-legacy
+  no-ui-console no-autoload-config
+  no-aria no-bf no-blake2 no-camellia no-cast no-chacha no-cmac no-cms no-comp no-ct
+  no-des no-dh no-dsa no-ec no-ec2m no-idea no-md4 no-mdc2 no-ocb no-ocsp no-poly1305
+  no-rc2 no-rc4 no-rmd160 no-scrypt no-seed no-siphash no-siv no-sm2 no-sm3 no-sm4
+  no-srp no-srtp no-ts no-whirlpool no-sock no-dgram no-ssl no-tls no-dtls
+  no-filenames no-err no-async no-multiblock no-psk no-rfc3779
+  -ffunction-sections -fdata-sections
+)
+# The folders OpenSSL compiles into the library (OPENSSLDIR, ENGINESDIR,
+# MODULESDIR) name OpenSSL's own places under Program Files, which only an
+# administrator can create, never a folder of the build machine: on Windows
+# a path like /root/... is a folder at the root of the current drive. The
+# library loads nothing from them (no-autoload-config, no-module, no-dso).
+# Configure takes only absolute paths of the build machine, so they are set
+# as make variables, which the compile lines quote.
+places=("OPENSSLDIR=C:/Program Files/Common Files/SSL"
+        "ENGINESDIR=C:/Program Files/OpenSSL/lib/engines-3"
+        "MODULESDIR=C:/Program Files/OpenSSL/lib/ossl-modules")
+# recipe-N changes with the way of building, so that too builds anew.
+key=$(printf '%s\n' recipe-2 "$target" "${options[@]}" "${places[@]}" | sha256sum | cut -c1-12)
+prefix=$cache/$upstream/$triplet-$key
 if [ -f "$prefix/lib/libcrypto.a" ] && [ -f "$prefix/include/openssl/evp.h" ]; then
   say "using $prefix"
   echo "$prefix"
@@ -107,23 +136,25 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/velk-openssl-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 tar -xzf "$tarball" -C "$work"
 tree=$(ls -d "$work"/openssl-*/ | head -n 1)
-say "building libcrypto $upstream for $triplet"
+say "building libcrypto $upstream for $triplet (options $key)"
 start=$(date +%s)
 (
   cd "$tree"
-  # Only libcrypto, static, with no runtime loading of modules or engines.
-  ./Configure "$target" --cross-compile-prefix="$triplet-" --prefix="$prefix" \
-    no-shared no-tests no-dso no-engine no-asm no-module no-legacy \
-    no-ui-console no-autoload-config -ffunction-sections -fdata-sections >&2
-  make -j"${VELK_JOBS:-2}" build_generated >&2
-  make -j"${VELK_JOBS:-2}" libcrypto.a >&2
+  # The build date OpenSSL records comes from the source, not the clock.
+  export SOURCE_DATE_EPOCH=$(stat -c %Y "$tree/VERSION.dat")
+  ./Configure "$target" --cross-compile-prefix="$triplet-" "${options[@]}" >&2
+  make -j"${VELK_JOBS:-2}" "${places[@]}" build_generated >&2
+  make -j"${VELK_JOBS:-2}" "${places[@]}" libcrypto.a >&2
 )
 rm -rf "$prefix.partial"
 mkdir -p "$prefix.partial/lib" "$prefix.partial/include/openssl"
 cp "$tree/libcrypto.a" "$prefix.partial/lib/"
 cp "$tree"/include/openssl/*.h "$prefix.partial/include/openssl/"
-printf 'openssl %s (Debian %s) for %s, built %s\n' "$upstream" "$version" "$triplet" \
-  "$($triplet-gcc --version | head -n 1)" >"$prefix.partial/VERSION"
+{
+  printf 'openssl %s (Debian %s) for %s, built %s\n' "$upstream" "$version" "$triplet" \
+    "$($triplet-gcc --version | head -n 1)"
+  printf 'configured with %s; %s\n' "${options[*]}" "${places[*]}"
+} >"$prefix.partial/VERSION"
 rm -rf "$prefix"
 mv "$prefix.partial" "$prefix"
 say "built in $(( $(date +%s) - start )) s: $prefix"

@@ -55,6 +55,11 @@ for target in win64 win32; do
   echo
 done
 
+# No path of this machine in a shipped binary; a libcrypto given by path
+# or root is the one linked.
+run_step build-paths bash tools/ci/check-build-paths.sh build/win64 build/win32
+run_step openssl-given bash tools/ci/check-openssl-given.sh build/win64
+
 step "reference package"
 run_step package bash packaging/wix/validate.sh build/win64
 
@@ -84,6 +89,8 @@ for b in build/host/bin/bench_*; do
   [ -x "$b" ] || continue
   "$b" --benchmark_min_time=0.2 || failed+=("$(basename "$b")")
 done
+# The Windows program under Wine against an empty program, in its own prefix.
+run_step wine-bench bash bench/wine-migration.sh build/win64
 
 if [ ${#failed[@]} -gt 0 ]; then
   printf '\nFailed steps: %s\n' "${failed[*]}"

@@ -23,14 +23,16 @@ export_commit "$repo" "$commit" "$src"
 rm -rf "$out" "$out.tar.gz"
 mkdir -p "$out"
 
-declare -A openssl compiler
+declare -A openssl options compiler
 for target in win64 win32; do
   build_shipped "$src" "$target" "$src/build/$target" || exit 1
   mkdir -p "$out/$target"
   for binary in $(shipped_binaries "$target"); do cp "$src/build/$target/bin/$binary" "$out/$target/"; done
   bash "$repo/tools/ci/check-version.sh" "$(mingw_prefix "$target")-windres" "$version" "$out/$target"/* || exit 1
-  library=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:FILEPATH=//p' "$src/build/$target/CMakeCache.txt")
-  openssl[$target]=$(cat "$(dirname "$library")/../VERSION" 2>/dev/null || echo "given by the builder: $library")
+  library=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:[A-Z]*=//p' "$src/build/$target/CMakeCache.txt")
+  stamp=$(dirname "$library")/../VERSION
+  openssl[$target]=$(head -n 1 "$stamp" 2>/dev/null || echo "given by the builder: $library")
+  options[$target]=$(sed -n 's/^configured with //p' "$stamp" 2>/dev/null)
   # The compiler the toolchain file names (cmake/mingw-w64.cmake).
   cxx=$(mingw_prefix "$target")-g++-posix
   compiler[$target]=$("$cxx" --version | head -n 1)
@@ -60,6 +62,9 @@ fi
   echo "- Signatures: $signing"
   for target in win64 win32; do
     echo "- $target: ${compiler[$target]}; ${openssl[$target]}"
+  done
+  for target in win64 win32; do
+    [ -n "${options[$target]}" ] && echo "- $target libcrypto configured with: ${options[$target]}"
   done
   echo "- Resource compiler: $(x86_64-w64-mingw32-windres --version | head -n 1)"
   echo

@@ -1,6 +1,9 @@
 #!/bin/bash
-# Builds the shipped Windows binaries of a commit twice, from two copies of
-# its files in different folders, and checks that both give the same bytes.
+# Builds the shipped Windows binaries of a commit twice and checks that both
+# give the same bytes. The second build stands for another machine: another
+# checkout folder (of another depth), another HOME, and so another libcrypto
+# cache, where libcrypto is built again from the same verified source (the
+# source and package lists are copied over, so nothing is fetched).
 #   reproducible.sh [COMMIT [win64|win32 ...]]      (default: HEAD win64)
 # The first build may come from ccache; VELK_CCACHE=0 compiles it afresh too.
 set -u
@@ -13,24 +16,41 @@ git -C "$repo" rev-parse --verify -q "$commit^{commit}" >/dev/null || { echo "re
 export SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct "$commit")
 work=$repo/build/repro
 status=0
-for copy in first second-elsewhere; do
-  export_commit "$repo" "$commit" "$work/$copy/velk-access"
-done
+first=$work/first/velk-access
+second=$work/second/checkout/elsewhere/velk-access
+home=$work/second/home
+rm -rf "$work"
+export_commit "$repo" "$commit" "$first"
+export_commit "$repo" "$commit" "$second"
+mkdir -p "$home"
+cache=${VELK_OPENSSL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/velk-access/openssl}
+other_cache=$home/.cache/velk-access/openssl
+if [ -d "$cache/apt/lists" ]; then
+  mkdir -p "$other_cache"
+  cp -r "$cache/apt" "$other_cache/"
+  for source in "$cache"/*/source; do
+    [ -d "$source" ] || continue
+    mkdir -p "$other_cache/$(basename "$(dirname "$source")")"
+    cp -r "$source" "$other_cache/$(basename "$(dirname "$source")")/"
+  done
+fi
 for target in "${targets[@]}"; do
   start=$(date +%s)
   # The second copy always compiles afresh: bytes that a cache handed to
   # both builds would prove nothing.
-  for copy in first second-elsewhere; do
-    src=$work/$copy/velk-access
-    if [ "$copy" = first ]; then
-      build_shipped "$src" "$target" "$src/build/$target" || exit 1
-    else
-      VELK_CCACHE=0 build_shipped "$src" "$target" "$src/build/$target" || exit 1
-    fi
-  done
+  build_shipped "$first" "$target" "$first/build/$target" || exit 1
+  (
+    export HOME=$home XDG_CACHE_HOME="" VELK_OPENSSL_CACHE="" VELK_CCACHE=0
+    build_shipped "$second" "$target" "$second/build/$target"
+  ) || exit 1
+  built=$(sed -n 's/^OPENSSL_CRYPTO_LIBRARY:FILEPATH=//p' "$second/build/$target/CMakeCache.txt")
+  case $built in
+    "$other_cache"/*) echo "second build's libcrypto: built again in $(dirname "$(dirname "$built")")" ;;
+    *) echo "the second build took libcrypto from ${built:-nowhere}, not from its own cache"; status=1 ;;
+  esac
   for name in $(shipped_binaries "$target"); do
-    a=$(sha256sum <"$work/first/velk-access/build/$target/bin/$name" | cut -d' ' -f1)
-    b=$(sha256sum <"$work/second-elsewhere/velk-access/build/$target/bin/$name" | cut -d' ' -f1)
+    a=$(sha256sum <"$first/build/$target/bin/$name" | cut -d' ' -f1)
+    b=$(sha256sum <"$second/build/$target/bin/$name" | cut -d' ' -f1)
     if [ "$a" = "$b" ]; then
       echo "same $target/$name $a"
     else
