@@ -221,6 +221,12 @@ msilog_all() {
   fi
   while read -r log; do
     [ -f "$log" ] || continue
+    # A Japanese prefix writes the installer's own lines in Japanese, which
+    # velk-msilog does not read yet.
+    if ! grep -a -q '^=== Logging started' "$log" && ! iconv -f UTF-16 -t UTF-8 "$log" 2>/dev/null | grep -q '^=== '; then
+      skip "velk-msilog summarises $(basename "$log") (the installer's lines are not in English)"
+      continue
+    fi
     check "velk-msilog summarises $(basename "$log")" eval '"$HOST_BIN/velk-msilog" "$log" >"$log.summary" 2>&1'
   done < <(sort -u "$list")
 }

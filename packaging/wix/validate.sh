@@ -128,10 +128,15 @@ for pair in "AppSearch Tovrin_CheckRasExec" \
   "Tovrin_IsSupportOS LaunchConditions" "Tovrin_CheckMultiExec LaunchConditions" "Tovrin_CheckRasExec LaunchConditions" \
   "InstallInitialize Tovrin_UninstallDevice" "Tovrin_UninstallDevice RemoveFiles" \
   "InstallFiles Tovrin_InstallDevice" "Tovrin_InstallDevice InstallFinalize" \
-  "Tovrin_ConnectDefMigration InstallFiles" "Tovrin_InstallDeviceRollback Tovrin_InstallDevice"; do
+  "Tovrin_ConnectDefMigration InstallFiles"; do
   set -- $pair
   check "InstallExecuteSequence: $1 before $2" before "$1" "$2"
 done
+# A rollback of the device must be in the script before the device.
+if [ -n "$(at Tovrin_InstallDeviceRollback)" ]; then
+  check "InstallExecuteSequence: Tovrin_InstallDeviceRollback before Tovrin_InstallDevice" \
+    before Tovrin_InstallDeviceRollback Tovrin_InstallDevice
+fi
 # Deferred actions run from the script, written between InstallInitialize
 # and InstallFinalize.
 while IFS=$'\t' read -r action type _; do
