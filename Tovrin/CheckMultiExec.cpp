@@ -21,14 +21,11 @@ HRESULT CTovrinModule::CheckMultiExec(HWND window, CActionParameters& params) {
   CLogScope scope(g_logger, Info, "CTovrinModule::CheckMultiExec");
   platform::NamedMutex& mutexes = platform::Use<platform::NamedMutex>();
   platform::SetLastErrorCode(ERROR_SUCCESS);
-  HANDLE mutex = mutexes.Create(kSingleInstanceMutex, TRUE);
-  if (platform::GetLastErrorCode() == ERROR_ALREADY_EXISTS) {
-    if (mutex) mutexes.Close(mutex);
-    return kAlreadyRunning;
-  }
+  platform::MutexHandle mutex(mutexes.Create(kSingleInstanceMutex, TRUE));
+  if (platform::GetLastErrorCode() == ERROR_ALREADY_EXISTS) return kAlreadyRunning;
   // A mutex that could not be made for another reason does not stop the
   // installation.
-  if (mutex) g_singleInstance = mutex;
+  if (mutex) g_singleInstance = mutex.Release();
   return S_OK;
 }
 

@@ -2,6 +2,7 @@
 // its current one.
 #include "ConnectDefMigration.h"
 
+#include "Errors.h"
 #include "Frame.h"
 #include "Log.h"
 #include "ProfileList.h"

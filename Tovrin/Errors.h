@@ -23,8 +23,9 @@ constexpr HRESULT kDataTypeMismatch = static_cast<HRESULT>(0x8007065Du);
 constexpr HRESULT kRebootRequired = static_cast<HRESULT>(0x80070BC2u);
 // The single-instance mutex exists: installer error 25001.
 constexpr HRESULT kAlreadyRunning = static_cast<HRESULT>(0x8000400Eu);
-// Installer error 25003.
-constexpr HRESULT kReserved25003 = static_cast<HRESULT>(0x800B0110u);
+// CERT_E_WRONG_USAGE: a certificate the setup needs cannot serve its
+// purpose; installer error 25003 ("could not use a certificate").
+constexpr HRESULT kCertificateWrongUsage = static_cast<HRESULT>(0x800B0110u);
 
 // HRESULT_FROM_WIN32 of the thread's last error; SetupAPI's 0xE000xxxx
 // codes pass unchanged. A call that failed without setting an error still
@@ -46,6 +47,12 @@ inline HRESULT LogFailedCall(int level, const char* call, HRESULT hr) {
 
 // The same for a call that left its failure in the last error.
 inline HRESULT LogFailedCall(int level, const char* call) { return LogFailedCall(level, call, HresultFromLastError()); }
+
+// Logs "<call> Error(<status>)": the line of a registry call that failed
+// with the LSTATUS it returned.
+inline void LogRegError(const char* call, LSTATUS status) {
+  Log(Error, "%s Error(%d)", call, static_cast<int>(status));
+}
 
 // Writes the error text of hr as an Error line; returns hr.
 inline HRESULT LogError(HRESULT hr) {
@@ -78,4 +85,14 @@ HRESULT CatchToHresult(Body&& body, HRESULT other, OnCaught&& onCaught) noexcept
 template <class Body>
 HRESULT CatchToHresult(Body&& body, HRESULT other = E_UNEXPECTED) noexcept {
   return CatchToHresult(static_cast<Body&&>(body), other, [](HRESULT hr) { return hr; });
+}
+
+// Runs body, turning an escaping exception into a failure result.
+template <class R, class Body>
+R NoThrow(R failure, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
 }

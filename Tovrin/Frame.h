@@ -19,13 +19,3 @@ HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* 
 
 // Stores the installation handle for the log and writes the banner line.
 void BeginInstallerCall(MSIHANDLE install);
-
-// Runs body, turning an escaping exception into a failure result.
-template <class R, class Body>
-R NoThrow(R failure, Body body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return failure;
-  }
-}

@@ -30,7 +30,7 @@ HRESULT GetInstallerProperty(MSIHANDLE install, const wchar_t* name, std::wstrin
 UINT ReportInstallerError(MSIHANDLE install, INSTALLMESSAGE type, HRESULT hr) {
   platform::Installer& installer = Use<platform::Installer>();
   platform::MsiRecord record(installer.CreateRecord(2));
-  int number = hr == kAlreadyRunning ? 25001 : hr == kReserved25003 ? 25003 : 25000;
+  int number = hr == kAlreadyRunning ? 25001 : hr == kCertificateWrongUsage ? 25003 : 25000;
   if (UINT rc = installer.RecordSetInteger(record.Get(), 1, number)) Log(Warning, "MsiRecordSetInteger(1) = %d", rc);
   if (UINT rc = installer.RecordSetInteger(record.Get(), 2, static_cast<int>(hr)))
     Log(Warning, "MsiRecordSetInteger(2) = %d", rc);

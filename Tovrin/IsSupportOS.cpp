@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cwchar>
 
+#include "Errors.h"
 #include "Frame.h"
 #include "Log.h"
 #include "platform/Export.h"
@@ -24,7 +25,7 @@ UINT CheckVersion(MSIHANDLE install) {
   LSTATUS status =
       registry.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", KEY_READ, key.Put());
   if (status != ERROR_SUCCESS) {
-    Log(Error, "RegOpenKeyEx Error(%d)", static_cast<int>(status));
+    LogRegError("RegOpenKeyEx", status);
     FlagNotSupported(install);
     return ERROR_INSTALL_FAILURE;
   }
@@ -52,7 +53,7 @@ UINT CheckVersion(MSIHANDLE install) {
   size = sizeof build;
   status = registry.QueryValue(key.Get(), L"CurrentBuild", nullptr, reinterpret_cast<BYTE*>(build), &size);
   if (status != ERROR_SUCCESS) {
-    Log(Error, "RegQueryValueEx Error(%d)", static_cast<int>(status));
+    LogRegError("RegQueryValueEx", status);
     key.Reset();
     FlagNotSupported(install);
     return ERROR_INSTALL_FAILURE;

@@ -1,5 +1,6 @@
 #include "ProfileList.h"
 
+#include "Errors.h"
 #include "platform/CodePages.h"
 
 using platform::Use;
@@ -20,7 +21,7 @@ bool ForEachProfileSid(const ProfileStep& step) {
   platform::RegKey list;
   LSTATUS status = registry.OpenKey(HKEY_LOCAL_MACHINE, kProfileListKey, KEY_READ, list.Put());
   if (status != ERROR_SUCCESS) {
-    Log(Error, "RegOpenKeyEx Error(%d)", static_cast<int>(status));
+    LogRegError("RegOpenKeyEx", status);
     return false;
   }
   for (DWORD index = 0;; ++index) {
@@ -32,7 +33,7 @@ bool ForEachProfileSid(const ProfileStep& step) {
       break;
     }
     if (status != ERROR_SUCCESS) {
-      Log(Error, "RegEnumKey Error(%d)", static_cast<int>(status));
+      LogRegError("RegEnumKey", status);
       break;
     }
     if (!IsSystemProfile(name)) step(list.Get(), name);
@@ -45,7 +46,7 @@ std::wstring LookupProfilePath(HKEY list, const wchar_t* sid, const wchar_t* suf
   platform::RegKey profile;
   LSTATUS status = registry.OpenKey(list, sid, KEY_READ, profile.Put());
   if (status != ERROR_SUCCESS) {
-    Log(Error, "RegOpenKeyEx Error(%d)", static_cast<int>(status));
+    LogRegError("RegOpenKeyEx", status);
     return {};
   }
   // The read is limited to the 260 characters; the extra one only ends a
@@ -54,7 +55,7 @@ std::wstring LookupProfilePath(HKEY list, const wchar_t* sid, const wchar_t* suf
   DWORD bytes = kProfilePathChars * sizeof(wchar_t);
   status = registry.QueryValue(profile.Get(), L"ProfileImagePath", nullptr, reinterpret_cast<BYTE*>(value), &bytes);
   if (status != ERROR_SUCCESS) {
-    Log(Error, "RegQueryValueEx Error(%d)", static_cast<int>(status));
+    LogRegError("RegQueryValueEx", status);
     return {};
   }
   profile.Reset();

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "Errors.h"
 #include "Frame.h"
 #include "Log.h"
 #include "Privilege.h"
@@ -40,7 +41,7 @@ bool DeleteKeyIfNoSubkeys(HKEY root, const std::wstring& path) {
     platform::RegKey key;
     LSTATUS status = registry.OpenKey(root, path.c_str(), KEY_READ, key.Put());
     if (status != ERROR_SUCCESS) {
-      Log(Error, "RegOpenKeyEx Error(%d)", static_cast<int>(status));
+      LogRegError("RegOpenKeyEx", status);
       return false;
     }
     status = registry.QueryInfoKey(key.Get(), &subkeys, nullptr, nullptr);
@@ -52,7 +53,7 @@ bool DeleteKeyIfNoSubkeys(HKEY root, const std::wstring& path) {
   if (subkeys > 0) return false;
   LSTATUS status = registry.DeleteKey(root, path.c_str(), 0);
   if (status != ERROR_SUCCESS) {
-    Log(Error, "RegDeleteKey Error(%d)", static_cast<int>(status));
+    LogRegError("RegDeleteKey", status);
     return false;
   }
   return true;
@@ -63,7 +64,7 @@ bool LoadProfileHive(HKEY list, const wchar_t* sid) {
   if (file.empty()) return false;
   LSTATUS status = Use<platform::Registry>().LoadHive(HKEY_USERS, sid, file.c_str());
   if (status != ERROR_SUCCESS) {
-    Log(Error, "RegLoadKey Error(%d)", static_cast<int>(status));
+    LogRegError("RegLoadKey", status);
     return false;
   }
   return true;
@@ -71,7 +72,7 @@ bool LoadProfileHive(HKEY list, const wchar_t* sid) {
 
 void UnloadProfileHive(const wchar_t* sid) {
   LSTATUS status = Use<platform::Registry>().UnloadHive(HKEY_USERS, sid);
-  if (status != ERROR_SUCCESS) Log(Error, "RegUnLoadKey Error(%d)", static_cast<int>(status));
+  if (status != ERROR_SUCCESS) LogRegError("RegUnLoadKey", status);
 }
 
 void RemoveSparkleRegForProfile(HKEY list, const wchar_t* sid) {

@@ -38,21 +38,19 @@ constexpr wchar_t kRunMutexStem[] = L"Local\\TESSMAR.Velk.Migration.";
 
 class RunLock {
  public:
-  RunLock() : mutexes_(platform::Use<platform::NamedMutex>()) {
+  RunLock() {
+    platform::NamedMutex& mutexes = platform::Use<platform::NamedMutex>();
     std::wstring sid;
     if (!platform::Use<platform::Token>().CurrentUserSid(&sid)) {
       Unlocked("GetTokenInformation");
       return;
     }
-    handle_ = mutexes_.Create((kRunMutexStem + sid).c_str(), TRUE);
+    handle_ = platform::MutexHandle(mutexes.Create((kRunMutexStem + sid).c_str(), TRUE));
     if (!handle_) {
       Unlocked("CreateMutexW");
       return;
     }
     busy_ = platform::GetLastErrorCode() == ERROR_ALREADY_EXISTS;
-  }
-  ~RunLock() {
-    if (handle_) mutexes_.Close(handle_);
   }
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
@@ -72,8 +70,7 @@ class RunLock {
     failedCall_ = call;
     error_ = platform::GetLastErrorCode();
   }
-  platform::NamedMutex& mutexes_;
-  HANDLE handle_ = nullptr;
+  platform::MutexHandle handle_;
   bool busy_ = false;
   const char* failedCall_ = nullptr;
   DWORD error_ = ERROR_SUCCESS;

@@ -71,7 +71,7 @@ TEST_F(FrameTest, ResultMapping) {
   EXPECT_TRUE(installer.Errors().empty());
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(E_ACCESSDENIED)), 1603u);
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kAlreadyRunning)), 1603u);
-  EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kReserved25003)), 1603u);
+  EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(kCertificateWrongUsage)), 1603u);
   EXPECT_THAT(installer.Errors(),
               ElementsAre(std::pair(25000, static_cast<int>(0x80070005)), std::pair(25001, -2147467250),
                           std::pair(25003, static_cast<int>(0x800B0110))));

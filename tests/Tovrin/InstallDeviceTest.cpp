@@ -1,7 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <ostream>
+#include <string>
 
 #include "DeviceFixture.h"
 
@@ -144,6 +148,28 @@ struct FailingStep {
   size_t callsMade;  // calls up to and including the failing one, plus the set's release
 };
 
+// Win32 errors in decimal, SetupAPI's (customer bit set) in hex.
+std::string ErrorNumber(DWORD error) {
+  char text[16];
+  std::snprintf(text, sizeof text, error & 0x20000000u ? "0x%08lx" : "%lu", static_cast<unsigned long>(error));
+  return text;
+}
+
+// Failures print the row, not its bytes.
+void PrintTo(const FailingStep& step, std::ostream* out) {
+  char result[16];
+  std::snprintf(result, sizeof result, "0x%08lx", static_cast<unsigned long>(static_cast<DWORD>(step.result)));
+  *out << step.call << " failing with " << ErrorNumber(step.error) << " -> " << result;
+}
+
+// The row's name: the failing call (gtest names take letters, digits and
+// underscores only) and its error.
+std::string StepName(const testing::TestParamInfo<FailingStep>& info) {
+  std::string name;
+  for (const char* c = info.param.call; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name + (info.param.error == ERROR_SUCCESS ? "_NoError" : "_Error" + ErrorNumber(info.param.error));
+}
+
 class InstallDeviceFailureTest : public InstallDeviceTest, public testing::WithParamInterface<FailingStep> {};
 
 TEST_P(InstallDeviceFailureTest, LogsTheStepAndReleasesTheSet) {
@@ -189,7 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailingStep{"GetDeviceRegistryProperty:8:size", ERROR_SUCCESS, "(0x80004005)", E_FAIL, 8},
         FailingStep{"DestroyDeviceInfoList", ERROR_INVALID_HANDLE,
                     "SetupDiDestroyDeviceInfoList() = The handle is invalid. (0x80070006)",
-                    static_cast<HRESULT>(0x80070006), 11}));
+                    static_cast<HRESULT>(0x80070006), 11}),
+    StepName);
 
 TEST_F(InstallDeviceTest, OnlyASizeOfZeroFailsTheSizingCall) {
   // SetupAPI may fail the sizing call with another error yet report the

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/UniqueHandle.h"
+
 namespace {
 
 const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
@@ -44,42 +46,20 @@ void Fail(const char* call, DWORD code, const std::wstring& about) {
   std::fprintf(stderr, "velk-capture: %s failed (%lu) for %ls\n", call, code, about.c_str());
 }
 
-class Key {
- public:
-  ~Key() {
-    if (key_) RegCloseKey(key_);
-  }
-  HKEY* Put() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
+// The tree's handle owner, closing straight through Win32: this program
+// calls Windows itself and links none of the kit's ports.
+struct KeyClosed : platform::NullInvalid<HKEY> {
+  static void Close(HKEY key) { RegCloseKey(key); }
 };
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (h_ && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
-  HANDLE Get() const { return h_; }
-
- private:
-  HANDLE h_;
+struct KernelClosed : platform::InvalidValueOrNullInvalid {
+  static void Close(HANDLE handle) { CloseHandle(handle); }
 };
-
-class Find {
- public:
-  Find(const std::wstring& pattern, WIN32_FIND_DATAW* data) : h_(FindFirstFileW(pattern.c_str(), data)) {}
-  ~Find() {
-    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-  }
-  bool Ok() const { return h_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return h_; }
-
- private:
-  HANDLE h_;
+struct FindClosed : platform::InvalidValueInvalid {
+  static void Close(HANDLE find) { FindClose(find); }
 };
+using Key = platform::UniqueHandle<KeyClosed>;
+using Handle = platform::UniqueHandle<KernelClosed>;
+using Find = platform::UniqueHandle<FindClosed>;
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
@@ -91,7 +71,7 @@ std::string Utf8(const std::wstring& text) {
 
 bool WriteFileBytes(const std::wstring& path, const void* data, size_t size) {
   Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.Get() == INVALID_HANDLE_VALUE) {
+  if (!file) {
     Fail("CreateFileW", GetLastError(), path);
     return false;
   }
@@ -217,8 +197,8 @@ void Line(std::string& out, DWORD attributes, const std::wstring& path) {
 // Every entry below folder, parents before children.
 void Walk(std::string& out, const std::wstring& folder) {
   WIN32_FIND_DATAW data;
-  Find find(folder + L"\\*", &data);
-  if (!find.Ok()) return;
+  Find find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+  if (!find) return;
   do {
     std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;

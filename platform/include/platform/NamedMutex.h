@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Port.h"
+#include "platform/UniqueHandle.h"
 #include "platform/WinTypes.h"
 
 namespace platform {
@@ -19,5 +20,8 @@ class NamedMutex {
 
   VELK_PORT(NamedMutex);
 };
+
+// Owns a mutex handle; Create gives null when refused.
+using MutexHandle = UniqueHandle<ClosedThrough<NamedMutex, &NamedMutex::Close, NullInvalid<HANDLE>>>;
 
 }  // namespace platform
