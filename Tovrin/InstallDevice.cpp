@@ -38,7 +38,8 @@ HRESULT Install(CTovrinModule& module, HWND window, CActionParameters& params) {
     return E_INVALIDARG;
   }
   wchar_t hardwareIds[kHardwareIdListChars] = {};
-  std::memcpy(hardwareIds, hwid.c_str(), hwid.size() * sizeof(wchar_t));
+  // With its terminator; the list's closing one is the zeroed rest.
+  std::memcpy(hardwareIds, hwid.c_str(), (hwid.size() + 1) * sizeof(wchar_t));
   const DWORD hardwareIdBytes = static_cast<DWORD>((hwid.size() + 2) * sizeof(wchar_t));
 
   DeviceSetup& setup = Use<DeviceSetup>();

@@ -6,6 +6,7 @@
 #include "ProfileList.h"
 
 // The name is the one the log lines have always carried ("CProfileDirectoryEnumerator<_pde>").
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name the log lines carry.
 class _pde : public CProfileDirectoryEnumerator<_pde> {
  public:
   static constexpr const char* kHandlerName = "_pde";

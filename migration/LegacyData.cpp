@@ -26,7 +26,7 @@ void RunHiddenCommand(const wchar_t* commandLine) {
   wchar_t buffer[kMaxCommandLine + 1] = {};
   size_t length = std::wcslen(commandLine);
   if (length > kMaxCommandLine) return;
-  std::wmemcpy(buffer, commandLine, length);
+  std::wmemcpy(buffer, commandLine, length + 1);
 
   platform::ProcessStart& start = platform::Use<platform::ProcessStart>();
   // CreateProcessW without an application name would look for the

@@ -21,7 +21,7 @@ bool Buffer_BinToHex(Buffer* buffer) {
     RasSetLastError("Buffer_BinToHex", kFile, kLineBinToHex, 255, platform::GetLastErrorCode(), "malloc failed");
     return false;
   }
-  for (uint32_t i = 0; i < buffer->length; ++i) {
+  for (size_t i = 0; i < buffer->length; ++i) {
     block[2 * i] = static_cast<unsigned char>(kDigits[buffer->data[i] >> 4]);
     block[2 * i + 1] = static_cast<unsigned char>(kDigits[buffer->data[i] & 0x0F]);
   }

@@ -59,6 +59,7 @@ void ReleaseLine(char* line, size_t room) {
 }  // namespace
 
 // One trimmed line of the wanted section; *value is set when it holds the key.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the library's private functions start with an underscore.
 bool _IniReader_Key(char* line, const char* key, char** value);
 
 bool _IniReader_Key(char* line, const char* key, char** value) {

@@ -69,6 +69,6 @@ char* strcpy_alloc(const char* text) {
     RasSetLastError("strcpy_alloc", kFile, kLineStrcpyAlloc, 255, 0, "malloc failed");
     return nullptr;
   }
-  std::memcpy(copy, text, length);
+  std::memcpy(copy, text, length + 1);
   return copy;
 }
