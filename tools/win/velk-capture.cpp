@@ -111,12 +111,11 @@ void Export(const std::wstring& key, const std::wstring& file) {
 }
 
 void Enable(const wchar_t* privilege) {
-  HANDLE raw;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &raw)) {
+  Handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put())) {
     Fail("OpenProcessToken", GetLastError(), privilege);
     return;
   }
-  Handle token(raw);
   TOKEN_PRIVILEGES tp = {};
   tp.PrivilegeCount = 1;
   tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
@@ -126,12 +125,11 @@ void Enable(const wchar_t* privilege) {
 }
 
 std::wstring CurrentUserSid() {
-  HANDLE raw;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+  Handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) {
     Fail("OpenProcessToken", GetLastError(), L"TOKEN_QUERY");
     return {};
   }
-  Handle token(raw);
   BYTE buffer[512];
   DWORD size = 0;
   if (!GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size)) {
