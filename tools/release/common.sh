@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the release scripts: the shipped binaries and how a Windows
 # build of them is made.
 

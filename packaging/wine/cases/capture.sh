@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The kit's capture program on a Wine prefix, its folder imported on the
 # host with velk-machine, and the same actions on both sides: IsSupportOS
 # and ConnectDefMigration must log the same lines (timestamps and process

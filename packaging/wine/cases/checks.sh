@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The installation checks under Wine: the single-instance mutex held by the
 # installer's custom-action process (a second check in the same install
 # fails with 25001 and the install rolls back), and the running-client check

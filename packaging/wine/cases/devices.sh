@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The device actions under Wine: an adapter from a driver-less Net INF is
 # registered and gets its driver through InstallDevice (a deferred MSI
 # custom action), UninstallDevice finds it again, and a setup failing after

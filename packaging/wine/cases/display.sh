@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the user sees, under a real display (Xvfb): the running-client box
 # of CheckRasExec in msiexec (the client closed before OK, or still running
 # at OK; English and Japanese), the migration program's error box for a

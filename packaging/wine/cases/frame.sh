@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The frame under Wine: the log banner and scopes in the MSI log, the OS
 # check on Wine's default version (Windows 7: no major version value) and
 # on Windows 10, the help launcher, and the command-line form.

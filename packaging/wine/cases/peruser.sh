@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The per-user actions under Wine on its single profile (logged on: its
 # hive is used in place) and on a second profile added to the profile list,
 # whose hive file was saved with RegSaveKeyW (mounted and unmounted by the

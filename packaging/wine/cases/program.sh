@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The migration program as built for Windows, started as a user starts it:
 # velk-reqdat.exe writes a req.dat bound to the prefix's product ID,
 # velk-access-migration.exe re-binds it to Wine's SMBIOS identity, removes

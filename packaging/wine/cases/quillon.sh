@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A package of another product, built only as the README tells a packager:
 # "Quillon Transit" (quillon.wxs) with its own name, UpgradeCode, install
 # folder, TARGETDIR setter QuillonPlaceTarget, help address, INF and a

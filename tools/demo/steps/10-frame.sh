@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The custom-action frame: the OS check on three Windows versions, the help
 # launcher, and a malformed parameter text in both calling forms.
 set -eu

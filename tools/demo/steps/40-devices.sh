@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The virtual network adapter: installed with a connection name, seen in
 # the machine's registry and driver store, then uninstalled again.
 set -eu

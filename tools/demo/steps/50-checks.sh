@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The installation checks: the single-instance mutex while another installer
 # holds it, and the running-client check with a client running from the
 # folder being installed (a copy of sleep) and after it has ended.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The per-user actions on every profile: the connection-definition
 # migration, the data removal and the updater settings removal.
 set -eu
