@@ -77,8 +77,10 @@ convert_and_check() {
   if [ -n "${HOST_BIN:-}" ] && [ -x "$HOST_BIN/velk-reqdat" ] && [ -n "$uuid" ]; then
     cp "$data_unix/req.dat" "$WORK/req.dat.new-$label"
     out=$("$HOST_BIN/velk-reqdat" inspect "$WORK/req.dat.new-$label" --key "smbios=$uuid" --show-value 2>&1)
-    check_line "$label: the host velk-reqdat opens it with smbios=$uuid: the signature matches" "$out" "Signature: matches"
-    check_line "$label: the host velk-reqdat opens it with smbios=$uuid: the value is the same" "$out" "Value=$KEY_VALUE"
+    check_num "$label: the host velk-reqdat opens it with smbios=$uuid: one line says the signature matches" \
+      "$(grep -c -x -F 'Signature: matches' <<<"$out")" -eq 1
+    check_num "$label: the host velk-reqdat opens it with smbios=$uuid: one line gives the same value" \
+      "$(grep -c -x -F "Value=$KEY_VALUE" <<<"$out")" -eq 1
     product_id=$(wine_run reg query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v ProductId 2>/dev/null \
       | tr -d '\r' | sed -n 's/^ *ProductId *REG_SZ *//p')
     out=$("$HOST_BIN/velk-reqdat" inspect "$WORK/req.dat.old-$label" --key "product-id=$product_id" 2>&1)
