@@ -28,7 +28,7 @@ case_main() {
   check_num "the install fails (1603, cut to 67 by Wine)" "$rc" -eq 67
   check_num "the first check passes" "$(action_lines "$log" CA_CheckMultiExec | grep -c -F 'CTovrinModule::CheckMultiExec - leave')" -ge 1
   check "the second check fails with the HRESULT" log_has_line "$log" "E .*\(0x8000400e\)"
-  check "installer error 25001" grep -q -F 'The error code is 25001.' "$log"
+  check_file_has "installer error 25001" "$log" 'The error code is 25001.'
   check "the install rolled back" test ! -e "$product"
   check "the product is not registered" not_registered
   check "the running-client check did not run" log_lacks "$log" "CheckRasExec - enter"

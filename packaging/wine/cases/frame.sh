@@ -25,7 +25,7 @@ case_main() {
     log_has_line "$log" 'I TovrinData:/x=1 /HelpUrl=C:\\old.htm /HelpUrl="C:\\velk-missing\\help.htm"'
   check "the action's scope" log_has_line "$log" "I CTovrinModule::ShowHelp - leave"
   check "the refusal is logged with its HRESULT" log_has_line "$log" "E .*\(0x8007[0-9a-f]{4}\)"
-  check "installer error 25000 is reported" grep -q -F 'The error code is 25000.' "$log"
+  check_file_has "installer error 25000 is reported" "$log" 'The error code is 25000.'
   check "ShowHelp scope closes" log_has_line "$log" "I ShowHelp - leave"
 
   # Windows 10 version values: no flag, the build logged.

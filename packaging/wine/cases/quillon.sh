@@ -55,7 +55,7 @@ case_main() {
   check "step 2: its Active Setup entry has a StubPath" test -n "$(reg_value "$QUILLON_ACTIVE_SETUP" StubPath)"
   check "step 2: the running-client check looks in the folder QuillonPlaceTarget set" \
     log_has_line "$log" 'I rasTmInstalledPath = C:\\Program Files\\Quillon\\Transit\\bin\\velk-access\.exe'
-  check "step 2: the kit's actions get the package's help address" grep -q -F 'support.quillon.example/transit' "$log"
+  check_file_has "step 2: the kit's actions get the package's help address" "$log" 'support.quillon.example/transit'
   check "step 2: the adapter of quillon.inf is registered: UpdateDriverForPlugAndPlayDevices succeeded" \
     log_has_line "$log" 'I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0'
   check_num "step 2: the adapter of quillon.inf is registered: root-enumerated network devices" "$(net_devices)" -ge 1
