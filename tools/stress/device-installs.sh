@@ -21,8 +21,8 @@ work=$(mktemp -d)
 kept=$(mktemp -d)
 trap 'rm -rf "$work"; rmdir "$kept" 2>/dev/null' EXIT
 net='{4d36e972-e325-11ce-bfc1-08002be10318}'
-# The INF text is the printf format: %s takes the class GUID, "$Windows NT$" is literal.
-# shellcheck disable=SC2016
+# The INF text is the printf format: %s takes the class GUID.
+# shellcheck disable=SC2016 # "$Windows NT$" is INF text, no expansion
 inf='[Version]\r\nSignature="$Windows NT$"\r\nClass=Net\r\nClassGUID=%s\r\n[Manufacturer]\r\nTESSMAR=Models\r\n[Models]\r\nAdapter=Install,root\\vnet\r\n[Install]\r\n'
 
 # Lines of the hive that name keys below one prefix, one level down.
