@@ -44,7 +44,10 @@ timeout "$(left)" wine "$root/bin/velk-bench-pairs.exe" "$rounds" "$bin_win\\vel
   "$bin_win\\velk-bench-empty.exe" "$bin_win\\req.dat.old" 2>&1 | tr -d '\r' | tee "$root/pairs.log" || rc=1
 ratio=$(sed -n 's/^ratio program\/empty \([0-9.]*\);.*/\1/p' "$root/pairs.log")
 floor=$(sed -n 's/^ratio .* floor (empty with 4 cmd.exe)\/empty \([0-9.]*\)$/\1/p' "$root/pairs.log")
-[ -n "$ratio" ] && [ -n "$floor" ] || { echo "wine benchmark: no ratio (timed out after $limit s or a run failed)"; exit 1; }
+if [ -z "$ratio" ] || [ -z "$floor" ]; then
+  echo "wine benchmark: no ratio (timed out after $limit s or a run failed)"
+  exit 1
+fi
 # The floor is what no run can go below: its own start and the four hidden
 # cmd.exe it must start; half of it again is left for the run's own work.
 goal=$(awk -v f="$floor" 'BEGIN { printf "%.2f", f * 1.5 }')

@@ -135,13 +135,15 @@ say "$(basename "$tarball") matches $from (sha256 $have)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/velk-openssl-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 tar -xzf "$tarball" -C "$work"
-tree=$(ls -d "$work"/openssl-*/ | head -n 1)
+trees=("$work"/openssl-*/)
+tree=${trees[0]}
 say "building libcrypto $upstream for $triplet (options $key)"
 start=$(date +%s)
 (
   cd "$tree"
   # The build date OpenSSL records comes from the source, not the clock.
-  export SOURCE_DATE_EPOCH=$(stat -c %Y "$tree/VERSION.dat")
+  SOURCE_DATE_EPOCH=$(stat -c %Y "$tree/VERSION.dat")
+  export SOURCE_DATE_EPOCH
   ./Configure "$target" --cross-compile-prefix="$triplet-" "${options[@]}" >&2
   make -j"${VELK_JOBS:-2}" "${places[@]}" build_generated >&2
   make -j"${VELK_JOBS:-2}" "${places[@]}" libcrypto.a >&2
@@ -152,7 +154,7 @@ cp "$tree/libcrypto.a" "$prefix.partial/lib/"
 cp "$tree"/include/openssl/*.h "$prefix.partial/include/openssl/"
 {
   printf 'openssl %s (Debian %s) for %s, built %s\n' "$upstream" "$version" "$triplet" \
-    "$($triplet-gcc --version | head -n 1)"
+    "$("$triplet-gcc" --version | head -n 1)"
   printf 'configured with %s; %s\n' "${options[*]}" "${places[*]}"
 } >"$prefix.partial/VERSION"
 rm -rf "$prefix"

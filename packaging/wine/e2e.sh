@@ -73,8 +73,9 @@ for c in "${cases[@]}"; do
   start=$(date +%s)
   result=$(
     export STAGE="$stage" WORK="$work" CASE_DIR="$here/cases" HOST_BIN="$host_bin" BUILD="$build"
-    # shellcheck source=lib.sh
+    # shellcheck source=packaging/wine/lib.sh
     . "$here/lib.sh"
+    # shellcheck source=/dev/null # a case named at run time, linted on its own
     . "$c"
     trap display_stop EXIT
     case_main >&2
@@ -83,12 +84,12 @@ for c in "${cases[@]}"; do
     display_stop
     echo "$CASE_PASSED $CASE_FAILED $CASE_SKIPPED"
   ) || result="0 1 0"
-  set -- $result
-  passed=$((passed + ${1:-0}))
-  failed=$((failed + ${2:-1}))
-  skipped=$((skipped + ${3:-0}))
+  read -r case_passed case_failed case_skipped <<<"$result"
+  passed=$((passed + ${case_passed:-0}))
+  failed=$((failed + ${case_failed:-1}))
+  skipped=$((skipped + ${case_skipped:-0}))
   # A prefix takes some hundred megabytes: keep only those of failed cases.
-  [ "${2:-1}" -eq 0 ] && rm -rf "$work/prefix"
+  [ "${case_failed:-1}" -eq 0 ] && rm -rf "$work/prefix"
   echo "   ($(( $(date +%s) - start )) s; logs in $work)"
 done
 rm -rf "$root/probe"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Functions for the Wine end-to-end cases. A case file defines case_main
 # and runs in a subshell of its own with a fresh Wine prefix.
 #
@@ -18,11 +19,65 @@ not_ok() { CASE_FAILED=$((CASE_FAILED + 1)); printf '  FAIL - %s\n' "$*"; }
 # A check that could not run here: counted apart, never as passed.
 skip() { CASE_SKIPPED=$((CASE_SKIPPED + 1)); printf '  SKIP - %s\n' "$*"; }
 
+# What a failed check saw and what it wanted, one "#" line each under its
+# FAIL line (a value of several lines gives several).
+got_expected() {
+  local label value
+  for label in got expected; do
+    value=$1
+    shift
+    [ -n "$value" ] || value="(empty)"
+    printf '%s\n' "$value" | sed "s/^/  #   $label: /"
+  done
+}
+
 # check DESCRIPTION COMMAND...: passes when the command succeeds.
 check() {
-  local what=$1
+  local what=$1 rc=0
   shift
-  if "$@"; then ok "$what"; else not_ok "$what"; fi
+  "$@" || rc=$?
+  if [ "$rc" -eq 0 ]; then
+    ok "$what"
+  else
+    not_ok "$what"
+    got_expected "exit code $rc from: $*" "exit code 0"
+  fi
+}
+
+# not COMMAND...: succeeds when the command fails (for check).
+not() { ! "$@"; }
+
+# check_eq DESCRIPTION GOT EXPECTED: the two texts are the same.
+check_eq() {
+  if [ "$2" = "$3" ]; then ok "$1"; else
+    not_ok "$1"
+    got_expected "$2" "$3"
+  fi
+}
+
+# check_num DESCRIPTION GOT OP NUMBER: an integer comparison as test(1)
+# makes it (OP: -eq -ne -lt -le -gt -ge).
+check_num() {
+  if test "$2" "$3" "$4" 2>/dev/null; then ok "$1"; else
+    not_ok "$1"
+    got_expected "$2" "$3 $4"
+  fi
+}
+
+# check_line DESCRIPTION TEXT LINE: one line of TEXT is LINE exactly.
+check_line() {
+  if grep -q -x -F -- "$3" <<<"$2"; then ok "$1"; else
+    not_ok "$1"
+    got_expected "$2" "a line: $3"
+  fi
+}
+
+# check_file_has DESCRIPTION FILE TEXT: a line of FILE holds TEXT.
+check_file_has() {
+  if grep -q -F -- "$3" "$2" 2>/dev/null; then ok "$1"; else
+    not_ok "$1"
+    got_expected "no such line in $2" "a line with: $3"
+  fi
 }
 
 # A fresh prefix for this case; Windows 7 version values unless told.
@@ -44,8 +99,8 @@ reg_value() {
 # Root-enumerated network devices. reg.exe may answer nothing on a loaded
 # machine: it is asked again then.
 net_devices() {
-  local out="" try
-  for try in 1 2 3; do
+  local out="" _
+  for _ in 1 2 3; do
     out=$(wine_run reg query 'HKLM\System\CurrentControlSet\Enum\Root' /s 2>/dev/null | tr -d '\r')
     [ -n "$out" ] && break
     sleep 2
@@ -154,13 +209,14 @@ DISPLAY_PID=""
 # Fails (without a display) when Xvfb is missing or does not come up.
 display_start() {
   command -v Xvfb >/dev/null || return 1
-  local numfile="$WORK/xvfb.display" i
+  local numfile="$WORK/xvfb.display" _
   : >"$numfile"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >"$WORK/xvfb.log" 2>&1 &
   DISPLAY_PID=$!
-  for i in $(seq 100); do
+  for _ in $(seq 100); do
     if [ -s "$numfile" ]; then
-      export DISPLAY=":$(tr -d '\n' <"$numfile")"
+      DISPLAY=":$(tr -d '\n' <"$numfile")"
+      export DISPLAY
       return 0
     fi
     kill -0 "$DISPLAY_PID" 2>/dev/null || break
@@ -210,6 +266,8 @@ display_japanese_fonts() {
   timeout "$WINE_TIMEOUT" wineserver -w
 }
 
+msilog_summary() { "$HOST_BIN/velk-msilog" "$1" >"$1.summary" 2>&1; }
+
 # Every MSI log of the case (msi_exec lists them) must be one velk-msilog
 # can summarise; its summary is kept beside the log.
 msilog_all() {
@@ -227,6 +285,6 @@ msilog_all() {
       skip "velk-msilog summarises $(basename "$log") (the installer's lines are not in English)"
       continue
     fi
-    check "velk-msilog summarises $(basename "$log")" eval '"$HOST_BIN/velk-msilog" "$log" >"$log.summary" 2>&1'
+    check "velk-msilog summarises $(basename "$log")" msilog_summary "$log"
   done < <(sort -u "$list")
 }

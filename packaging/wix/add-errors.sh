@@ -44,13 +44,13 @@ trap 'rm -rf "$work"' EXIT
 printf '\n\n%s\t_ForceCodepage\n' "$codepage" >"$work/_ForceCodepage.idt"
 {
   printf 'Error\tMessage\ni2\tL0\nError\tError\n'
-  for number in $(sed -n 's|^ *<Error Id="\([0-9]*\)">.*|\1|p' "$here/Tovrin.wxi"); do
+  while read -r number; do
     text=$(sed -n "s|^ *<String Id=\"TovrinError$number\">\(.*\)</String>\$|\1|p" "$wxl")
     [ -n "$text" ] || { echo "add-errors.sh: $wxl has no text TovrinError$number" >&2; exit 1; }
     text=${text//\[ProductName\]/$product}
     text=$(sed 's/&lt;/</g; s/&gt;/>/g; s/&quot;/"/g; s/&apos;/'"'"'/g; s/&amp;/\&/g' <<<"$text")
     printf '%s\t%s\n' "$number" "$text"
-  done
+  done < <(sed -n 's|^ *<Error Id="\([0-9]*\)">.*|\1|p' "$here/Tovrin.wxi")
 } >"$work/Error.idt"
 msibuild "$msi" -i "$work/_ForceCodepage.idt"
 msibuild "$msi" -i "$work/Error.idt"

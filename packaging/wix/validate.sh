@@ -101,10 +101,11 @@ for action in $system_actions; do
   check "$action: deferred without impersonation (type $type, needs bits 0x400 and 0x800)" \
     test $((type & 0xc00)) -eq $((0xc00))
 done
+# immediate TYPE: a custom action type without the deferred bit.
+immediate() { [ -n "$1" ] && [ $(($1 & 0x400)) -eq 0 ]; }
 for action in $check_actions; do
   type=$(type_of "$action")
-  check "$action: immediate (reads and sets properties; type ${type:-missing})" \
-    eval 'test -n "$type" && test $((type & 0x400)) -eq 0'
+  check "$action: immediate (reads and sets properties; type ${type:-missing})" immediate "$type"
 done
 
 # Sequences: every scheduled kit action exists, numbers are unique.
@@ -129,8 +130,8 @@ for pair in "AppSearch Tovrin_CheckRasExec" \
   "InstallInitialize Tovrin_UninstallDevice" "Tovrin_UninstallDevice RemoveFiles" \
   "InstallFiles Tovrin_InstallDevice" "Tovrin_InstallDevice InstallFinalize" \
   "Tovrin_ConnectDefMigration InstallFiles"; do
-  set -- $pair
-  check "InstallExecuteSequence: $1 before $2" before "$1" "$2"
+  read -r first second <<<"$pair"
+  check "InstallExecuteSequence: $first before $second" before "$first" "$second"
 done
 # A rollback of the device must be in the script before the device.
 if [ -n "$(at Tovrin_InstallDeviceRollback)" ]; then
@@ -139,11 +140,12 @@ if [ -n "$(at Tovrin_InstallDeviceRollback)" ]; then
 fi
 # Deferred actions run from the script, written between InstallInitialize
 # and InstallFinalize.
+in_script() { before InstallInitialize "$1" && before "$1" InstallFinalize; }
 while IFS=$'\t' read -r action type _; do
   [ $((type & 0x400)) -ne 0 ] || continue
   [ -n "$(at "$action")" ] || continue
   check "$action: deferred, so between InstallInitialize and InstallFinalize" \
-    eval 'before InstallInitialize "$action" && before "$action" InstallFinalize'
+    in_script "$action"
 done < <(rows CustomAction)
 # A deferred action reads only CustomActionData: the property of its own
 # name, set by a type-51 action scheduled before it.
@@ -174,6 +176,7 @@ done
 if [ -n "$set_before" ]; then
   ok "TARGETDIR is set before Tovrin_CheckRasExec ($set_before)"
 elif [ -n "$setters" ]; then
+  # shellcheck disable=SC2086 # the action names, one word each, on one line
   not_ok "TARGETDIR is set before Tovrin_CheckRasExec (not:$(printf ' %s' $setters) after it or unscheduled)"
 else
   not_ok "TARGETDIR is set before Tovrin_CheckRasExec: no type-51 or type-35 action sets TARGETDIR (the running-client check would look for a relative bin\\velk-access.exe)"
@@ -196,9 +199,11 @@ done
 for number in 25000 25001 25003; do
   check "Error $number is present and shows the HRESULT" grep -q -E "^$number"$'\t'".*\\[2\\]" <(rows Error)
 done
+# in_registry SIGNATURE: the signature is a registry search's.
+in_registry() { [ -n "$1" ] && keys RegLocator | grep -q -x -F "$1"; }
 for property in RASV1_INSTALLED RASEX_INSTALLED RASLE_INSTALLED; do
   signature=$(rows AppSearch | awk -F'\t' -v p="$property" '$1 == p {print $2}')
-  check "$property is searched for in the registry" eval 'test -n "$signature" && keys RegLocator | grep -q -x -F "$signature"'
+  check "$property is searched for in the registry" in_registry "$signature"
 done
 for property in RASXX_NOT_SUPPORTOS RASXX_RUNNING; do
   check "a launch condition uses $property" grep -q -F "NOT $property" <(rows LaunchCondition)
@@ -206,14 +211,16 @@ done
 check "HelpUrl has a value" grep -q -E $'^HelpUrl\t.+' <(rows Property)
 
 # The Japanese build: its language, code page and the .wxl's texts.
+japanese_codes() {
+  msiinfo export "$1" Property | tr -d '\r' | grep -q -x -F "$(printf 'ProductLanguage\t1041')" &&
+    msiinfo export "$1" _ForceCodepage | tr -d '\r\0' | grep -q '^932'
+}
 if [ -d "$arg" ]; then
   ja="$work/velk-access-ja.msi"
   if bash "$here/build.sh" "$arg/bin" "$ja" 1.0.0 ja-jp >/dev/null; then
     expected_ja=$(sed -n 's|^ *<String Id="TovrinError\([0-9]*\)">\(.*\)</String>$|\1\t\2|p' "$here/Tovrin.ja-jp.wxl" |
       sed 's/\[ProductName\]/velk-access/g')
-    check "Japanese build: language 1041, code page 932" \
-      eval 'msiinfo export "$ja" Property | tr -d "\r" | grep -q -x -F "$(printf "ProductLanguage\t1041")" &&
-        msiinfo export "$ja" _ForceCodepage | tr -d "\r\0" | grep -q "^932"'
+    check "Japanese build: language 1041, code page 932" japanese_codes "$ja"
     check "Japanese build: the three Error rows hold the Japanese texts" \
       test "$(msiinfo export "$ja" Error | tail -n +4 | tr -d '\r' | sort)" = "$(sort <<<"$expected_ja")"
   else

@@ -6,7 +6,7 @@ set -u
 windres=$1 version=$2
 shift 2
 [ $# -gt 0 ] || { echo "check-version: no binaries given"; exit 1; }
-commas=$(echo "$version" | sed 's/\./, /g')
+commas=${version//./, }
 failures=0
 fail() { echo "FAIL $1: $2"; failures=$((failures + 1)); }
 

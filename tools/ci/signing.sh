@@ -16,11 +16,14 @@ work=$(mktemp -d /tmp/velk-signing-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 # The throwaway certificate: a day long, for code signing only.
 password=$(openssl rand -hex 16)
-openssl req -x509 -newkey rsa:3072 -nodes -days 1 -subj "/CN=velk-access CI throwaway signer" \
+if ! openssl req -x509 -newkey rsa:3072 -nodes -days 1 -subj "/CN=velk-access CI throwaway signer" \
   -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
-  -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 &&
-openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout "pass:$password" \
-  -out "$work/signer.p12" >/dev/null 2>&1 || { echo "signing: cannot make the certificate"; exit 1; }
+  -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 ||
+  ! openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout "pass:$password" \
+    -out "$work/signer.p12" >/dev/null 2>&1; then
+  echo "signing: cannot make the certificate"
+  exit 1
+fi
 
 mkdir -p "$work/build/bin"
 cp "$build"/bin/*.exe "$build"/bin/*.dll "$work/build/bin/" 2>/dev/null

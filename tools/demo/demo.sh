@@ -12,7 +12,8 @@ export DEMO_BIN=$PWD/build/host/bin
 export DEMO_ROOT=$PWD/build/demo
 export PATH="$DEMO_BIN:$PATH"
 mkdir -p "$DEMO_ROOT"
-export DEMO_MACHINE=$(bash tools/demo/make-machine.sh "$DEMO_ROOT/machine")
+DEMO_MACHINE=$(bash tools/demo/make-machine.sh "$DEMO_ROOT/machine")
+export DEMO_MACHINE
 export VELK_MACHINE=$DEMO_MACHINE
 
 say() { printf '\n\033[1m# %s\033[0m\n' "$*"; }

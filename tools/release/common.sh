@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the release scripts: the shipped binaries and how a Windows
 # build of them is made.
 
@@ -37,18 +38,20 @@ build_shipped() {
     # No launcher from the caller's environment either.
     environment=(env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER CCACHE_DISABLE=1)
   fi
-  local toolchain=$source/cmake/mingw-w64-$(mingw_prefix "$target" | cut -d- -f1).cmake
+  local toolchain targets
+  toolchain=$source/cmake/mingw-w64-$(mingw_prefix "$target" | cut -d- -f1).cmake
+  read -r -a targets <<<"$(shipped_targets "$target")"
   local epoch=${SOURCE_DATE_EPOCH:-$(release_epoch "$source")}
   rm -rf "$folder"
   mkdir -p "$(dirname "$folder")"
-  "${environment[@]}" SOURCE_DATE_EPOCH=$epoch \
+  if ! "${environment[@]}" SOURCE_DATE_EPOCH="$epoch" \
     cmake -S "$source" -B "$folder" -G Ninja --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=Release \
-      "${launcher[@]}" >"$folder.configure.log" 2>&1 &&
-  "${environment[@]}" SOURCE_DATE_EPOCH=$epoch \
-    cmake --build "$folder" -j"${VELK_JOBS:-2}" --target $(shipped_targets "$target") >"$folder.build.log" 2>&1 || {
+    "${launcher[@]}" >"$folder.configure.log" 2>&1 ||
+    ! "${environment[@]}" SOURCE_DATE_EPOCH="$epoch" \
+      cmake --build "$folder" -j"${VELK_JOBS:-2}" --target "${targets[@]}" >"$folder.build.log" 2>&1; then
     echo "build of $target in $folder failed; see $folder.configure.log and $folder.build.log"
     return 1
-  }
+  fi
 }
 
 # export_commit REPO COMMIT FOLDER: the commit's files, without the history.

@@ -10,7 +10,8 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 . "$repo/tools/release/common.sh"
 commit=${1:-HEAD}
 git -C "$repo" rev-parse --verify -q "$commit^{commit}" >/dev/null || { echo "release: no commit $commit"; exit 1; }
-export SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct "$commit")
+SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct "$commit")
+export SOURCE_DATE_EPOCH
 hash=$(git -C "$repo" rev-parse "$commit")
 version=$(git -C "$repo" show "$commit:CMakeLists.txt" | sed -n 's/^project([^)]* VERSION \([0-9.]*\).*/\1/p')
 [ -n "$version" ] || { echo "release: no project version in CMakeLists.txt"; exit 1; }
@@ -80,6 +81,7 @@ fi
   echo "(tools/release/reproducible.sh); SHA256SUMS lists every file here."
 } >"$out/RELEASE.md"
 
+# shellcheck disable=SC2094 # find leaves SHA256SUMS out of what it lists
 (cd "$out" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
 tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner -C "$work" -cf - "$name" |
   gzip -n >"$out.tar.gz"

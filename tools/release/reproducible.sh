@@ -13,7 +13,8 @@ commit=${1:-HEAD}
 shift $(( $# > 0 ? 1 : 0 ))
 targets=("${@:-win64}")
 git -C "$repo" rev-parse --verify -q "$commit^{commit}" >/dev/null || { echo "reproducible: no commit $commit"; exit 1; }
-export SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct "$commit")
+SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct "$commit")
+export SOURCE_DATE_EPOCH
 work=$repo/build/repro
 status=0
 first=$work/first/velk-access

@@ -21,6 +21,8 @@ work=$(mktemp -d)
 kept=$(mktemp -d)
 trap 'rm -rf "$work"; rmdir "$kept" 2>/dev/null' EXIT
 net='{4d36e972-e325-11ce-bfc1-08002be10318}'
+# The INF text is the printf format: %s takes the class GUID.
+# shellcheck disable=SC2016 # "$Windows NT$" is INF text, no expansion
 inf='[Version]\r\nSignature="$Windows NT$"\r\nClass=Net\r\nClassGUID=%s\r\n[Manufacturer]\r\nTESSMAR=Models\r\n[Models]\r\nAdapter=Install,root\\vnet\r\n[Install]\r\n'
 
 # Lines of the hive that name keys below one prefix, one level down.
@@ -32,6 +34,7 @@ for ((r = 1; r <= rounds; r++)); do
   m="$work/m$r"
   mkdir -p "$m/registry" "$m/drive_c/velk"
   printf 'Windows Registry Editor Version 5.00\r\n\r\n' > "$m/registry/HKLM.reg"
+  # shellcheck disable=SC2059 # the format is the INF text above
   printf "$inf" "$net" > "$m/drive_c/velk/vnet.inf"
   pids=()
   for ((p = 0; p < processes; p++)); do
@@ -48,11 +51,11 @@ for ((r = 1; r <= rounds; r++)); do
   devices=$(count_keys 'SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET' "$hive")
   drivers=$(count_keys "SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\$net" "$hive")
   connections=$(grep -c -E '\\Connection\]' "$hive")
-  names=$(grep -A3 -E '\\Connection\]' "$hive" | grep -i '^"Name"=' | tr 'A-Z' 'a-z' | sort -u | wc -l)
-  packages=$(ls "$m/drive_c/Windows/INF" | wc -l)
+  names=$(grep -A3 -E '\\Connection\]' "$hive" | grep -i '^"Name"=' | tr '[:upper:]' '[:lower:]' | sort -u | wc -l)
+  packages=$(find "$m/drive_c/Windows/INF" -mindepth 1 -maxdepth 1 ! -name '.*' | wc -l)
   "$run" --machine "$m" RunUninstallDeviceW '/hwid=root\vnet' '/clsid={4D36E972-E325-11CE-BFC1-08002BE10318}' > "$m/remove" 2>&1 || bad=$((bad + 1))
   left=$(count_keys 'SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET' "$hive")
-  left=$((left + $(grep -c -E '\\Connection\]' "$hive") + $(ls "$m/drive_c/Windows/INF" | wc -l)))
+  left=$((left + $(grep -c -E '\\Connection\]' "$hive") + $(find "$m/drive_c/Windows/INF" -mindepth 1 -maxdepth 1 ! -name '.*' | wc -l)))
   if [ "$removers" -gt 0 ]; then
     # How many installations the removals met is left to chance; what is
     # left after the last removal is not.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The kit's capture program on a Wine prefix, its folder imported on the
 # host with velk-machine, and the same actions on both sides: IsSupportOS
 # and ConnectDefMigration must log the same lines (timestamps and process
@@ -32,8 +33,14 @@ case_main() {
   cp "$STAGE"/velk-capture.exe "$WORK/"
 
   # The former maker's folder in Wine's own profile, planted before the capture.
-  local unixUsers="$WINEPREFIX/drive_c/users" user
-  user=$(ls "$unixUsers" | grep -v -i '^public$' | head -n 1)
+  local unixUsers="$WINEPREFIX/drive_c/users" user="" entry
+  for entry in "$unixUsers"/*; do
+    [ -e "$entry" ] || continue
+    entry=$(basename "$entry")
+    [ "${entry,,}" = public ] && continue
+    user=$entry
+    break
+  done
   local unixLocal="$unixUsers/$user/AppData/Local"
   mkdir -p "$unixLocal/Pellacor/velk/velk-access/connections" "$unixLocal/Pellacor/velk/velk-access/logs"
   printf '[office]\n' >"$unixLocal/Pellacor/velk/velk-access/connections/office.vpn"

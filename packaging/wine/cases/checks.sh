@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The installation checks under Wine: the single-instance mutex held by the
 # installer's custom-action process (a second check in the same install
 # fails with 25001 and the install rolls back), and the running-client check
@@ -24,10 +25,10 @@ case_main() {
   log="$WORK/install-twice.log"
   rc=0
   msi_install "$msi" "$log" SECOND_CHECK=1 || rc=$?
-  check "the install fails (1603, cut to 67 by Wine)" test "$rc" -eq 67
-  check "the first check passes" test "$(action_lines "$log" CA_CheckMultiExec | grep -c -F 'CTovrinModule::CheckMultiExec - leave')" -ge 1
+  check_num "the install fails (1603, cut to 67 by Wine)" "$rc" -eq 67
+  check_num "the first check passes" "$(action_lines "$log" CA_CheckMultiExec | grep -c -F 'CTovrinModule::CheckMultiExec - leave')" -ge 1
   check "the second check fails with the HRESULT" log_has_line "$log" "E .*\(0x8000400e\)"
-  check "installer error 25001" grep -q -F 'The error code is 25001.' "$log"
+  check_file_has "installer error 25001" "$log" 'The error code is 25001.'
   check "the install rolled back" test ! -e "$product"
   check "the product is not registered" not_registered
   check "the running-client check did not run" log_lacks "$log" "CheckRasExec - enter"
@@ -46,20 +47,20 @@ case_main() {
 
   log="$WORK/install-running.log"
   rc=0
-  msi_install "$msi" "$log" 'TARGETDIR=C:\VELK-TARGET\' 'RASV1_INSTALLED=C:\velk v1' || rc=$?
-  check "the install succeeds" test "$rc" -eq 0
-  check "one single-instance check, passed" test "$(grep -c -F 'CTovrinModule::CheckMultiExec - leave' "$log")" -eq 1
+  msi_install "$msi" "$log" "TARGETDIR=C:\\VELK-TARGET\\" 'RASV1_INSTALLED=C:\velk v1' || rc=$?
+  check_num "the install succeeds" "$rc" -eq 0
+  check_num "one single-instance check, passed" "$(grep -c -F 'CTovrinModule::CheckMultiExec - leave' "$log")" -eq 1
   check "candidate of the client being installed" \
     log_has_line "$log" 'I rasTmInstalledPath = C:\\VELK-TARGET\\bin\\velk-access.exe'
   check "candidate of the old edition" log_has_line "$log" 'I rasV1InstalledPath = C:\\velk v1\\bin\\velk-access.exe'
   check "the client is found (other letter case)" log_has_line "$log" 'I module = C:\\velk-target\\bin\\velk-access.exe'
   check "found in the session list" log_has_line "$log" "I bRasTmRunning = TRUE"
-  check "found once: unattended, nobody is asked to exit it" \
-    test "$(grep -c -F 'I module = C:\velk-target\bin\velk-access.exe' "$log")" -eq 1
+  check_num "found once: unattended, nobody is asked to exit it" \
+    "$(grep -c -F 'I module = C:\velk-target\bin\velk-access.exe' "$log")" -eq 1
   check "one line says why no box was shown" \
     log_has_line "$log" 'W No message box: UILevel is 2 \(no user interface\); the running client is flagged without asking'
   check "the copy elsewhere is not the client" log_lacks "$log" 'module = C:\velk v1'
-  check "RASXX_RUNNING = 1" test "$(log_property "$log" RASXX_RUNNING)" = 1
+  check_eq "RASXX_RUNNING = 1" "$(log_property "$log" RASXX_RUNNING)" 1
   check "CheckRasExec returns 0" grep -q -E 'Action ended .*: CA_CheckRasExec\. Return value 1\.' "$log"
   check "the product is installed" test -e "$product"
   check "the product is registered" registered
@@ -70,8 +71,8 @@ case_main() {
   wineserver -w 2>/dev/null
   log="$WORK/install-idle.log"
   rc=0
-  msi_install "$msi" "$log" 'TARGETDIR=C:\velk-target\' || rc=$?
-  check "without a client the install succeeds" test "$rc" -eq 0
+  msi_install "$msi" "$log" "TARGETDIR=C:\\velk-target\\" || rc=$?
+  check_num "without a client the install succeeds" "$rc" -eq 0
   check "without a client nothing is found" log_lacks "$log" "module = "
-  check "without a client no flag" test -z "$(log_property "$log" RASXX_RUNNING)"
+  check_eq "without a client no flag" "$(log_property "$log" RASXX_RUNNING)" ""
 }

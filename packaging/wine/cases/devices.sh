@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The device actions under Wine: an adapter from a driver-less Net INF is
 # registered and gets its driver through InstallDevice (a deferred MSI
 # custom action), UninstallDevice finds it again, and a setup failing after
@@ -16,7 +17,7 @@ case_main() {
   log="$WORK/install.log"
   local rc=0
   msi_install "$msi" "$log" || rc=$?
-  check "installation succeeds (msiexec 0)" test "$rc" -eq 0
+  check_num "installation succeeds (msiexec 0)" "$rc" -eq 0
   lines=$(log_lines "$log")
   printf '%s\n' "$lines" >"$WORK/install-lines.txt"
   check "InstallDevice scope" log_has_line "$log" "I CTovrinModule::InstallDevice - enter"
@@ -35,12 +36,12 @@ case_main() {
   check "no connection key was waited for" log_lacks "$log" "I open SYSTEM"
   check "no connection was renamed" log_lacks "$log" "Change connection name"
   check "InstallDevice result 0 (no installer error)" log_lacks "$log" "The error code is 25000"
-  check "the device node exists" test "$(net_devices)" -ge 1
+  check_num "the device node exists" "$(net_devices)" -ge 1
 
   log="$WORK/uninstall.log"
   rc=0
   msi_uninstall "$msi" "$log" || rc=$?
-  check "uninstallation succeeds (msiexec 0)" test "$rc" -eq 0
+  check_num "uninstallation succeeds (msiexec 0)" "$rc" -eq 0
   lines=$(log_lines "$log")
   printf '%s\n' "$lines" >"$WORK/uninstall-lines.txt"
   check "UninstallDevice scope" log_has_line "$log" "I CTovrinModule::UninstallDevice - enter"
@@ -56,7 +57,7 @@ case_main() {
     log_has_line "$log" "I ROOT\\\\NET\\\\[0-9]{4} : RemoveDevice result = 8[0-9a-f]{7}"
   check "the action still succeeds" log_lacks "$log" "The error code is 25000"
   check "no driver package removal is tried without its name" log_lacks "$log" "infPath = "
-  check "so the device node stays in Wine" test "$(net_devices)" -ge 1
+  check_num "so the device node stays in Wine" "$(net_devices)" -ge 1
 
   # A setup failing after the adapter is in: the rollback action removes it
   # (as far as Wine's stub lets it, see above) and the setup ends in 1603.
@@ -64,24 +65,25 @@ case_main() {
   rc=0
   msi_install "$msi" "$log" FAIL_AFTER_DEVICE=1 || rc=$?
   printf '%s\n' "$(log_lines "$log")" >"$WORK/install-failing-lines.txt"
-  check "a setup failing after InstallDevice ends in 1603 (67 under Wine)" test "$rc" -eq 67
+  check_num "a setup failing after InstallDevice ends in 1603 (67 under Wine)" "$rc" -eq 67
   check "the failing action is the second InstallDevice" \
     log_has_line "$log" 'I CustomActionData:/inf=C:\\velk-missing\\vnettest\.inf /hwid=root\\vnettest'
-  check "the rollback action runs UninstallDevice on its CustomActionData" \
-    eval 'log_has_line "$log" "I UninstallDevice - enter" && log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"'
-  check "the rollback comes after the failure" \
-    test "$(log_lines "$log" | grep -n -E 'UninstallDevice - enter|Error 25000|E SetupDiGetINFClass' | head -n 1 | grep -c UninstallDevice)" -eq 0
+  check "the rollback action runs UninstallDevice" log_has_line "$log" "I UninstallDevice - enter"
+  check "UninstallDevice removes the device of its CustomActionData" \
+    log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"
+  check_num "the rollback comes after the failure" \
+    "$(log_lines "$log" | grep -n -E 'UninstallDevice - enter|Error 25000|E SetupDiGetINFClass' | head -n 1 | grep -c UninstallDevice)" -eq 0
 
   # The command-line forms through a rundll-style caller (their log lines
   # reach no installation).
   local out
   out=$(cd "$WORK" && wine_run tovrin-load.exe Tovrin64.dll RunInstallDeviceW '/inf=C:\velk-missing\vnettest.inf' \
     '/hwid=root\vnettest' 2>/dev/null | tr -d '\r')
-  check "a missing INF fails the command-line form with 0x80070002" test "$out" = "HRESULT: 0x80070002"
+  check_eq "a missing INF fails the command-line form with 0x80070002" "$out" "HRESULT: 0x80070002"
   out=$(cd "$WORK" && wine_run tovrin-load.exe Tovrin64.dll RunUninstallDeviceW '/hwid=root\vnettest' \
     '/clsid={4D36E972-E325-11CE-BFC1-08002BE10318}' 2>/dev/null | tr -d '\r')
-  check "RunUninstallDeviceW only logs the failed removal" test "$out" = "HRESULT: 0x00000000"
+  check_eq "RunUninstallDeviceW only logs the failed removal" "$out" "HRESULT: 0x00000000"
   out=$(cd "$WORK" && wine_run tovrin-load.exe Tovrin64.dll RunUninstallDeviceW '/hwid=root\vnettest' '/clsid=Net' \
     2>/dev/null | tr -d '\r')
-  check "a clsid that is no GUID is CO_E_CLASSSTRING" test "$out" = "HRESULT: 0x800401f3"
+  check_eq "a clsid that is no GUID is CO_E_CLASSSTRING" "$out" "HRESULT: 0x800401f3"
 }

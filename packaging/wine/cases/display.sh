@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the user sees, under a real display (Xvfb): the running-client box
 # of CheckRasExec in msiexec (the client closed before OK, or still running
 # at OK; English and Japanese), the migration program's error box for a
@@ -36,25 +37,25 @@ action_succeeded() {
 # read_box NAME: waits for the box, keeps what it shows in WORK/NAME.box,
 # a screenshot in WORK/NAME.png and the box alone in PICTURES/NAME.png.
 read_box() {
-  local name=$1 rect
+  local name=$1 rect left top width height
   window read "$BOX_WAIT" >"$WORK/$name.box"
   screenshot "$name"
   rect=$(field rect "$WORK/$name.box")
   if [ -n "$rect" ] && [ -f "$WORK/$name.png" ]; then
-    set -- $rect
+    read -r left top width height <<<"$rect"
     mkdir -p "$PICTURES"
-    convert "$WORK/$name.png" -crop "${3}x${4}+${1}+${2}" +repage "$PICTURES/$name.png" 2>/dev/null
+    convert "$WORK/$name.png" -crop "${width}x${height}+${left}+${top}" +repage "$PICTURES/$name.png" 2>/dev/null
   fi
 }
 
 # check_box NAME PROCESS CAPTION TEXT ICON: what the box showed.
 check_box() {
   local name=$1 box="$WORK/$1.box"
-  check "$name: a box appears, shown by $2" test "$(field process "$box")" = "$2"
-  check "$name: caption \"$3\"" test "$(field caption "$box")" = "$3"
-  check "$name: the text, exactly" test "$(field text "$box")" = "$4"
-  check "$name: icon $5" test "$(field icon "$box")" = "$5"
-  check "$name: one button, OK" test "$(field button "$box")" = "1 OK"
+  check_eq "$name: a box appears, shown by $2" "$(field process "$box")" "$2"
+  check_eq "$name: caption \"$3\"" "$(field caption "$box")" "$3"
+  check_eq "$name: the text, exactly" "$(field text "$box")" "$4"
+  check_eq "$name: icon $5" "$(field icon "$box")" "$5"
+  check_eq "$name: one button, OK" "$(field button "$box")" "1 OK"
 }
 
 # check_picture NAME: the box alone, about the size of the one in docs/.
@@ -102,7 +103,7 @@ install_start() {
   (
     rc=0
     timeout "$WINE_TIMEOUT" wine msiexec /i "$(winepath -w "$MSI" 2>/dev/null)" /qb \
-      /l*v "$(winepath -w "$log" 2>/dev/null)" 'TARGETDIR=C:\velk-target\' >"$log.out" 2>&1 || rc=$?
+      /l*v "$(winepath -w "$log" 2>/dev/null)" "TARGETDIR=C:\\velk-target\\" >"$log.out" 2>&1 || rc=$?
     echo "$rc $(now)" >"$log.end"
   ) &
   INSTALL=$!
@@ -127,13 +128,13 @@ running_client() {
   printf '  info - %s: box up %s s before OK; msiexec ended %s s after OK\n' "$name" \
     "$(seconds_between "$shown" "$pressed")" "$(seconds_between "$pressed" "${ended:-0}")"
   check "$name: the action waited for OK (msiexec ended after it)" later "$pressed" "${ended:-0}"
-  check "$name: the install succeeds" test "${rc:-1}" -eq 0
+  check_num "$name: the install succeeds" "${rc:-1}" -eq 0
   msi_log_to_text "$log"
   check "$name: CheckRasExec returns 0" action_succeeded "$log" CA_CheckRasExec
   if [ "$close" = yes ]; then
-    check "$name: RASXX_RUNNING not set" test -z "$(log_property "$log" RASXX_RUNNING)"
+    check_eq "$name: RASXX_RUNNING not set" "$(log_property "$log" RASXX_RUNNING)" ""
   else
-    check "$name: RASXX_RUNNING = 1" test "$(log_property "$log" RASXX_RUNNING)" = 1
+    check_eq "$name: RASXX_RUNNING = 1" "$(log_property "$log" RASXX_RUNNING)" 1
     client_stop
   fi
   timeout "$WINE_TIMEOUT" wineserver -w
@@ -177,8 +178,8 @@ EOF
   wine_run reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$WORK/browser.sh" /f >/dev/null 2>&1
 }
 opened() {
-  local i
-  for i in $(seq 50); do
+  local _
+  for _ in $(seq 50); do
     [ -s "$WORK/opened.txt" ] && break
     sleep 0.2
   done
@@ -192,15 +193,15 @@ help_page() {
   cp "$CASE_DIR/help.wxs" "$WORK/"
   msi=$(msi_build "$CASE_DIR/help.wxs") || { not_ok "help.msi builds"; return; }
   msi_install "$msi" "$log"
-  check "help: msiexec's ShowHelp opens exactly the URL" test "$(opened)" = "$HELP_URL"
+  check_eq "help: msiexec's ShowHelp opens exactly the URL" "$(opened)" "$HELP_URL"
   check "help: ShowHelp returns 0" action_succeeded "$log" CA_ShowHelp
   out=$(cd "$WORK" && wine_run tovrin-load.exe Tovrin64.dll RunShowHelpW "/HelpUrl=\"$HELP_URL\"" 2>/dev/null | tr -d '\r')
-  check "help: RunShowHelpW returns 0" test "$out" = "HRESULT: 0x00000000"
-  check "help: RunShowHelpW opens exactly the URL" test "$(opened)" = "$HELP_URL"
+  check_eq "help: RunShowHelpW returns 0" "$out" "HRESULT: 0x00000000"
+  check_eq "help: RunShowHelpW opens exactly the URL" "$(opened)" "$HELP_URL"
   # Unquoted: Wine would escape the quotes of an argument on rundll32's
   # command line, which the export receives as it is.
   (cd "$WORK" && wine_run rundll32 Tovrin64.dll,RunShowHelp "/HelpUrl=$HELP_URL" >/dev/null 2>&1)
-  check "help: rundll32 Tovrin64.dll,RunShowHelp opens exactly the URL" test "$(opened)" = "$HELP_URL"
+  check_eq "help: rundll32 Tovrin64.dll,RunShowHelp opens exactly the URL" "$(opened)" "$HELP_URL"
 }
 
 case_main() {

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # DLL search: the shipped programs confine their own DLL search to the
 # system folder first thing, so a DLL planted beside them is not loaded.
 # Wine prefers its builtin DLLs, so the plant is made preferred here

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The reference package (packaging/wix) through its whole life in one
 # prefix: a previous generation on the machine; the launch condition on
 # Windows 7 and an installation on Windows 10; the migration program as
@@ -51,42 +52,52 @@ case_main() {
   wine_run reg add 'HKCU\Software\Pellacor\velk\accessEX' /v Edition /d EX /f >/dev/null 2>&1
   wine_run reg add 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle' /v CheckForUpdates /d 1 /f >/dev/null 2>&1
   wine_run reg add 'HKLM\Software\Wow6432Node\Pellacor\velk\access' /v InstallDir /d 'C:\velk v1' /f >/dev/null 2>&1
-  check "step 1: a previous generation is present (old-bound req.dat, legacy folders and keys)" \
-    eval 'test -s "$former/req.dat" && reg_has_key "HKCU\Software\Pellacor\velk\accessEX"'
+  check "step 1: a previous generation is present: the old-bound req.dat" test -s "$former/req.dat"
+  check "step 1: a previous generation is present: the legacy keys" reg_has_key 'HKCU\Software\Pellacor\velk\accessEX'
 
   # Windows 7 (Wine's default): IsSupportOS flags it, the launch condition refuses.
   log="$WORK/install-win7.log"
   rc=0
   msi_install "$msi1" "$log" || rc=$?
   # Wine logs no text for a failed launch condition under /qn.
-  check "step 2: on Windows 7 RASXX_NOT_SUPPORTOS=1 and the launch condition refuses (msiexec 1603, log $log)" \
-    eval 'test "$rc" -eq 67 && grep -q "^Action ended .*: LaunchConditions\. Return value 0\.\$" "$log" &&
-      ! grep -q "^Action start .*: CostInitialize\\." "$log" &&
-      test "$(log_property "$log" RASXX_NOT_SUPPORTOS)" = 1 && test ! -e "$program_files" && test -d "$former"'
+  check_num "step 2: on Windows 7 the installation fails (msiexec 1603, cut to 67 by Wine; log $log)" "$rc" -eq 67
+  check "step 2: the launch condition refuses" grep -q '^Action ended .*: LaunchConditions\. Return value 0\.$' "$log"
+  check "step 2: costing does not start" not grep -q '^Action start .*: CostInitialize\.' "$log"
+  check_eq "step 2: RASXX_NOT_SUPPORTOS = 1" "$(log_property "$log" RASXX_NOT_SUPPORTOS)" 1
+  check "step 2: nothing is installed" test ! -e "$program_files"
+  check "step 2: the previous generation's folder stays" test -d "$former"
 
   wine_set_version win10
   log="$WORK/install.log"
   rc=0
   msi_install "$msi1" "$log" || rc=$?
   printf '%s\n' "$(log_lines "$log")" >"$WORK/install-lines.txt"
-  check "step 3: on Windows 10 the installation succeeds (msiexec 0, log $log)" \
-    eval 'test "$rc" -eq 0 && test -z "$(log_property "$log" RASXX_NOT_SUPPORTOS)"'
-  check "step 3: the actions log in sequence order" \
-    test "$(action_order "$log")" = "IsSupportOS CheckMultiExec CheckRasExec ConnectDefMigration InstallDevice "
+  check_num "step 3: on Windows 10 the installation succeeds (msiexec 0, log $log)" "$rc" -eq 0
+  check_eq "step 3: RASXX_NOT_SUPPORTOS is not set" "$(log_property "$log" RASXX_NOT_SUPPORTOS)" ""
+  check_eq "step 3: the actions log in sequence order" \
+    "$(action_order "$log")" "IsSupportOS CheckMultiExec CheckRasExec ConnectDefMigration InstallDevice "
   check "step 3: the older edition's install folder comes from the registry search" \
     log_has_line "$log" 'I rasV1InstalledPath = C:\\velk v1\\bin\\velk-access.exe'
   check "step 3: the client being installed is a candidate at TARGETDIR" \
     log_has_line "$log" 'I rasTmInstalledPath = C:\\Program Files\\TESSMAR\\velk-access\\bin\\velk-access.exe'
-  check "step 3: the product is installed (files, version 1.0.0, Active Setup entry)" \
-    eval 'test -f "$program_files/bin/velk-access.exe" -a -f "$program_files/bin/_installed_01" -a -f "$program_files/driver/vnettest.inf" &&
-      test "$(installed_versions)" = 1.0.0 && test -n "$(reg_value "HKLM\\$ACTIVE_SETUP" StubPath)"'
-  check "step 3: the system-changing actions run deferred on their CustomActionData" \
-    eval 'log_has_line "$log" "I CustomActionData:/inf=\"C:\\\\Program Files\\\\TESSMAR\\\\velk-access\\\\driver\\\\vnettest\\.inf\" /hwid=root\\\\vnettest .*/HelpUrl=\"https://.*\"" &&
-      log_lacks "$log" "TovrinData:/inf="'
-  check "step 3: the device is registered" \
-    eval 'log_has_line "$log" "I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0" && test "$(net_devices)" -ge 1'
-  check "step 3: ConnectDefMigration moved the per-user folder" \
-    eval 'test -f "$data/connections/office.vpn" -a -f "$data/req.dat" -a ! -e "$local_unix/Pellacor"'
+  local file
+  for file in bin/velk-access.exe bin/_installed_01 driver/vnettest.inf; do
+    check "step 3: the product is installed: $file" test -f "$program_files/$file"
+  done
+  check_eq "step 3: the product is installed: version 1.0.0" "$(installed_versions)" 1.0.0
+  check "step 3: the product is installed: the Active Setup entry has a StubPath" \
+    test -n "$(reg_value "HKLM\\$ACTIVE_SETUP" StubPath)"
+  check "step 3: the device install runs deferred on its CustomActionData" \
+    log_has_line "$log" 'I CustomActionData:/inf="C:\\Program Files\\TESSMAR\\velk-access\\driver\\vnettest\.inf" /hwid=root\\vnettest .*/HelpUrl="https://.*"'
+  check "step 3: no system-changing action reads the immediate TovrinData" log_lacks "$log" "TovrinData:/inf="
+  check "step 3: the device is registered: UpdateDriverForPlugAndPlayDevices succeeded" \
+    log_has_line "$log" 'I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0'
+  check_num "step 3: the device is registered: root-enumerated network devices" "$(net_devices)" -ge 1
+  for file in connections/office.vpn req.dat; do
+    check "step 3: ConnectDefMigration moved the per-user folder: $file" test -f "$data/$file"
+  done
+  check "step 3: ConnectDefMigration moved the per-user folder: the former maker's folder is gone" \
+    test ! -e "$local_unix/Pellacor"
 
   # The user's next logon: Windows runs StubPath because the user's own
   # Active Setup key lacks the version, then records it.
@@ -102,10 +113,12 @@ case_main() {
   }
   out=$(cd "$STAGE" && wine_run velk-reqdat.exe inspect "$data_win\\req.dat" --key machine-new --show-value 2>&1 | tr -d '\r')
   printf '%s\n' "$out" >"$WORK/inspect-after-logon.out"
-  check "step 4: Active Setup's StubPath ($stub) rebinds req.dat and removes the legacy data" \
-    eval 'grep -q -x "Signature: matches" <<<"$out" && grep -q -x -F "Value=$KEY_VALUE" <<<"$out" &&
-      test "$(cat "$data/_completed_mig" 2>/dev/null)" = 3 && test ! -e "$data/keydata" -a ! -e "$data/mig" &&
-      ! reg_has_key "HKCU\Software\Pellacor\velk\accessEX"'
+  check_line "step 4: Active Setup's StubPath ($stub) rebinds req.dat: its signature matches" "$out" "Signature: matches"
+  check_line "step 4: the rebound req.dat keeps its value" "$out" "Value=$KEY_VALUE"
+  check_eq "step 4: the migration is recorded as complete" "$(cat "$data/_completed_mig" 2>/dev/null)" 3
+  check "step 4: the legacy keydata folder is removed" test ! -e "$data/keydata"
+  check "step 4: the legacy mig folder is removed" test ! -e "$data/mig"
+  check "step 4: the legacy keys are removed" not reg_has_key 'HKCU\Software\Pellacor\velk\accessEX'
   cp "$data/req.dat" "$WORK/req.dat.after-logon"
 
   # The older edition's client left running (a copy of cmd.exe waiting on
@@ -119,44 +132,51 @@ case_main() {
   rc=0
   MSI_WAIT_ALL=0 msi_install "$msi2" "$log" || rc=$?
   stop_running
-  check "step 5: a client left running sets RASXX_RUNNING=1 and the launch condition stops the setup (log $log)" \
-    eval 'test "$rc" -eq 67 && log_has_line "$log" "I module = C:\\\\velk v1\\\\bin\\\\velk-access.exe" &&
-      test "$(log_property "$log" RASXX_RUNNING)" = 1 && grep -q "^Action ended .*: LaunchConditions\. Return value 0\.\$" "$log" &&
-      test "$(installed_versions)" = 1.0.0'
-  check "step 5: unattended, no box: one look and one line saying why" \
-    eval 'test "$(grep -c -F "I module = C:\\velk v1\\bin\\velk-access.exe" "$log")" -eq 1 &&
-      log_has_line "$log" "W No message box: UILevel is 2 \\(no user interface\\); the running client is flagged without asking"'
+  check_num "step 5: with a client left running the setup fails (msiexec 1603, log $log)" "$rc" -eq 67
+  check "step 5: the running client is found" log_has_line "$log" 'I module = C:\\velk v1\\bin\\velk-access.exe'
+  check_eq "step 5: RASXX_RUNNING = 1" "$(log_property "$log" RASXX_RUNNING)" 1
+  check "step 5: the launch condition stops the setup" \
+    grep -q '^Action ended .*: LaunchConditions\. Return value 0\.$' "$log"
+  check_eq "step 5: 1.0.0 stays installed" "$(installed_versions)" 1.0.0
+  check_num "step 5: unattended, no box: one look" \
+    "$(grep -c -F 'I module = C:\velk v1\bin\velk-access.exe' "$log")" -eq 1
+  check "step 5: unattended, no box: one line saying why" \
+    log_has_line "$log" 'W No message box: UILevel is 2 \(no user interface\); the running client is flagged without asking'
 
   # Another setup holds the single-instance mutex (as its custom-action
   # process does until it ends): the upgrade is refused with 25001.
   keep_running hold "$STAGE" tovrin-load.exe --hold Tovrin64.dll RunCheckMultiExecW
-  local waited
-  for waited in $(seq 1 30); do grep -q HRESULT "$WORK/hold.out" 2>/dev/null && break; sleep 1; done
+  local _
+  for _ in $(seq 1 30); do grep -q HRESULT "$WORK/hold.out" 2>/dev/null && break; sleep 1; done
   log="$WORK/install-while-held.log"
   rc=0
   MSI_WAIT_ALL=0 msi_install "$msi2" "$log" || rc=$?
   stop_running
   check "step 5: the holder took the mutex" grep -q -x "HRESULT: 0x00000000" <(tr -d "\r" <"$WORK/hold.out")
-  check "step 5: a second setup while the mutex is held fails (msiexec 1603, log $log)" \
-    eval 'test "$rc" -eq 67 && test "$(installed_versions)" = 1.0.0'
+  check_num "step 5: a second setup while the mutex is held fails (msiexec 1603, log $log)" "$rc" -eq 67
+  check_eq "step 5: while the mutex is held 1.0.0 stays installed" "$(installed_versions)" 1.0.0
   check "step 5: installer error 25001 with the Error table's text and the HRESULT" \
     grep -q -x -F "Another velk-access setup is running (error -2147467250). Let it finish, then run this setup again." "$log"
 
   log="$WORK/upgrade.log"
   rc=0
   msi_install "$msi2" "$log" || rc=$?
-  check "step 6: the major upgrade replaces 1.0.0 by 2.0.0 (msiexec 0, log $log)" \
-    eval 'test "$rc" -eq 0 && test "$(installed_versions)" = 2.0.0'
+  check_num "step 6: the major upgrade succeeds (msiexec 0, log $log)" "$rc" -eq 0
+  check_eq "step 6: the major upgrade replaces 1.0.0 by 2.0.0" "$(installed_versions)" 2.0.0
   # Windows removes the older product with UPGRADINGPRODUCTCODE set, so its
   # per-user removal stays out; Wine's RemoveExistingProducts sets none and
   # the older package's RemoveRakAll and RemoveSparkleReg run.
   if [ -f "$data/req.dat" ]; then
-    check "step 6: the user's data survives the upgrade (req.dat byte-identical, definitions, updater settings)" \
-      eval 'cmp -s "$data/req.dat" "$WORK/req.dat.after-logon" && test -f "$data/connections/office.vpn" &&
-        reg_has_key "HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle"'
+    check "step 6: the user's data survives the upgrade: req.dat byte-identical" \
+      cmp -s "$data/req.dat" "$WORK/req.dat.after-logon"
+    check "step 6: the user's data survives the upgrade: the definitions" test -f "$data/connections/office.vpn"
+    check "step 6: the user's data survives the upgrade: the updater settings" \
+      reg_has_key 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle'
   else
     check "step 6: Wine removed the older product without UPGRADINGPRODUCTCODE: its RemoveRakAll emptied the data" \
-      eval 'test ! -e "$local_unix/TESSMAR" && ! reg_has_key "HKCU\SOFTWARE\TESSMAR"'
+      test ! -e "$local_unix/TESSMAR"
+    check "step 6: Wine removed the older product without UPGRADINGPRODUCTCODE: its RemoveSparkleReg removed the keys" \
+      not reg_has_key 'HKCU\SOFTWARE\TESSMAR'
     skip "step 6: the user's data survives the upgrade (needs UPGRADINGPRODUCTCODE in the older product's removal)"
     put "$data/connections/office.vpn" "[office]"
     cp "$WORK/req.dat.after-logon" "$data/req.dat"
@@ -167,12 +187,15 @@ case_main() {
   log="$WORK/upgrade-removal.log"
   rc=0
   msi_uninstall "$msi2" "$log" 'UPGRADINGPRODUCTCODE={7A3C5E21-0000-4000-8000-000000000002}' || rc=$?
-  check "step 6: a removal with UPGRADINGPRODUCTCODE keeps the user's data, removes the device (log $log)" \
-    eval 'test "$rc" -eq 0 && test "$(action_order "$log")" = "UninstallDevice " &&
-      cmp -s "$data/req.dat" "$WORK/req.dat.after-logon" && reg_has_key "HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle"'
+  check_num "step 6: a removal with UPGRADINGPRODUCTCODE succeeds (log $log)" "$rc" -eq 0
+  check_eq "step 6: a removal with UPGRADINGPRODUCTCODE removes the device only" "$(action_order "$log")" "UninstallDevice "
+  check "step 6: a removal with UPGRADINGPRODUCTCODE keeps req.dat" cmp -s "$data/req.dat" "$WORK/req.dat.after-logon"
+  check "step 6: a removal with UPGRADINGPRODUCTCODE keeps the updater settings" \
+    reg_has_key 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle'
   rc=0
   msi_install "$msi2" "$WORK/reinstall.log" || rc=$?
-  check "step 6: 2.0.0 installs again (log $WORK/reinstall.log)" eval 'test "$rc" -eq 0 && test "$(installed_versions)" = 2.0.0'
+  check_num "step 6: 2.0.0 installs again (log $WORK/reinstall.log)" "$rc" -eq 0
+  check_eq "step 6: 2.0.0 is installed again" "$(installed_versions)" 2.0.0
 
   # Files the package did not install: a marker the client made and a
   # note the user left.
@@ -182,26 +205,33 @@ case_main() {
   rc=0
   msi_uninstall "$msi2" "$log" || rc=$?
   printf '%s\n' "$(log_lines "$log")" >"$WORK/uninstall-lines.txt"
-  check "step 7: the removal actions run deferred on their CustomActionData" \
-    eval 'log_has_line "$log" "I CustomActionData:/hwid=root\\\\vnettest /clsid=\\{4D36E972-E325-11CE-BFC1-08002BE10318\\} /HelpUrl=\"https://.*\"" &&
-      log_has_line "$log" "I CustomActionData:/bin=\"C:\\\\Program Files\\\\TESSMAR\\\\velk-access\\\\bin\\\\\" /HelpUrl=\"https://.*\""'
-  check "step 7: the removal succeeds and the actions log in order (log $log)" \
-    eval 'test "$rc" -eq 0 && test "$(action_order "$log")" = "UninstallDevice RemoveRakAll RemoveSparkleReg "'
-  check "step 7: the per-user data directories and the updater keys are removed" \
-    eval 'test ! -e "$local_unix/TESSMAR" && ! reg_has_key "HKCU\SOFTWARE\TESSMAR"'
-  check "step 7: the _installed_ markers are gone, the user's readme.txt stays" \
-    eval 'test -f "$program_files/bin/readme.txt" && test -z "$(ls "$program_files/bin" | grep "^_installed_")"'
-  check "step 7: nothing the package installed is left (files, registration, Active Setup entry)" \
-    eval 'test "$(cd "$program_files" && find . -type f)" = "./bin/readme.txt" && test -z "$(installed_versions)" &&
-      ! reg_has_key "HKLM\\$ACTIVE_SETUP"'
+  check "step 7: the device removal runs deferred on its CustomActionData" \
+    log_has_line "$log" 'I CustomActionData:/hwid=root\\vnettest /clsid=\{4D36E972-E325-11CE-BFC1-08002BE10318\} /HelpUrl="https://.*"'
+  check "step 7: the per-user removal runs deferred on its CustomActionData" \
+    log_has_line "$log" 'I CustomActionData:/bin="C:\\Program Files\\TESSMAR\\velk-access\\bin\\" /HelpUrl="https://.*"'
+  check_num "step 7: the removal succeeds (log $log)" "$rc" -eq 0
+  check_eq "step 7: the removal actions log in order" "$(action_order "$log")" "UninstallDevice RemoveRakAll RemoveSparkleReg "
+  check "step 7: the per-user data directories are removed" test ! -e "$local_unix/TESSMAR"
+  check "step 7: the updater keys are removed" not reg_has_key 'HKCU\SOFTWARE\TESSMAR'
+  check "step 7: the user's readme.txt stays" test -f "$program_files/bin/readme.txt"
+  check_eq "step 7: the _installed_ markers are gone" \
+    "$(find "$program_files/bin" -maxdepth 1 -name '_installed_*' 2>/dev/null)" ""
+  check_eq "step 7: no file the package installed is left" \
+    "$(cd "$program_files" && find . -type f)" "./bin/readme.txt"
+  check_eq "step 7: the product is no longer registered" "$(installed_versions)" ""
+  check "step 7: the Active Setup entry is removed" not reg_has_key "HKLM\\$ACTIVE_SETUP"
   # Wine's class installer stub refuses DIF_REMOVE: its device nodes stay.
-  check "step 7: UninstallDevice found the adapter; Wine keeps its device node" \
-    eval 'log_has_line "$log" "I CTovrinModule::RemoveDevice - enter" && test "$(net_devices)" -ge 1'
-  local logs
-  logs=$(cd "$WORK" && ls -- *.log | grep -v -x wineboot.log | tr '\n' ' ')
-  echo "  MSI logs: ${logs}in $WORK"
+  check "step 7: UninstallDevice found the adapter" log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"
+  check_num "step 7: Wine keeps the adapter's device node" "$(net_devices)" -ge 1
+  local logs=() name
+  for name in "$WORK"/*.log; do
+    [ -e "$name" ] || continue
+    name=$(basename "$name")
+    [ "$name" = wineboot.log ] || logs+=("$name")
+  done
+  echo "  MSI logs: ${logs[*]} in $WORK"
   # CI keeps them as an artefact when it names a folder.
   if [ -n "${VELK_WINE_ARTIFACTS:-}" ]; then
-    mkdir -p "$VELK_WINE_ARTIFACTS/lifecycle" && (cd "$WORK" && cp -- $logs "$VELK_WINE_ARTIFACTS/lifecycle/")
+    mkdir -p "$VELK_WINE_ARTIFACTS/lifecycle" && (cd "$WORK" && cp -- "${logs[@]}" "$VELK_WINE_ARTIFACTS/lifecycle/")
   fi
 }

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The migration program's Windows adapters under Wine, one by one, through
 # migration-adapters.exe (the program as a whole runs in the case
 # "program"): known folder, files and the completion state over

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The per-user actions under Wine on its single profile (logged on: its
 # hive is used in place) and on a second profile added to the profile list,
 # whose hive file was saved with RegSaveKeyW (mounted and unmounted by the
@@ -15,7 +16,7 @@ wine_profile() {
 
 case_main() {
   wine_new_prefix
-  local sid home local2 msi log user
+  local sid home msi log user
   sid=$(wine_profile)
   home=$(sed -n "/ProfileList\\\\\\\\$sid\]/,/^\$/s/^\"ProfileImagePath\"=\"\(.*\)\"/\1/p" "$WINEPREFIX/system.reg" | sed 's/\\\\/\\/g')
   check "Wine lists its profile ($sid at $home)" test -n "$sid" -a -n "$home"
@@ -74,6 +75,7 @@ case_main() {
   log="$WORK/uninstall.log"
   msi_uninstall "$msi" "$log"
   check "RemoveRakAll scope" log_has_line "$log" "I CTovrinModule::RemoveRakAll - leave"
+  # shellcheck disable=SC1003 # the pattern ends in an escaped backslash
   check "RemoveRakAll runs deferred on its CustomActionData" log_has_line "$log" 'I CustomActionData:/bin=C:\\velk-bin\\'
   check "the enumerator's scope" log_has_line "$log" "I CProfileDirectoryEnumerator<_pde>::Enumerate - enter"
   check "data directory removed (hidden, read-only and files deeper than MAX_PATH included)" \
@@ -97,5 +99,5 @@ case_main() {
     sh -c "! timeout 60 wine reg query 'HKU\\$SECOND_SID' >/dev/null 2>&1"
   local held
   held=$(cd "$WORK" && wine_run velk-hive.exe has 'C:\users\second\NTUSER.DAT' 'SOFTWARE\TESSMAR\velk-access\WinSparkle' 2>/dev/null | tr -d '\r')
-  check "Wine lost the writes into the loaded hive at unload: the file still holds the updater key" test "$held" = present
+  check_eq "Wine lost the writes into the loaded hive at unload: the file still holds the updater key" "$held" present
 }

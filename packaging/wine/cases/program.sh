@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The migration program as built for Windows, started as a user starts it:
 # velk-reqdat.exe writes a req.dat bound to the prefix's product ID,
 # velk-access-migration.exe re-binds it to Wine's SMBIOS identity, removes
@@ -62,7 +63,7 @@ convert_and_check() {
 
   rc=0
   run_migration "$label-1" || rc=$?
-  check "$label: velk-access-migration.exe exits with 0" test "$rc" -eq 0
+  check_num "$label: velk-access-migration.exe exits with 0" "$rc" -eq 0
 
   out=$(inspect_win --key machine-new --show-value)
   printf '%s\n' "$out" >"$WORK/inspect-$label.out"
@@ -76,8 +77,10 @@ convert_and_check() {
   if [ -n "${HOST_BIN:-}" ] && [ -x "$HOST_BIN/velk-reqdat" ] && [ -n "$uuid" ]; then
     cp "$data_unix/req.dat" "$WORK/req.dat.new-$label"
     out=$("$HOST_BIN/velk-reqdat" inspect "$WORK/req.dat.new-$label" --key "smbios=$uuid" --show-value 2>&1)
-    check "$label: the host velk-reqdat opens it with smbios=$uuid, signature and value alike" \
-      test "$(printf '%s\n' "$out" | grep -c -x -e '^Signature: matches$' -e "^Value=$KEY_VALUE\$")" -eq 2
+    check_num "$label: the host velk-reqdat opens it with smbios=$uuid: one line says the signature matches" \
+      "$(grep -c -x -F 'Signature: matches' <<<"$out")" -eq 1
+    check_num "$label: the host velk-reqdat opens it with smbios=$uuid: one line gives the same value" \
+      "$(grep -c -x -F "Value=$KEY_VALUE" <<<"$out")" -eq 1
     product_id=$(wine_run reg query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v ProductId 2>/dev/null \
       | tr -d '\r' | sed -n 's/^ *ProductId *REG_SZ *//p')
     out=$("$HOST_BIN/velk-reqdat" inspect "$WORK/req.dat.old-$label" --key "product-id=$product_id" 2>&1)
@@ -87,32 +90,35 @@ convert_and_check() {
     skip "$label: the host velk-reqdat agrees (no host build at hand)"
   fi
 
-  check "$label: first-run log lines in order" \
-    test "$(tr -d '\r' <"$data_unix/velk-access-migration.log" | sed -n 's/.*\[info\] //p' | tr '\n' '|')" \
-    = "InitialStatus : 1|Start converting|Finish converting|"
-  check "$label: _completed_mig holds 3" test "$(cat "$data_unix/_completed_mig" 2>/dev/null)" = 3
+  check_eq "$label: first-run log lines in order" \
+    "$(tr -d '\r' <"$data_unix/velk-access-migration.log" | sed -n 's/.*\[info\] //p' | tr '\n' '|')" \
+    "InitialStatus : 1|Start converting|Finish converting|"
+  check_eq "$label: _completed_mig holds 3" "$(cat "$data_unix/_completed_mig" 2>/dev/null)" 3
   check "$label: req.dat.new is gone" test ! -e "$data_unix/req.dat.new"
-  check "$label: the legacy folders are removed" test ! -e "$data_unix/keydata" -a ! -e "$data_unix/keydata_EX" \
-    -a ! -e "$data_unix/mig" -a ! -e "$local_unix/Pellacor/velk/velk-access LE"
-  check "$label: the access and accessEX keys are removed, their parent kept" \
-    eval '! reg_has_key "HKCU\Software\Pellacor\velk\access" && ! reg_has_key "HKCU\Software\Pellacor\velk\accessEX" && reg_has_key "HKCU\Software\Pellacor\velk\keep"'
+  local legacy
+  for legacy in "$data_unix/keydata" "$data_unix/keydata_EX" "$data_unix/mig" "$local_unix/Pellacor/velk/velk-access LE"; do
+    check "$label: the legacy folder ${legacy#"$local_unix/"} is removed" test ! -e "$legacy"
+  done
+  check "$label: the access key is removed" not reg_has_key 'HKCU\Software\Pellacor\velk\access'
+  check "$label: the accessEX key is removed" not reg_has_key 'HKCU\Software\Pellacor\velk\accessEX'
+  check "$label: their parent is kept" reg_has_key 'HKCU\Software\Pellacor\velk\keep'
 
   cp "$data_unix/req.dat" "$WORK/req.dat.after-$label"
   rc=0
   run_migration "$label-2" || rc=$?
-  check "$label: a second run exits with 0 and leaves req.dat byte-identical" \
-    eval 'test "$rc" -eq 0 && cmp -s "$data_unix/req.dat" "$WORK/req.dat.after-$label"'
-  check "$label: the second run starts from state 3 and converts nothing" \
-    test "$(tr -d '\r' <"$data_unix/velk-access-migration.log" | sed -n 's/.*\[info\] //p' | tail -n 1)" \
-    = "InitialStatus : 3"
+  check_num "$label: a second run exits with 0" "$rc" -eq 0
+  check "$label: a second run leaves req.dat byte-identical" cmp -s "$data_unix/req.dat" "$WORK/req.dat.after-$label"
+  check_eq "$label: the second run starts from state 3 and converts nothing" \
+    "$(tr -d '\r' <"$data_unix/velk-access-migration.log" | sed -n 's/.*\[info\] //p' | tail -n 1)" \
+    "InitialStatus : 3"
 
   # A user without a data directory: the error box (MessageBoxW returns at
   # once without a display), exit code 0, nothing created.
   rm -rf "$local_unix/TESSMAR"
   rc=0
   run_migration "$label-nodata" || rc=$?
-  check "$label: without a data directory: exit code 0, nothing created" \
-    eval 'test "$rc" -eq 0 && test ! -e "$local_unix/TESSMAR"'
+  check_num "$label: without a data directory: exit code 0" "$rc" -eq 0
+  check "$label: without a data directory: nothing created" test ! -e "$local_unix/TESSMAR"
 }
 
 case_main() {

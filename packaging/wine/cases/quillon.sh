@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A package of another product, built only as the README tells a packager:
 # "Quillon Transit" (quillon.wxs) with its own name, UpgradeCode, install
 # folder, TARGETDIR setter QuillonPlaceTarget, help address, INF and a
@@ -30,7 +31,7 @@ case_main() {
       "$CASE_DIR/quillon.wxs" && bash "$kit/add-errors.sh" "$WORK/quillon-$version.msi") >"$WORK/build-$version.log" 2>&1 ||
       built=no
   done
-  check "step 1: Quillon Transit 1.0.0 and 2.0.0 build with wixl and add-errors.sh" test "$built" = yes
+  check_eq "step 1: Quillon Transit 1.0.0 and 2.0.0 build with wixl and add-errors.sh" "$built" yes
   [ "$built" = yes ] || { cat "$WORK"/build-*.log; return; }
   check "step 1: the Error rows name Quillon Transit" \
     grep -q -F "Another Quillon Transit setup is running (error [2])." <(msiinfo export "$WORK/quillon-1.0.0.msi" Error)
@@ -38,22 +39,26 @@ case_main() {
   local out rc=0
   out=$(cd "$WORK" && bash "$kit/validate.sh" quillon-1.0.0.msi) || rc=$?
   printf '%s\n' "$out" >"$WORK/validate.out"
-  check "step 1: validate.sh passes on the package by its relative path (see $WORK/validate.out)" test "$rc" -eq 0
+  check_num "step 1: validate.sh passes on the package by its relative path (see $WORK/validate.out)" "$rc" -eq 0
   grep FAIL <<<"$out" | sed 's/^  FAIL - /         validate.sh: /'
 
   local program_files="$WINEPREFIX/drive_c/Program Files/Quillon/Transit" log
   log="$WORK/install.log"
   rc=0
   msi_install "$WORK/quillon-1.0.0.msi" "$log" || rc=$?
-  check "step 2: the installation succeeds (msiexec 0, log $log)" test "$rc" -eq 0
-  check "step 2: files in the package's own folder, version 1.0.0 registered, its Active Setup entry" \
-    eval 'test -f "$program_files/bin/velk-access.exe" -a -f "$program_files/bin/_installed_01" -a -f "$program_files/driver/quillon.inf" &&
-      test "$(quillon_versions)" = 1.0.0 && test -n "$(reg_value "$QUILLON_ACTIVE_SETUP" StubPath)"'
+  check_num "step 2: the installation succeeds (msiexec 0, log $log)" "$rc" -eq 0
+  local file
+  for file in bin/velk-access.exe bin/_installed_01 driver/quillon.inf; do
+    check "step 2: $file in the package's own folder" test -f "$program_files/$file"
+  done
+  check_eq "step 2: version 1.0.0 registered" "$(quillon_versions)" 1.0.0
+  check "step 2: its Active Setup entry has a StubPath" test -n "$(reg_value "$QUILLON_ACTIVE_SETUP" StubPath)"
   check "step 2: the running-client check looks in the folder QuillonPlaceTarget set" \
     log_has_line "$log" 'I rasTmInstalledPath = C:\\Program Files\\Quillon\\Transit\\bin\\velk-access\.exe'
-  check "step 2: the kit's actions get the package's help address" grep -q -F 'support.quillon.example/transit' "$log"
-  check "step 2: the adapter of quillon.inf is registered" \
-    eval 'log_has_line "$log" "I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0" && test "$(net_devices)" -ge 1'
+  check_file_has "step 2: the kit's actions get the package's help address" "$log" 'support.quillon.example/transit'
+  check "step 2: the adapter of quillon.inf is registered: UpdateDriverForPlugAndPlayDevices succeeded" \
+    log_has_line "$log" 'I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0'
+  check_num "step 2: the adapter of quillon.inf is registered: root-enumerated network devices" "$(net_devices)" -ge 1
 
   # The installed client left running; an unattended upgrade as deployment
   # tools start it. A display is there, so a box would be drawn and wait
@@ -82,12 +87,13 @@ case_main() {
       skip "step 3: velk-msilog names the launch condition and RASXX_RUNNING (msiexec was ended)"
     else
       ok "step 3: msiexec /qn ends by itself with the client running (${took} s): no box waits for OK"
-      check "step 3: the upgrade stops with 1603 (67 under Wine), RASXX_RUNNING=1 in the log, 1.0.0 stays (log $log)" \
-        eval 'test "$rc" -eq 67 && test "$(log_property "$log" RASXX_RUNNING)" = 1 && test "$(quillon_versions)" = 1.0.0'
+      check_num "step 3: the upgrade stops with 1603 (67 under Wine; log $log)" "$rc" -eq 67
+      check_eq "step 3: RASXX_RUNNING = 1 in the log" "$(log_property "$log" RASXX_RUNNING)" 1
+      check_eq "step 3: 1.0.0 stays" "$(quillon_versions)" 1.0.0
       if [ -x "$HOST_BIN/velk-msilog" ]; then
         out=$("$HOST_BIN/velk-msilog" "$log" 2>&1)
-        check "step 3: velk-msilog names the launch condition and RASXX_RUNNING" \
-          eval 'grep -q -x "setup: failed, stopped by LaunchConditions" <<<"$out" && grep -q -x "  RASXX_RUNNING = 1" <<<"$out"'
+        check_line "step 3: velk-msilog names the launch condition" "$out" "setup: failed, stopped by LaunchConditions"
+        check_line "step 3: velk-msilog names RASXX_RUNNING" "$out" "  RASXX_RUNNING = 1"
       else
         skip "step 3: velk-msilog names the launch condition and RASXX_RUNNING (no host build)"
       fi
@@ -102,8 +108,8 @@ case_main() {
   log="$WORK/uninstall.log"
   rc=0
   msi_uninstall "$WORK/quillon-${installed:-1.0.0}.msi" "$log" || rc=$?
-  check "step 4: the removal succeeds (msiexec 0, log $log)" test "$rc" -eq 0
-  check "step 4: nothing of the package is left (files, registration, Active Setup entry)" \
-    eval 'test -z "$(cd "$program_files" 2>/dev/null && find . -type f)" && test -z "$(quillon_versions)" &&
-      ! reg_has_key "$QUILLON_ACTIVE_SETUP"'
+  check_num "step 4: the removal succeeds (msiexec 0, log $log)" "$rc" -eq 0
+  check_eq "step 4: no file of the package is left" "$(cd "$program_files" 2>/dev/null && find . -type f)" ""
+  check_eq "step 4: the package is no longer registered" "$(quillon_versions)" ""
+  check "step 4: its Active Setup entry is removed" not reg_has_key "$QUILLON_ACTIVE_SETUP"
 }

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the migration program meets on the demo machine: firmware with an
 # SMBIOS system UUID, alice's req.dat still bound to the product ID, the
 # previous generation's folders and registry keys.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The virtual adapter's driver package in the client's folder, and one
 # physical adapter already connected as "Ethernet".
 set -eu

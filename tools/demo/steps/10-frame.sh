@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The custom-action frame: the OS check on three Windows versions, the help
 # launcher, and a malformed parameter text in both calling forms.
 set -eu
@@ -12,6 +13,7 @@ show tovrin-run ShowHelp "TovrinData=/HelpUrl=https://old.example/" "HelpUrl=htt
 
 say "ShowHelp through the command-line form, with a handler that accepts it"
 fake=$(mktemp -d)
+# shellcheck disable=SC2016 # $1 is the fake handler's own argument
 printf '#!/bin/sh\necho "(xdg-open $1)" >&2\n' >"$fake/xdg-open"
 chmod +x "$fake/xdg-open"
 (PATH="$fake:$PATH" show tovrin-run RunShowHelpW '/HelpUrl="https://help.velk.example/access"')

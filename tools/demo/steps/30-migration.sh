@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The migration program on alice's profile: req.dat bound to the product
 # ID is re-bound to the SMBIOS identity, the old folders and registry keys
 # go, and the completion state ends at "3". A second run only cleans up.

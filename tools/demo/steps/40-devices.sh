@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The virtual network adapter: installed with a connection name, seen in
 # the machine's registry and driver store, then uninstalled again.
 set -eu
@@ -13,7 +14,7 @@ devices() {
     index(key, "\\Control\\Class\\" net "\\") && /^"(InfPath|NetCfgInstanceId)"=/ { print "  " short "  " $0 }
     key ~ /\\Connection$/ && /^"Name"=/ { print "  " short "  " $0 }
   ' "$DEMO_MACHINE/registry/HKLM.reg"
-  printf '  driver store: %s\n' "$(cd "$DEMO_MACHINE/drive_c/Windows/INF" && ls oem*.inf 2>/dev/null | tr '\n' ' ')"
+  printf '  driver store: %s\n' "$(cd "$DEMO_MACHINE/drive_c/Windows/INF" && for file in oem*.inf; do [ -e "$file" ] && printf '%s ' "$file"; done)"
 }
 
 say "Before: one physical adapter, connected as \"Ethernet\""

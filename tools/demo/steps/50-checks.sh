@@ -1,8 +1,9 @@
+# shellcheck shell=bash
 # The installation checks: the single-instance mutex while another installer
 # holds it, and the running-client check with a client running from the
 # folder being installed (a copy of sleep) and after it has ended.
 set -eu
-target='C:\Program Files\TESSMAR\velk-access\'
+target="C:\\Program Files\\TESSMAR\\velk-access\\"
 client="$DEMO_MACHINE/drive_c/Program Files/TESSMAR/velk-access/bin/velk-access.exe"
 
 say "CheckMultiExec with no other installer running"
@@ -26,7 +27,7 @@ mkdir -p "$(dirname "$client")"
 cp /bin/sleep "$client"
 "$client" 30 &
 pid=$!
-show tovrin-run CheckRasExec "TARGETDIR=$target" 'RASV1_INSTALLED=C:\Program Files\TESSMAR\velk-access V1\' </dev/null
+show tovrin-run CheckRasExec "TARGETDIR=$target" "RASV1_INSTALLED=C:\\Program Files\\TESSMAR\\velk-access V1\\" </dev/null
 kill "$pid"
 wait "$pid" 2>/dev/null || true
 

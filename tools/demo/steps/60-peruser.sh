@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The per-user actions on every profile: the connection-definition
 # migration, the data removal and the updater settings removal.
 set -eu
@@ -26,5 +27,7 @@ tree "Program Files/TESSMAR/velk/bin"
 
 say "RemoveSparkleReg: alice's live hive is changed in place, bob's is mounted, changed and unmounted"
 show tovrin-run RemoveSparkleReg
-printf '%s\n' "--- alice's NTUSER.DAT" && grep -F 'TESSMAR' "$m/drive_c/Users/alice/NTUSER.DAT" || echo "(no TESSMAR keys left)"
-printf '%s\n' "--- bob's NTUSER.DAT" && grep -F 'TESSMAR' "$m/drive_c/Users/bob/NTUSER.DAT" || true
+printf '%s\n' "--- alice's NTUSER.DAT"
+grep -F 'TESSMAR' "$m/drive_c/Users/alice/NTUSER.DAT" || echo "(no TESSMAR keys left)"
+printf '%s\n' "--- bob's NTUSER.DAT"
+grep -F 'TESSMAR' "$m/drive_c/Users/bob/NTUSER.DAT" || true
