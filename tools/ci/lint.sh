@@ -2,7 +2,8 @@
 # The lint gate: clang-format over the C and C++ files, shellcheck over every
 # script, clang-tidy (the root .clang-tidy) over the logic's sources.
 #   lint.sh [format] [shell] [tidy]      (none: all three)
-# tidy reads build/host/compile_commands.json (the host preset writes it).
+# tidy reads build/host/compile_commands.json (the host preset writes it) and
+# the headers the host build generates: run it after that build.
 # A missing tool fails its check: deps.sh installs all three.
 # Exit 0 when every check asked for is clean; the failing ones are named.
 set -eu
