@@ -26,7 +26,9 @@ cmake --build build/host -j"$jobs"
 # Formatting, scripts, and clang-tidy over the logic with the host build's
 # compile database.
 step "lint"
-run_step lint bash tools/ci/lint.sh
+for check in format shell tidy; do
+  run_step "lint-$check" bash tools/ci/lint.sh "$check"
+done
 
 # Line coverage of the logic by the host tests, in a build of its own.
 step "coverage"
