@@ -1,26 +1,27 @@
 #!/usr/bin/env bash
 # Installs what the builds need from Debian's packages (as root).
 #   deps.sh host     host build, tests and demo
-#   deps.sh all      also the Windows cross build, Wine (with a virtual display
-#                    and a Japanese font), fuzzing and the peers
+#   deps.sh all      also the lint tools, coverage, the Windows cross build,
+#                    Wine (with a virtual display and a Japanese font), fuzzing
+#                    and the peers
 set -eu
 host_pkgs="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl"
-all_pkgs="$host_pkgs ccache clang libclang-rt-14-dev dmidecode mingw-w64 make perl msitools wixl wine wine64 procps
+all_pkgs="$host_pkgs ccache clang libclang-rt-14-dev clang-format clang-tidy shellcheck gcovr dmidecode mingw-w64 make perl msitools wixl wine wine64 procps
   osslsigncode xvfb xdotool imagemagick fonts-ipafont-gothic"
 case "${1:-host}" in
   host) pkgs=$host_pkgs ;;
   all) pkgs=$all_pkgs ;;
   *) echo "usage: deps.sh host|all" >&2; exit 2 ;;
 esac
-missing=""
+missing=()
 for p in $pkgs; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ -z "$missing" ] && exit 0
+[ ${#missing[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then
-  echo "deps: missing packages:$missing (run as root to install them)" >&2
+  echo "deps: missing packages: ${missing[*]} (run as root to install them)" >&2
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
-apt-get install -y -qq $missing >/dev/null
+apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,26 +1,13 @@
 #!/usr/bin/env bash
-# All the tests: host build and tests, the same under AddressSanitizer and
+# All the tests: host build and tests, the lint gate, line coverage of the
+# logic, the host tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows cross build run under Wine, the
 # fuzz targets for a bounded time, and the benchmarks against their peers.
 set -eu
 cd "$(dirname "$0")/../.."
 jobs=${VELK_JOBS:-2}
-failed=()
-skipped=()
-steps=0
-
-step() { steps=$((steps + 1)); printf '\n==== %s\n' "$*"; }
-# run_step NAME COMMAND...: exit code 77 means the step could not run here.
-run_step() {
-  local name=$1 rc=0
-  shift
-  "$@" || rc=$?
-  case $rc in
-    0) ;;
-    77) skipped+=("$name") ;;
-    *) failed+=("$name") ;;
-  esac
-}
+# shellcheck source=tools/ci/steps.sh
+. tools/ci/steps.sh
 
 bash tools/ci/deps.sh all
 
@@ -34,12 +21,23 @@ run_start=$(date +%s)
 step "host build and tests"
 cmake --preset host >/dev/null
 cmake --build build/host -j"$jobs"
-(cd build/host && ctest --output-on-failure -j"$jobs") || failed+=(host)
+(cd build/host && ctest --output-on-failure -j"$jobs") || fail_check host
+
+# Formatting, scripts, and clang-tidy over the logic with the host build's
+# compile database.
+step "lint"
+for check in format shell tidy; do
+  run_step "lint-$check" bash tools/ci/lint.sh "$check"
+done
+
+# Line coverage of the logic by the host tests, in a build of its own.
+step "coverage"
+run_step coverage bash tools/ci/coverage.sh
 
 step "sanitizer build and tests"
 cmake --preset sanitize >/dev/null
 cmake --build build/sanitize -j"$jobs"
-(cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs") || failed+=(sanitize)
+(cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs") || fail_check sanitize
 
 # Each target's libcrypto is built from Debian's openssl source on the
 # first configure and taken from the cache after that.
@@ -47,11 +45,13 @@ step "Windows cross build"
 for target in win64 win32; do
   start=$(date +%s)
   { cmake --preset "$target" >/dev/null && cmake --build "build/$target" -j"$jobs" \
-    && bash tools/ci/check-imports.sh "build/$target"; } || failed+=("$target")
+    && bash tools/ci/check-imports.sh "build/$target"; } || fail_check "$target"
   # The version resource of each shipped binary, read back.
-  (cd "build/$target" && ctest --output-on-failure) || failed+=("$target version")
+  (cd "build/$target" && ctest --output-on-failure) || fail_check "$target version"
   printf '%s: %d s; ' "$target" $(( $(date +%s) - start ))
-  ls -l "build/$target/bin/"*.dll "build/$target/bin/"velk-*.exe 2>/dev/null | awk '{printf "%s %d bytes; ", $NF, $5}'
+  for f in "build/$target/bin/"*.dll "build/$target/bin/"velk-*.exe; do
+    if [ -f "$f" ]; then printf '%s %d bytes; ' "$f" "$(stat -c %s "$f")"; fi
+  done
   echo
 done
 
@@ -78,7 +78,7 @@ run_step wine bash packaging/wine/e2e.sh build/win64
 
 if [ -x tests/fuzz/run.sh ]; then
   step "fuzzing"
-  bash tests/fuzz/run.sh "${VELK_FUZZ_SECONDS:-40}" || failed+=(fuzz)
+  bash tests/fuzz/run.sh "${VELK_FUZZ_SECONDS:-40}" || fail_check fuzz
 fi
 
 step "benchmarks"
@@ -87,17 +87,10 @@ step "benchmarks"
 export VELK_BENCH_FILES_PER_FOLDER=${VELK_BENCH_FILES_PER_FOLDER:-50}
 for b in build/host/bin/bench_*; do
   [ -x "$b" ] || continue
-  "$b" --benchmark_min_time=0.2 || failed+=("$(basename "$b")")
+  "$b" --benchmark_min_time=0.2 || fail_check "$(basename "$b")"
 done
 # The Windows program under Wine against an empty program, in its own prefix.
 run_step wine-bench bash bench/wine-migration.sh build/win64
 
-if [ ${#failed[@]} -gt 0 ]; then
-  printf '\nFailed steps: %s\n' "${failed[*]}"
-fi
-if [ ${#skipped[@]} -gt 0 ]; then
-  printf '\nSkipped steps (could not run here): %s\n' "${skipped[*]}"
-fi
 printf '\nwhole run: %d s\n' $(( $(date +%s) - run_start ))
-printf '\nsteps: %d passed, %d failed, %d skipped\n' $((steps - ${#failed[@]} - ${#skipped[@]})) ${#failed[@]} ${#skipped[@]}
-[ ${#failed[@]} -eq 0 ]
+summary
