@@ -54,6 +54,7 @@ code_words() {
 }
 
 pages=0
+readme_checked=$checked
 for page in "$root"/docs/*.md; do
   [ -f "$page" ] || continue
   pages=$((pages + 1))
@@ -61,6 +62,7 @@ for page in "$root"/docs/*.md; do
   # shellcheck disable=SC2086 # one path per word
   check "docs/${page##*/}" $paths
 done
-[ "$pages" -gt 0 ] || { echo "no pages found in docs/"; status=1; }
-echo "$checked paths checked in README.md and $pages pages of docs/"
+# A reading that finds nothing would pass every page unseen.
+[ "$checked" -gt "$readme_checked" ] || { echo "no paths found in docs/"; status=1; }
+echo "$checked paths checked (README.md and $pages page(s) of docs/)"
 exit $status
