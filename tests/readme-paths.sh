@@ -39,18 +39,21 @@ paths=$(grep -oE '(^|[^A-Za-z0-9_./-])(Tovrin|migration|libvelkras2|platform|too
 # shellcheck disable=SC2086 # one path per word
 check README.md $paths
 
-# The words of a page's code: inline spans and fenced blocks.
+# The words of a page's code: inline spans (which may run over the lines of
+# one paragraph) and fenced blocks.
 code_words() {
   awk '
-    /^[[:space:]]*```/ { fenced = !fenced; next }
-    fenced { print; next }
-    {
-      line = $0
-      while (match(line, /`[^`]+`/)) {
-        print substr(line, RSTART + 1, RLENGTH - 2)
-        line = substr(line, RSTART + RLENGTH)
+    function spans(text) {
+      while (match(text, /`[^`]+`/)) {
+        print substr(text, RSTART + 1, RLENGTH - 2)
+        text = substr(text, RSTART + RLENGTH)
       }
-    }' "$1" | tr -cs 'A-Za-z0-9_./<>*?+-' '\n'
+    }
+    /^[[:space:]]*```/ { spans(para); para = ""; fenced = !fenced; next }
+    fenced { print; next }
+    /^[[:space:]]*$/ { spans(para); para = ""; next }
+    { para = para " " $0 }
+    END { spans(para) }' "$1" | tr -cs 'A-Za-z0-9_./<>*?+-' '\n'
 }
 
 pages=0
