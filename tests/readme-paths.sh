@@ -33,11 +33,11 @@ check() {
   done
 }
 
-paths=$(grep -oE '(^|[^A-Za-z0-9_./-])(Tovrin|migration|libvelkras2|platform|tools|tests|bench|packaging|cmake|docs)/[A-Za-z0-9_./-]*' \
+# One path a line, never expanded by the shell (a wildcard is the page's).
+mapfile -t paths < <(grep -oE '(^|[^A-Za-z0-9_./-])(Tovrin|migration|libvelkras2|platform|tools|tests|bench|packaging|cmake|docs)/[A-Za-z0-9_./-]*' \
           "$root/README.md" | sed -E 's/^[^A-Za-z]//' | sort -u)
-[ -n "$paths" ] || { echo "no paths found in README.md"; status=1; }
-# shellcheck disable=SC2086 # one path per word
-check README.md $paths
+[ ${#paths[@]} -gt 0 ] || { echo "no paths found in README.md"; status=1; }
+check README.md "${paths[@]}"
 
 # The words of a page's code: inline spans (which may run over the lines of
 # one paragraph) and fenced blocks.
@@ -61,9 +61,8 @@ readme_checked=$checked
 for page in "$root"/docs/*.md; do
   [ -f "$page" ] || continue
   pages=$((pages + 1))
-  paths=$(code_words "$page" | grep -E '^(Tovrin|migration|libvelkras2|platform|tools|tests|bench|packaging|cmake|docs|\.ci)/' | sort -u)
-  # shellcheck disable=SC2086 # one path per word
-  check "docs/${page##*/}" $paths
+  mapfile -t paths < <(code_words "$page" | grep -E '^(Tovrin|migration|libvelkras2|platform|tools|tests|bench|packaging|cmake|docs|\.ci)/' | sort -u)
+  check "docs/${page##*/}" "${paths[@]}"
 done
 # A reading that finds nothing would pass every page unseen.
 [ "$checked" -gt "$readme_checked" ] || { echo "no paths found in docs/"; status=1; }
