@@ -19,9 +19,9 @@ fi
 run_start=$(date +%s)
 
 step "host build and tests"
-cmake --preset host >/dev/null
-cmake --build build/host -j"$jobs"
-(cd build/host && ctest --output-on-failure -j"$jobs") || fail_check host
+# A build that fails is a failed check, so the summary still prints.
+{ cmake --preset host >/dev/null && cmake --build build/host -j"$jobs" \
+  && (cd build/host && ctest --output-on-failure -j"$jobs"); } || fail_check host
 
 # Formatting, scripts, and clang-tidy over the logic with the host build's
 # compile database.
@@ -35,9 +35,8 @@ step "coverage"
 run_step coverage bash tools/ci/coverage.sh
 
 step "sanitizer build and tests"
-cmake --preset sanitize >/dev/null
-cmake --build build/sanitize -j"$jobs"
-(cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs") || fail_check sanitize
+{ cmake --preset sanitize >/dev/null && cmake --build build/sanitize -j"$jobs" \
+  && (cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs"); } || fail_check sanitize
 
 # Each target's libcrypto is built from Debian's openssl source on the
 # first configure and taken from the cache after that.
