@@ -4,7 +4,7 @@
 // English (United States), then whatever the module has.
 #include "platform/LastError.h"
 #include "platform/StringTable.h"
-#include "platform/host/Machine.h"
+#include "platform/host/machine/Machine.h"
 
 namespace platform {
 

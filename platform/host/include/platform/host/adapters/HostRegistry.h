@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
-#include "platform/host/RegFile.h"
+#include "platform/host/machine/RegFile.h"
 
 namespace platform::host {
 

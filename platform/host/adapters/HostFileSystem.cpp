@@ -19,16 +19,19 @@
 #include <memory>
 #include <mutex>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/CodePages.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/Registry.h"
-#include "platform/host/FileNames.h"
-#include "platform/host/Machine.h"
-#include "platform/host/SideFiles.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/FileNames.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/SideFiles.h"
+#include "platform/host/machine/Utf.h"
+#include "platform/host/posix/ReadWrite.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace platform::host {
 
@@ -70,12 +73,9 @@ struct LastFolder {
   const Machine* machine = nullptr;
   std::wstring windows;
   std::string host;
-  int fd = -1;
+  UniqueFd fd;
   dev_t dev = 0;
   ino_t ino = 0;
-  ~LastFolder() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 thread_local LastFolder t_lastFolder;
 
@@ -101,15 +101,15 @@ bool MapEntry(const wchar_t* path, Entry* out) {
   bool plainName = m && sep != std::wstring_view::npos && sep > 2 && sep + 1 < text.size() &&
                    text.substr(sep + 1) != L"." && text.substr(sep + 1) != L"..";
   LastFolder& last = t_lastFolder;
-  if (plainName && last.fd >= 0 && last.machine == m && EqualsNoCase(text.substr(0, sep), last.windows)) {
+  if (plainName && last.fd.Valid() && last.machine == m && EqualsNoCase(text.substr(0, sep), last.windows)) {
     // The held folder must still be the one at that path (not moved away,
     // not replaced), and the name spelled as on disk; else map afresh.
     struct stat folder {};
     std::string leaf = WideToUtf8(text.substr(sep + 1));
     if (::stat(last.host.c_str(), &folder) == 0 && folder.st_dev == last.dev && folder.st_ino == last.ino &&
-        ::fstatat(last.fd, leaf.c_str(), &out->st, AT_SYMLINK_NOFOLLOW) == 0) {
+        ::fstatat(last.fd.Get(), leaf.c_str(), &out->st, AT_SYMLINK_NOFOLLOW) == 0) {
       out->host = last.host + "/" + leaf;
-      out->dirFd = last.fd;
+      out->dirFd = last.fd.Get();
       out->leaf = std::move(leaf);
       out->statted = true;
       return true;
@@ -121,20 +121,17 @@ bool MapEntry(const wchar_t* path, Entry* out) {
   if (!plainName) return true;
   size_t slash = out->host.find_last_of('/');
   std::string folderPath = out->host.substr(0, slash);
-  int fd = ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  UniqueFd fd(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    if (fd >= 0) ::close(fd);
-    return true;
-  }
-  if (last.fd >= 0) ::close(last.fd);
+  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) return true;
+  last.fd.Reset();
   last.machine = m;
   last.windows.assign(text.substr(0, sep));
   last.host = folderPath;
-  last.fd = fd;
   last.dev = st.st_dev;
   last.ino = st.st_ino;
-  out->dirFd = fd;
+  out->dirFd = fd.Get();
+  last.fd = std::move(fd);
   out->leaf = out->host.substr(slash + 1);
   return true;
 }
@@ -253,22 +250,16 @@ bool WriteStoredBits(const std::string& host, DWORD bits) {
 
 // One search: the folder's names read at the start, in NTFS order.
 struct Search {
-  int dirFd = -1;
+  UniqueFd dir;
   std::string folder;  // host path
   std::wstring pattern;
   std::vector<std::string> names;
   size_t next = 0;
-  ~Search() {
-    if (dirFd >= 0) ::close(dirFd);
-  }
 };
 
 struct OpenFileState {
-  int fd = -1;
+  UniqueFd fd;
   bool write = false;
-  ~OpenFileState() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 std::wstring TranslatePattern(std::wstring_view pattern) {
@@ -350,8 +341,8 @@ class HostFileSystem : public FileSystem {
     if (!Map(folder.c_str(), &host)) return INVALID_HANDLE_VALUE;
     if (namePattern.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
     auto search = std::make_unique<Search>();
-    search->dirFd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (search->dirFd < 0) {
+    search->dir.Reset(::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!search->dir.Valid()) {
       int e = errno;
       return FailHandle(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32Error(e, host));
     }
@@ -359,12 +350,10 @@ class HostFileSystem : public FileSystem {
     search->pattern = TranslatePattern(namePattern);
     const bool literal = !HasWildcards(namePattern);
     const bool driveRoot = folder.size() == 3 && folder[1] == L':';
-    int listFd = ::dup(search->dirFd);
-    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!dir) {
-      if (listFd >= 0) ::close(listFd);
-      return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
-    }
+    UniqueFd listFd(::dup(search->dir.Get()));
+    DIR* dir = listFd.Valid() ? ::fdopendir(listFd.Get()) : nullptr;
+    if (!dir) return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
+    listFd.Release();  // closedir closes it now
     std::vector<std::pair<std::wstring, std::string>> found;
     while (struct dirent* e = ::readdir(dir)) {
       bool dots = std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
@@ -488,11 +477,8 @@ class HostFileSystem : public FileSystem {
     if (::rename(src.c_str(), dst.c_str()) != 0) return FailErrno(dst);
     // Write-through: the folder's new entry reaches the disk now. The
     // rename has happened either way, so a failed sync is not a failure.
-    int folder = ::open(Parent(dst).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-      ::fsync(folder);
-      ::close(folder);
-    }
+    UniqueFd folder(::open(Parent(dst).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Valid()) ::fsync(folder.Get());
     return TRUE;
   }
 
@@ -508,40 +494,31 @@ class HostFileSystem : public FileSystem {
       if (failIfExists) return Fail(ERROR_FILE_EXISTS);
       if (dstAttr & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
     }
-    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return FailErrno(src);
+    UniqueFd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.Valid()) return FailErrno(src);
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-    int out = ::open(dst.c_str(), flags, st.st_mode & 0777);
-    if (out < 0) {
+    UniqueFd out(::open(dst.c_str(), flags, st.st_mode & 0777));
+    if (!out.Valid()) {
       int e = errno;
-      ::close(in);
       return Fail(e == EEXIST ? ERROR_FILE_EXISTS : Win32Error(e, dst));
     }
     char buffer[1 << 16];
     bool ok = true;
+    int e = 0;
     for (;;) {
-      ssize_t n = ::read(in, buffer, sizeof buffer);
-      if (n == 0) break;
-      if (n < 0) {
-        if (errno == EINTR) continue;
+      size_t n = ReadAll(in.Get(), buffer, sizeof buffer, &e);
+      if (WriteAll(out.Get(), buffer, n) != n) {
+        e = errno;
         ok = false;
         break;
       }
-      for (ssize_t off = 0; off < n && ok;) {
-        ssize_t w = ::write(out, buffer + off, static_cast<size_t>(n - off));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0)
-          ok = false;
-        else
-          off += w;
-      }
-      if (!ok) break;
+      if (e != 0) ok = false;
+      if (!ok || n < sizeof buffer) break;
     }
-    int e = errno;
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (ok) ::futimens(out, times);
-    ::close(in);
-    ::close(out);
+    if (ok) ::futimens(out.Get(), times);
+    in.Reset();
+    out.Reset();
     if (!ok) {
       ::unlink(dst.c_str());
       return Fail(Win32Error(e, dst));
@@ -602,7 +579,7 @@ class HostFileSystem : public FileSystem {
     if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return FailHandle(ERROR_BAD_FILE_TYPE);
     int plain = ::fcntl(fd.Get(), F_GETFL);
     if (plain < 0 || ::fcntl(fd.Get(), F_SETFL, plain & ~O_NONBLOCK) != 0) return FailHandle(Win32Error(errno, host));
-    state->fd = fd.Release();
+    state->fd = std::move(fd);
     state->write = write;
     // Win32 reports an existing file it opened or replaced this way.
     SetLastErrorCode(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
@@ -617,15 +594,10 @@ class HostFileSystem : public FileSystem {
     OpenFileState* f = LookupFile(file);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
     if (done) *done = 0;
-    DWORD total = 0;
-    while (total < bytes) {
-      ssize_t n = ::read(f->fd, static_cast<char*>(buffer) + total, bytes - total);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return Fail(errno == EBADF ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
-      if (n == 0) break;
-      total += static_cast<DWORD>(n);
-    }
-    if (done) *done = total;
+    int error;
+    size_t total = ReadAll(f->fd.Get(), buffer, bytes, &error);
+    if (error != 0) return Fail(error == EBADF ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
+    if (done) *done = static_cast<DWORD>(total);
     return TRUE;
   }
 
@@ -634,14 +606,9 @@ class HostFileSystem : public FileSystem {
     if (!f) return Fail(ERROR_INVALID_HANDLE);
     if (done) *done = 0;
     if (!f->write) return Fail(ERROR_ACCESS_DENIED);
-    DWORD total = 0;
-    while (total < bytes) {
-      ssize_t n = ::write(f->fd, static_cast<const char*>(buffer) + total, bytes - total);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return Fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_GEN_FAILURE);
-      total += static_cast<DWORD>(n);
-      if (done) *done = total;
-    }
+    size_t total = WriteAll(f->fd.Get(), buffer, bytes);
+    if (done) *done = static_cast<DWORD>(total);
+    if (total < bytes) return Fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_GEN_FAILURE);
     return TRUE;
   }
 
@@ -653,7 +620,7 @@ class HostFileSystem : public FileSystem {
                  : method == FILE_END     ? SEEK_END
                                           : -1;
     if (whence < 0) return Fail(ERROR_INVALID_PARAMETER);
-    off_t r = ::lseek(f->fd, static_cast<off_t>(distance), whence);
+    off_t r = ::lseek(f->fd.Get(), static_cast<off_t>(distance), whence);
     if (r < 0) return Fail(ERROR_NEGATIVE_SEEK);
     if (position) *position = static_cast<ULONGLONG>(r);
     return TRUE;
@@ -663,7 +630,7 @@ class HostFileSystem : public FileSystem {
     OpenFileState* f = LookupFile(file);
     if (!f) return Fail(ERROR_INVALID_HANDLE);
     struct stat st {};
-    if (::fstat(f->fd, &st) != 0) return Fail(ERROR_GEN_FAILURE);
+    if (::fstat(f->fd.Get(), &st) != 0) return Fail(ERROR_GEN_FAILURE);
     if (size) *size = static_cast<ULONGLONG>(st.st_size);
     return TRUE;
   }
@@ -700,13 +667,13 @@ class HostFileSystem : public FileSystem {
     while (s.next < s.names.size()) {
       const std::string& name = s.names[s.next++];
       struct stat st {};
-      if (::fstatat(s.dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+      if (::fstatat(s.dir.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
       std::wstring wide = Utf8ToWide(name);
       if (wide.size() >= MAX_PATH) continue;  // Windows cannot hold such a name
       bool link = S_ISLNK(st.st_mode);
-      DWORD stored = link ? 0 : StoredBitsAt(s.dirFd, name.c_str(), s.folder);
+      DWORD stored = link ? 0 : StoredBitsAt(s.dir.Get(), name.c_str(), s.folder);
       *data = FindData{};
-      data->attributes = AttributesOf(st, stored, link && LinkToDir(s.dirFd, name.c_str()));
+      data->attributes = AttributesOf(st, stored, link && LinkToDir(s.dir.Get(), name.c_str()));
       data->size = S_ISREG(st.st_mode) ? static_cast<ULONGLONG>(st.st_size) : 0;
       data->lastWriteTime = FileTime(st.st_mtim);
       data->reparseTag = link ? static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK) : 0;

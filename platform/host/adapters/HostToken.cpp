@@ -4,7 +4,7 @@
 
 #include "platform/LastError.h"
 #include "platform/Token.h"
-#include "platform/host/Machine.h"
+#include "platform/host/machine/Machine.h"
 
 namespace platform {
 

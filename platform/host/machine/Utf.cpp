@@ -1,4 +1,4 @@
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Utf.h"
 
 #include <cwctype>
 

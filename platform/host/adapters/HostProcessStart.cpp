@@ -28,9 +28,11 @@
 
 #include "platform/LastError.h"
 #include "platform/ProcessStart.h"
-#include "platform/host/Machine.h"
-#include "platform/host/StartedProcesses.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/adapters/StartedProcesses.h"
+#include "platform/host/machine/Utf.h"
+#include "platform/host/posix/ReadWrite.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace platform {
 
@@ -92,13 +94,13 @@ bool EmptyFolder(int fd, dev_t device, int depth) {
             ok = false;
             continue;
           }
-          int sub = ::openat(fd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-          if (sub < 0) {
+          host::UniqueFd sub(::openat(fd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+          if (!sub.Valid()) {
             ok = false;
             continue;
           }
-          bool emptied = EmptyFolder(sub, device, depth + 1);
-          ::close(sub);
+          bool emptied = EmptyFolder(sub.Get(), device, depth + 1);
+          sub.Reset();
           if (emptied && ::unlinkat(fd, e->d_name, AT_REMOVEDIR) == 0)
             removed = true;
           else
@@ -127,10 +129,10 @@ int RemoveTree(int parent, const char* name) {
     return ::unlinkat(parent, name, 0) == 0 ? 0 : ERROR_ACCESS_DENIED;
   }
   if (!S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
-  int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return ERROR_ACCESS_DENIED;
-  bool emptied = EmptyFolder(fd, st.st_dev, 0);
-  ::close(fd);
+  host::UniqueFd fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.Valid()) return ERROR_ACCESS_DENIED;
+  bool emptied = EmptyFolder(fd.Get(), st.st_dev, 0);
+  fd.Reset();
   if (!emptied || ::unlinkat(parent, name, AT_REMOVEDIR) != 0) return ERROR_ACCESS_DENIED;
   return 0;
 }
@@ -224,34 +226,37 @@ class HostProcessStart : public ProcessStart {
     std::string target = ContainedTarget(folder);
     // A target that cannot be there still starts the interpreter, which
     // then fails on its own, as on Windows.
-    int parent = -1;
+    host::UniqueFd parent;
     std::string name;
     if (!target.empty()) {
       size_t slash = target.rfind('/');
       name = target.substr(slash + 1);
-      parent = ::open(target.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      parent.Reset(::open(target.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
     // The start returns once the child holds nothing of ours: it closes the
     // pipe's write end with the rest, and the read below sees the end.
     int started_pipe[2] = {-1, -1};
     if (::pipe2(started_pipe, O_CLOEXEC) != 0) {
-      if (parent >= 0) ::close(parent);
       SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
       return FALSE;
     }
+    host::UniqueFd startedRead(started_pipe[0]);
+    host::UniqueFd startedWrite(started_pipe[1]);
     pid_t pid = ::fork();
     if (pid == 0) {
-      CloseInheritedFiles(parent, -1);
-      ::_exit(parent < 0 ? ERROR_PATH_NOT_FOUND : RemoveTree(parent, name.c_str()));
+      // The child keeps the folder's descriptor to work on; _exit runs no
+      // destructor, so nothing here is closed twice.
+      CloseInheritedFiles(parent.Get(), -1);
+      ::_exit(parent.Valid() ? RemoveTree(parent.Get(), name.c_str()) : ERROR_PATH_NOT_FOUND);
     }
-    ::close(started_pipe[1]);
+    startedWrite.Reset();
     if (pid > 0) {
       char byte;
-      while (::read(started_pipe[0], &byte, 1) < 0 && errno == EINTR) {
-      }
+      int error;
+      host::ReadAll(startedRead.Get(), &byte, 1, &error);
     }
-    ::close(started_pipe[0]);
-    if (parent >= 0) ::close(parent);
+    startedRead.Reset();
+    parent.Reset();
     if (pid < 0) {
       SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
       return FALSE;

@@ -18,11 +18,13 @@
 
 #include "platform/DeviceSetup.h"
 #include "platform/LastError.h"
-#include "platform/host/InfFile.h"
-#include "platform/host/Machine.h"
-#include "platform/host/PnpStore.h"
-#include "platform/host/SideFiles.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/InfFile.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/PnpStore.h"
+#include "platform/host/machine/SideFiles.h"
+#include "platform/host/machine/Utf.h"
+#include "platform/host/posix/ReadWrite.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -661,7 +663,9 @@ class HostDeviceSetup : public DeviceSetup {
         continue;
       taken.push_back(static_cast<unsigned>(std::stoul(digits)));
       UniqueFd in(OpenSideFile(entry.path(), O_RDONLY, 0));
-      if (in.Get() >= 0 && ReadAll(in.Get()) == bytes) {
+      std::string held;  // what a failed read leaves compares unequal
+      if (in.Valid()) host::ReadAll(in.Get(), &held);
+      if (in.Valid() && held == bytes) {
         *published = L"oem" + std::to_wstring(taken.back()) + L".inf";
         return ERROR_SUCCESS;
       }
@@ -685,15 +689,6 @@ class HostDeviceSetup : public DeviceSetup {
     int e = errno;
     std::fprintf(stderr, "velk: driver store: %s\n", SideFileError(path, e).c_str());
     return e == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
-  }
-
-  static std::string ReadAll(int fd) {
-    std::string out;
-    char buffer[8192];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-      if (n > 0) out.append(buffer, static_cast<size_t>(n));
-    return out;
   }
 
   static std::wstring FreeDriverKey(const std::wstring& classKey) {

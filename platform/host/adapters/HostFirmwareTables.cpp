@@ -10,8 +10,8 @@
 
 #include "platform/FirmwareTables.h"
 #include "platform/LastError.h"
-#include "platform/host/Machine.h"
-#include "platform/host/RawSmbios.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/RawSmbios.h"
 
 namespace platform {
 

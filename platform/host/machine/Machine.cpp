@@ -1,4 +1,4 @@
-#include "platform/host/Machine.h"
+#include "platform/host/machine/Machine.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Utf.h"
 
 namespace fs = std::filesystem;
 

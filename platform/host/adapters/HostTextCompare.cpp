@@ -1,6 +1,6 @@
 #include "platform/TextCompare.h"
 
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Utf.h"
 
 namespace platform {
 

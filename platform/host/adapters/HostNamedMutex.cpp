@@ -13,12 +13,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "platform/LastError.h"
 #include "platform/NamedMutex.h"
-#include "platform/host/Machine.h"
-#include "platform/host/SideFiles.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/SideFiles.h"
+#include "platform/host/machine/Utf.h"
+#include "platform/host/posix/FileLock.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +30,7 @@ namespace platform {
 namespace {
 
 struct MutexObject {
-  int fd = -1;  // -1 for an unnamed mutex
+  host::UniqueFd fd;  // none for an unnamed mutex
 };
 
 HANDLE Fail(DWORD code) {
@@ -73,13 +76,6 @@ fs::path EncodeName(std::wstring_view name) {
   for (size_t i = 0; i < encoded.size(); i += 200)
     out /= encoded.substr(i, 200) + (i + 200 < encoded.size() ? "+" : "");
   return out;
-}
-
-int LockRetrying(int fd, int operation) {
-  int rc;
-  while ((rc = ::flock(fd, operation)) != 0 && errno == EINTR) {
-  }
-  return rc;
 }
 
 // The object files are side files: a link at one of their names is
@@ -128,7 +124,6 @@ class HostNamedMutex : public NamedMutex {
       return FALSE;
     }
     auto* object = static_cast<MutexObject*>(mutex);
-    if (object->fd >= 0) ::close(object->fd);
     delete object;
     return TRUE;
   }
@@ -138,7 +133,7 @@ class HostNamedMutex : public NamedMutex {
     int guardFd = OpenObject(objects / ".guard");
     if (guardFd < 0) return nullptr;
     host::UniqueFd guard(guardFd);
-    if (LockRetrying(guardFd, LOCK_EX) != 0) return Fail(FromErrno(errno));
+    if (host::LockRetrying(guardFd, LOCK_EX) != 0) return Fail(FromErrno(errno));
 
     int fd = OpenObject(file);
     if (fd < 0) return nullptr;
@@ -151,11 +146,11 @@ class HostNamedMutex : public NamedMutex {
       existed = true;
     }
     auto* handle = new MutexObject{};
-    if (LockRetrying(fd, LOCK_SH) != 0) {
+    if (host::LockRetrying(fd, LOCK_SH) != 0) {
       delete handle;
       return Fail(FromErrno(errno));
     }
-    handle->fd = object.Release();
+    handle->fd = std::move(object);
     SetLastErrorCode(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
   }

@@ -11,8 +11,8 @@
 
 #include "platform/Hresult.h"
 #include "platform/NetConnections.h"
-#include "platform/host/PnpStore.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/PnpStore.h"
+#include "platform/host/machine/Utf.h"
 
 namespace platform {
 

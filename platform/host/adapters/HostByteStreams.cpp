@@ -12,9 +12,9 @@
 #include "platform/ByteStreams.h"
 #include "platform/CodePages.h"
 #include "platform/LastError.h"
-#include "platform/host/FileNames.h"
-#include "platform/host/Machine.h"
-#include "platform/host/SideFiles.h"
+#include "platform/host/machine/FileNames.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace platform {
 

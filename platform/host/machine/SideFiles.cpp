@@ -1,4 +1,4 @@
-#include "platform/host/SideFiles.h"
+#include "platform/host/machine/SideFiles.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -9,15 +9,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/host/Machine.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
 namespace platform::host {
-
-UniqueFd::~UniqueFd() {
-  if (fd_ >= 0) ::close(fd_);
-}
 
 namespace {
 
@@ -84,17 +81,6 @@ int OpenSideFile(const fs::path& file, int flags, mode_t mode) {
   int plain = ::fcntl(fd.Get(), F_GETFL);
   if (plain >= 0) ::fcntl(fd.Get(), F_SETFL, plain & ~O_NONBLOCK);
   return fd.Release();
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 std::string SideFileError(const fs::path& file, int error) {

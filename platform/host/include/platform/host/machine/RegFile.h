@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/WinTypes.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Utf.h"
 
 namespace platform::host {
 

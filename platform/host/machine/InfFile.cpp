@@ -1,9 +1,9 @@
-#include "platform/host/InfFile.h"
+#include "platform/host/machine/InfFile.h"
 
 #include <fstream>
 #include <sstream>
 
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Utf.h"
 
 namespace platform::host {
 

@@ -28,29 +28,4 @@ int OpenSideFile(const std::filesystem::path& file, int flags, mode_t mode);
 // "<file>: <reason>" for a failure of the two functions above.
 std::string SideFileError(const std::filesystem::path& file, int error);
 
-// Writes all of bytes to fd, through short writes and interruptions.
-bool WriteAll(int fd, const std::string& bytes);
-
-// Closes a descriptor at the end of a scope.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd();
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int Get() const { return fd_; }
-  void Reset(int fd) {
-    UniqueFd old(fd_);
-    fd_ = fd;
-  }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
 }  // namespace platform::host

@@ -10,8 +10,8 @@
 
 #include "platform/CodePages.h"
 #include "platform/LastError.h"
-#include "platform/host/Machine.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/Utf.h"
 
 namespace platform {
 

@@ -1,8 +1,7 @@
-#include "platform/host/PnpStore.h"
+#include "platform/host/machine/PnpStore.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -11,8 +10,10 @@
 
 #include "platform/Port.h"
 #include "platform/Registry.h"
-#include "platform/host/Machine.h"
-#include "platform/host/SideFiles.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/SideFiles.h"
+#include "platform/host/posix/FileLock.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace platform::host::pnp {
 
@@ -129,7 +130,7 @@ std::vector<Connection> Connections() {
 namespace {
 std::recursive_mutex g_pnpThreads;
 int g_pnpDepth = 0;  // of the thread holding g_pnpThreads
-int g_pnpFd = -1;
+UniqueFd g_pnpFd;
 DWORD g_pnpStatus = ERROR_SUCCESS;
 }  // namespace
 
@@ -142,13 +143,12 @@ PnpLock::PnpLock() {
       g_pnpStatus = ERROR_PATH_NOT_FOUND;
     } else {
       std::filesystem::path file = m->Root() / "kernel-objects" / "pnp.lock";
-      g_pnpFd = OpenSideFile(file, O_RDWR | O_CREAT, 0666);
-      if (g_pnpFd < 0) {
+      g_pnpFd.Reset(OpenSideFile(file, O_RDWR | O_CREAT, 0666));
+      if (!g_pnpFd.Valid()) {
         std::fprintf(stderr, "velk: plug and play: %s\n", SideFileError(file, errno).c_str());
         g_pnpStatus = ERROR_ACCESS_DENIED;
       } else {
-        while (::flock(g_pnpFd, LOCK_EX) != 0 && errno == EINTR) {
-        }
+        LockRetrying(g_pnpFd.Get(), LOCK_EX);
       }
     }
   }
@@ -156,10 +156,7 @@ PnpLock::PnpLock() {
 }
 
 PnpLock::~PnpLock() {
-  if (--g_pnpDepth == 0 && g_pnpFd >= 0) {
-    ::close(g_pnpFd);
-    g_pnpFd = -1;
-  }
+  if (--g_pnpDepth == 0) g_pnpFd.Reset();
   g_pnpThreads.unlock();
 }
 

@@ -11,8 +11,8 @@
 
 #include "platform/LastError.h"
 #include "platform/Shell.h"
-#include "platform/host/Machine.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/Utf.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/UserDialog.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Utf.h"
 
 namespace platform {
 

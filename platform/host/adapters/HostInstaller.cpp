@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/host/HostInstaller.h"
+#include "platform/host/adapters/HostInstaller.h"
 
 namespace platform::host {
 

@@ -16,12 +16,14 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/LastError.h"
 #include "platform/Processes.h"
-#include "platform/host/Machine.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/Utf.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -30,7 +32,7 @@ namespace platform {
 namespace {
 
 struct ProcessObject {
-  int fd;
+  host::UniqueFd fd;  // the process's /proc folder
 };
 
 struct SnapshotObject {
@@ -131,16 +133,16 @@ class HostProcesses : public Processes {
     // Windows refuses the idle process and ids that name no process alike.
     if (processId == 0) return FailNull(ERROR_INVALID_PARAMETER);
     std::string folder = "/proc/" + std::to_string(processId);
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return FailNull(errno == ENOENT ? ERROR_INVALID_PARAMETER : FromErrno(errno));
-    return new ProcessObject{fd};
+    host::UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid()) return FailNull(errno == ENOENT ? ERROR_INVALID_PARAMETER : FromErrno(errno));
+    return new ProcessObject{std::move(fd)};
   }
 
   DWORD MainModulePath(HANDLE process, wchar_t* path, DWORD chars) override {
     if (!process || process == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     if (chars == 0) return Fail(ERROR_INSUFFICIENT_BUFFER);
     std::string target(4096, '\0');
-    ssize_t n = ::readlinkat(static_cast<ProcessObject*>(process)->fd, "exe", target.data(), target.size());
+    ssize_t n = ::readlinkat(static_cast<ProcessObject*>(process)->fd.Get(), "exe", target.data(), target.size());
     if (n < 0) return Fail(errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : ERROR_PARTIAL_COPY);
     target.resize(static_cast<size_t>(n));
     std::wstring windowsPath;
@@ -154,7 +156,6 @@ class HostProcesses : public Processes {
   BOOL Close(HANDLE process) override {
     if (!process || process == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
     auto* p = static_cast<ProcessObject*>(process);
-    ::close(p->fd);
     delete p;
     return TRUE;
   }

@@ -1,4 +1,4 @@
-#include "platform/host/RegFile.h"
+#include "platform/host/machine/RegFile.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -10,8 +10,10 @@
 #include <cstring>
 
 #include "platform/CodePages.h"
-#include "platform/host/Machine.h"
-#include "platform/host/SideFiles.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/SideFiles.h"
+#include "platform/host/posix/ReadWrite.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -644,15 +646,9 @@ bool ReadWholeFile(const fs::path& file, std::string* out, std::string* error) {
     return false;
   }
   out->clear();
-  char buffer[65536];
-  ssize_t n;
-  while ((n = ::read(fd.Get(), buffer, sizeof buffer)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = file.string() + ": cannot be read: " + std::strerror(errno);
-      return false;
-    }
-    out->append(buffer, static_cast<size_t>(n));
+  if (!ReadAll(fd.Get(), out)) {
+    *error = file.string() + ": cannot be read: " + std::strerror(errno);
+    return false;
   }
   return true;
 }
@@ -707,7 +703,7 @@ bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::ws
   bool written = WriteAll(fd.Get(), FormatRegFileBytes(root, rootName, form));
   int saved = errno;
   // Closed here, for a failed close of the written file to count.
-  if (::close(fd.Release()) != 0 && written) {
+  if (fd.Close() != 0 && written) {
     written = false;
     saved = errno;
   }

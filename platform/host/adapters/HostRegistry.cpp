@@ -1,4 +1,4 @@
-#include "platform/host/HostRegistry.h"
+#include "platform/host/adapters/HostRegistry.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,8 +11,10 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/host/Machine.h"
-#include "platform/host/SideFiles.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/SideFiles.h"
+#include "platform/host/posix/FileLock.h"
+#include "platform/host/posix/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -53,22 +55,18 @@ class FileLock {
   explicit FileLock(const fs::path& file) {
     fs::path lock = file;
     lock += ".lock";
-    fd_ = OpenSideFile(lock, O_RDWR | O_CREAT, 0644);
-    if (fd_ < 0) {
+    fd_.Reset(OpenSideFile(lock, O_RDWR | O_CREAT, 0644));
+    if (!fd_.Valid()) {
       std::fprintf(stderr, "velk: registry: %s\n", SideFileError(lock, errno).c_str());
       return;
     }
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);
+    LockRetrying(fd_.Get(), LOCK_EX);
   }
   // The status a change reports when its hive could not be locked.
-  LSTATUS Status() const { return fd_ >= 0 ? ERROR_SUCCESS : ERROR_CANTWRITE; }
+  LSTATUS Status() const { return fd_.Valid() ? ERROR_SUCCESS : ERROR_CANTWRITE; }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 }  // namespace
 
