@@ -6,12 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,14 +33,6 @@
 namespace platform::host {
 
 namespace {
-
-constexpr char kDosAttrib[] = "user.DOSATTRIB";
-constexpr DWORD kStoredBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-constexpr wchar_t kDosQm = L'>';
-constexpr wchar_t kDosStar = L'<';
-constexpr wchar_t kDosDot = L'"';
 
 BOOL Fail(DWORD code) {
   SetLastErrorCode(code);
@@ -174,42 +163,6 @@ DWORD Win32Error(int error, const std::string& host) {
 
 BOOL FailErrno(const std::string& host) { return Fail(Win32Error(errno, host)); }
 
-#ifndef SYS_getxattrat
-#define SYS_getxattrat 464
-#endif
-
-// The DOS bits kept for an entry of a folder; 0 when it has none. The
-// attribute is read relative to the open folder where the kernel can
-// (getxattrat), else through the whole path.
-DWORD StoredBitsAt(int dirFd, const char* name, const std::string& folder, const std::string* full = nullptr) {
-  static std::atomic<bool> noRelativeRead{false};
-  char text[32];
-  ssize_t n = -1;
-  bool done = false;
-  if (dirFd != AT_FDCWD && !noRelativeRead.load(std::memory_order_relaxed)) {
-    struct {
-      uint64_t value;
-      uint32_t size;
-      uint32_t flags;
-    } args{reinterpret_cast<uintptr_t>(text), sizeof text - 1, 0};
-    n = ::syscall(SYS_getxattrat, dirFd, name, AT_SYMLINK_NOFOLLOW, kDosAttrib, &args, sizeof args);
-    if (n >= 0 || (errno != ENOSYS && errno != EPERM && errno != EINVAL))
-      done = true;
-    else
-      noRelativeRead = true;
-  }
-  if (!done) {
-    std::string whole = dirFd == AT_FDCWD ? std::string(name) : full ? *full : folder + "/" + name;
-    n = ::lgetxattr(whole.c_str(), kDosAttrib, text, sizeof text - 1);
-  }
-  if (n <= 2) return 0;
-  text[n] = '\0';
-  if (text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return 0;
-  return static_cast<DWORD>(std::strtoul(text + 2, nullptr, 16)) & kStoredBits;
-}
-
-DWORD StoredBits(const char* host) { return StoredBitsAt(AT_FDCWD, host, std::string()); }
-
 ULONGLONG FileTime(const struct timespec& t) {
   constexpr long long kEpochDiff = 11644473600LL;
   return static_cast<ULONGLONG>((t.tv_sec + kEpochDiff) * 10000000LL + t.tv_nsec / 100);
@@ -237,15 +190,7 @@ DWORD HostAttributes(const std::string& host, struct stat* out = nullptr) {
   if (::lstat(host.c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
   if (out) *out = st;
   bool linkToDir = S_ISLNK(st.st_mode) && LinkToDir(AT_FDCWD, host.c_str());
-  return AttributesOf(st, S_ISLNK(st.st_mode) ? 0 : StoredBits(host.c_str()), linkToDir);
-}
-
-bool WriteStoredBits(const std::string& host, DWORD bits) {
-  bits &= kStoredBits;
-  if (bits == 0) return ::lremovexattr(host.c_str(), kDosAttrib) == 0 || errno == ENODATA;
-  char text[16];
-  int n = std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(bits));
-  return ::lsetxattr(host.c_str(), kDosAttrib, text, static_cast<size_t>(n), 0) == 0;
+  return AttributesOf(st, S_ISLNK(st.st_mode) ? 0 : StoredDosBitsAt(AT_FDCWD, host.c_str(), std::string()), linkToDir);
 }
 
 // One search: the folder's names read at the start, in NTFS order.
@@ -262,70 +207,7 @@ struct OpenFileState {
   bool write = false;
 };
 
-std::wstring TranslatePattern(std::wstring_view pattern) {
-  if (pattern == L"*.*") return L"*";
-  std::wstring out(pattern);
-  for (size_t i = 0; i < out.size(); ++i) {
-    wchar_t next = i + 1 < out.size() ? out[i + 1] : L'\0';
-    if (out[i] == L'?')
-      out[i] = kDosQm;
-    else if (out[i] == L'.' && (next == L'?' || next == L'*' || next == L'\0'))
-      out[i] = kDosDot;
-    else if (out[i] == L'*' && next == L'.')
-      out[i] = kDosStar;
-  }
-  return out;
-}
-
-bool MatchTranslated(std::wstring_view p, std::wstring_view n) {
-  // No Windows name or pattern is longer; the table below stays small.
-  if (p.size() >= MAX_PATH || n.size() >= MAX_PATH) return false;
-  const size_t P = p.size(), N = n.size();
-  // 0 unknown, 1 no, 2 yes
-  std::vector<unsigned char> memo((P + 1) * (N + 1), 0);
-  size_t lastDot = n.rfind(L'.');
-  auto rec = [&](auto&& self, size_t i, size_t j) -> bool {
-    unsigned char& m = memo[i * (N + 1) + j];
-    if (m) return m == 2;
-    bool r;
-    if (i == P) {
-      r = j == N;
-    } else {
-      wchar_t c = p[i];
-      if (c == L'*') {
-        r = self(self, i + 1, j) || (j < N && self(self, i, j + 1));
-      } else if (c == kDosStar) {
-        r = self(self, i + 1, j) || (j < N && j != lastDot && self(self, i, j + 1));
-      } else if (c == kDosQm) {
-        if (j < N && n[j] != L'.') {
-          r = self(self, i + 1, j + 1);
-        } else {
-          size_t k = i;
-          while (k < P && p[k] == kDosQm) ++k;
-          r = self(self, k, j);
-        }
-      } else if (c == kDosDot) {
-        r = j == N ? self(self, i + 1, j) : (n[j] == L'.' && self(self, i + 1, j + 1));
-      } else if (c == L'?') {
-        r = j < N && self(self, i + 1, j + 1);
-      } else {
-        r = j < N && std::towupper(static_cast<wint_t>(c)) == std::towupper(static_cast<wint_t>(n[j])) &&
-            self(self, i + 1, j + 1);
-      }
-    }
-    m = r ? 2 : 1;
-    return r;
-  };
-  return rec(rec, 0, 0);
-}
-
-bool HasWildcards(std::wstring_view s) { return s.find_first_of(L"*?") != std::wstring_view::npos; }
-
 }  // namespace
-
-bool MatchFileName(std::wstring_view pattern, std::wstring_view name) {
-  return MatchTranslated(TranslatePattern(pattern), name);
-}
 
 class HostFileSystem : public FileSystem {
  public:
@@ -405,7 +287,7 @@ class HostFileSystem : public FileSystem {
     struct stat st {};
     if (::lstat(host.c_str(), &st) != 0) return FailErrno(host);
     if (S_ISLNK(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);  // Linux keeps no user attributes on links
-    if (!WriteStoredBits(host, attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes)) return FailErrno(host);
+    if (!WriteStoredDosBits(host, attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes)) return FailErrno(host);
     return TRUE;
   }
 
@@ -415,7 +297,7 @@ class HostFileSystem : public FileSystem {
     struct stat& st = e.st;
     if (!e.statted && ::fstatat(e.dirFd, e.Name(), &st, AT_SYMLINK_NOFOLLOW) != 0) return FailErrno(e.host);
     bool link = S_ISLNK(st.st_mode);
-    DWORD a = AttributesOf(st, link ? 0 : StoredBitsAt(e.dirFd, e.Name(), std::string(), &e.host),
+    DWORD a = AttributesOf(st, link ? 0 : StoredDosBitsAt(e.dirFd, e.Name(), std::string(), &e.host),
                            link && LinkToDir(e.dirFd, e.Name()));
     if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
     if (::unlinkat(e.dirFd, e.Name(), 0) != 0) return FailErrno(e.host);
@@ -523,7 +405,7 @@ class HostFileSystem : public FileSystem {
       ::unlink(dst.c_str());
       return Fail(Win32Error(e, dst));
     }
-    WriteStoredBits(dst, srcAttr == FILE_ATTRIBUTE_NORMAL ? 0 : (srcAttr | FILE_ATTRIBUTE_ARCHIVE));
+    WriteStoredDosBits(dst, srcAttr == FILE_ATTRIBUTE_NORMAL ? 0 : (srcAttr | FILE_ATTRIBUTE_ARCHIVE));
     return TRUE;
   }
 
@@ -671,7 +553,7 @@ class HostFileSystem : public FileSystem {
       std::wstring wide = Utf8ToWide(name);
       if (wide.size() >= MAX_PATH) continue;  // Windows cannot hold such a name
       bool link = S_ISLNK(st.st_mode);
-      DWORD stored = link ? 0 : StoredBitsAt(s.dir.Get(), name.c_str(), s.folder);
+      DWORD stored = link ? 0 : StoredDosBitsAt(s.dir.Get(), name.c_str(), s.folder);
       *data = FindData{};
       data->attributes = AttributesOf(st, stored, link && LinkToDir(s.dir.Get(), name.c_str()));
       data->size = S_ISREG(st.st_mode) ? static_cast<ULONGLONG>(st.st_size) : 0;
@@ -798,8 +680,6 @@ class HostKnownFolders : public KnownFolders {
     return S_OK;
   }
 };
-
-unsigned long StoredDosAttributes(const char* hostPath) { return StoredBits(hostPath); }
 
 }  // namespace platform::host
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/WinTypes.h"
+
 namespace platform::host {
 
 // Whether a name matches a FindFirstFileW pattern: case-insensitive, "*.*"
@@ -14,6 +16,19 @@ bool MatchFileName(std::wstring_view pattern, std::wstring_view name);
 // The attributes Linux lacks (read-only, hidden, system, archive) as kept in
 // the extended attribute user.DOSATTRIB of a host path; 0 when none.
 unsigned long StoredDosAttributes(const char* hostPath);
+// The same for the entry name of an open folder (AT_FDCWD: name is a whole
+// path), read relative to the folder where the kernel can, else through
+// full or folder + "/" + name.
+DWORD StoredDosBitsAt(int dirFd, const char* name, const std::string& folder, const std::string* full = nullptr);
+// Keeps the storable bits of bits for a host path; none removes the
+// attribute. False with errno.
+bool WriteStoredDosBits(const std::string& hostPath, DWORD bits);
+
+// MatchFileName in two steps, for a search that matches many names against
+// one pattern: the pattern with its DOS wildcards marked, then a match.
+std::wstring TranslatePattern(std::wstring_view pattern);
+bool MatchTranslated(std::wstring_view translated, std::wstring_view name);
+bool HasWildcards(std::wstring_view text);
 
 // ExpandEnvironmentStringsW over a lookup: %NAME% references whose name
 // the lookup knows are replaced; an unknown one stays as written, and its

@@ -11,6 +11,9 @@
 
 namespace platform::host {
 
+// The bytes of a file already in the firmware-table layout (smbios.bin).
+bool ReadRawSmbios(const std::filesystem::path& file, std::vector<BYTE>* out);
+
 bool ComposeRawSmbios(const std::filesystem::path& folder, std::vector<BYTE>* out);
 
 // The firmware-table layout from what a PC gives: the file dmidecode
