@@ -130,14 +130,13 @@ class HostNamedMutex : public NamedMutex {
 
  private:
   static HANDLE CreateLocked(const fs::path& objects, const fs::path& file) {
-    int guardFd = OpenObject(objects / ".guard");
-    if (guardFd < 0) return nullptr;
-    host::UniqueFd guard(guardFd);
-    if (host::LockRetrying(guardFd, LOCK_EX) != 0) return Fail(FromErrno(errno));
+    host::UniqueFd guard(OpenObject(objects / ".guard"));
+    if (!guard.Valid()) return nullptr;
+    if (host::LockRetrying(guard.Get(), LOCK_EX) != 0) return Fail(FromErrno(errno));
 
-    int fd = OpenObject(file);
-    if (fd < 0) return nullptr;
-    host::UniqueFd object(fd);
+    host::UniqueFd object(OpenObject(file));
+    if (!object.Valid()) return nullptr;
+    const int fd = object.Get();
     // Nobody else may hold any lock for the name to be new; the exclusive
     // lock then becomes the shared lock every handle keeps.
     bool existed = false;
