@@ -19,7 +19,7 @@
 #include "RunningClient.h"
 #include "platform/Port.h"
 #include "platform/TextCompare.h"
-#include "platform/host/Machine.h"
+#include "platform/host/machine/Machine.h"
 #include "support/FakeClock.h"
 #include "support/FakeInstaller.h"
 #include "support/FakeProcesses.h"

@@ -12,7 +12,7 @@
 #include "DirectoryRemover.h"
 #include "Log.h"
 #include "RatioReporter.h"
-#include "platform/host/Machine.h"
+#include "platform/host/machine/Machine.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 
 #include "PerUserMachine.h"
 #include "platform/Token.h"
-#include "platform/host/HostRegistry.h"
+#include "platform/host/adapters/HostRegistry.h"
 #include "support/ForwardingRegistry.h"
 #include "support/LogFixture.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ActionParameters.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Utf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 0x10000) return 0;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/host/InfFile.h"
+#include "platform/host/machine/InfFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 0x100000) return 0;

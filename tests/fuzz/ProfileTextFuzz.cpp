@@ -9,8 +9,8 @@
 #include "DirectoryRemover.h"
 #include "ProfileList.h"
 #include "RemoveRakAll.h"
-#include "platform/host/FileNames.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/FileNames.h"
+#include "platform/host/machine/Utf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 0x10000) return 0;

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/host/RegFile.h"
+#include "platform/host/machine/RegFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 0x100000) return 0;

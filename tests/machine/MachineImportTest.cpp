@@ -9,8 +9,8 @@
 #include <functional>
 #include <sstream>
 
-#include "platform/host/FileNames.h"
-#include "platform/host/RegFile.h"
+#include "platform/host/machine/FileNames.h"
+#include "platform/host/machine/RegFile.h"
 #include "support/Command.h"
 #include "support/TempMachine.h"
 

@@ -13,7 +13,7 @@
 #include "platform/LastError.h"
 #include "platform/NamedMutex.h"
 #include "platform/Registry.h"
-#include "platform/host/StartedProcesses.h"
+#include "platform/host/adapters/StartedProcesses.h"
 
 namespace velk_test {
 namespace {

@@ -13,8 +13,8 @@
 #include "platform/LastError.h"
 #include "platform/NetConnections.h"
 #include "platform/Registry.h"
-#include "platform/host/InfFile.h"
-#include "platform/host/PnpStore.h"
+#include "platform/host/machine/InfFile.h"
+#include "platform/host/machine/PnpStore.h"
 #include "support/TempMachine.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/ByteStreams.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
-#include "platform/host/FileNames.h"
+#include "platform/host/machine/FileNames.h"
 #include "support/TempMachine.h"
 
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 
 #include "platform/FirmwareTables.h"
 #include "platform/LastError.h"
-#include "platform/host/RawSmbios.h"
+#include "platform/host/machine/RawSmbios.h"
 #include "support/TempMachine.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Registry.h"
-#include "platform/host/HostRegistry.h"
+#include "platform/host/adapters/HostRegistry.h"
 #include "support/TempMachine.h"
 
 namespace {

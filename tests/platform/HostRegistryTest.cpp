@@ -1,4 +1,4 @@
-#include "platform/host/HostRegistry.h"
+#include "platform/host/adapters/HostRegistry.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -17,8 +17,8 @@
 #include "platform/LastError.h"
 #include "platform/NamedMutex.h"
 #include "platform/Registry.h"
-#include "platform/host/PnpStore.h"
-#include "platform/host/RegFile.h"
+#include "platform/host/machine/PnpStore.h"
+#include "platform/host/machine/RegFile.h"
 #include "support/TempMachine.h"
 
 namespace fs = std::filesystem;

@@ -1,11 +1,11 @@
-#include "platform/host/Machine.h"
+#include "platform/host/machine/Machine.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/CodePages.h"
 #include "platform/Installer.h"
-#include "platform/host/HostInstaller.h"
+#include "platform/host/adapters/HostInstaller.h"
 #include "support/TempMachine.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "platform/host/RegFile.h"
+#include "platform/host/machine/RegFile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -7,8 +7,8 @@
 
 #include "platform/Port.h"
 #include "platform/Registry.h"
-#include "platform/host/HostRegistry.h"
-#include "platform/host/Machine.h"
+#include "platform/host/adapters/HostRegistry.h"
+#include "platform/host/machine/Machine.h"
 
 namespace fs = std::filesystem;
 

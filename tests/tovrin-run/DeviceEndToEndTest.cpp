@@ -9,7 +9,7 @@
 #include <string>
 
 #include "support/Command.h"
-#include "platform/host/PnpStore.h"
+#include "platform/host/machine/PnpStore.h"
 #include "support/TempMachine.h"
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
-#include "platform/host/Machine.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/Utf.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <sstream>
 
 #include "platform/FileSystem.h"
-#include "platform/host/Machine.h"
-#include "platform/host/RawSmbios.h"
-#include "platform/host/RegFile.h"
-#include "platform/host/SideFiles.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/RawSmbios.h"
+#include "platform/host/machine/RegFile.h"
+#include "platform/host/posix/UniqueFd.h"
+#include "platform/host/machine/Utf.h"
 
 namespace fs = std::filesystem;
 using namespace platform::host;

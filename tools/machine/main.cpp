@@ -7,7 +7,7 @@
 #include <string>
 
 #include "MachineImport.h"
-#include "platform/host/Utf.h"
+#include "platform/host/machine/Utf.h"
 
 namespace {
 

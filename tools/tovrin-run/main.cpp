@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "platform/WinTypes.h"
-#include "platform/host/HostInstaller.h"
-#include "platform/host/Machine.h"
-#include "platform/host/Utf.h"
+#include "platform/host/adapters/HostInstaller.h"
+#include "platform/host/machine/Machine.h"
+#include "platform/host/machine/Utf.h"
 #include "velk/Version.h"
 
 using platform::host::InstallerRecord;

@@ -1,9 +1,0 @@
-#include "platform/TextCompare.h"
-
-#include "platform/host/Utf.h"
-
-namespace platform {
-
-bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) { return host::EqualsNoCase(a, b); }
-
-}  // namespace platform
