@@ -314,7 +314,7 @@ TEST(RegFileForms, Regedit4WithoutRoomForTheTextBecomesUtf16) {
   for (const auto& c : cases) {
     RegNode root;
     root.CreateChild(L"K")->SetValue(L"v", c.value);
-    std::string bytes = FormatRegFileBytes(root, kRoot, RegFileForm{RegEncoding::kRegedit4, 1252});
+    std::string bytes = FormatRegFileBytes(root, kRoot, RegFileForm{RegEncoding::kRegedit4, 1252, {}, {}});
     RegNode again;
     RegFileForm form;
     std::string error;

@@ -529,7 +529,7 @@ bool DecodeRegFile(std::string_view bytes, const std::string& fileName, UINT acp
     std::snprintf(byte, sizeof byte, "byte 0x%02X ", static_cast<unsigned char>(all[at]));
     return refuseAt(line, byte + what);
   };
-  *form = RegFileForm{RegEncoding::kUtf8, acp};
+  *form = RegFileForm{RegEncoding::kUtf8, acp, {}, {}};
   if (StartsWith(bytes, std::string_view("\xFF\xFE\0\0", 4)) || StartsWith(bytes, std::string_view("\0\0\xFE\xFF", 4)))
     return refuse("UTF-32");
   if (StartsWith(bytes, "\xFE\xFF")) return refuse("UTF-16 big-endian");
@@ -629,7 +629,7 @@ std::string FormatCanonical(const RegNode& root, const std::wstring& rootName, c
   if (!lossy && ToMultiByte(form.acp, text, &ansi) && ToWide(form.acp, ansi, &back) && back == text) return ansi;
   // Text the code page cannot hold would be lost: version 5.00 in UTF-16LE,
   // which reg import reads as well, keeps all of it.
-  return FormatCanonical(root, rootName, RegFileForm{RegEncoding::kUtf16Le, form.acp});
+  return FormatCanonical(root, rootName, RegFileForm{RegEncoding::kUtf16Le, form.acp, {}, {}});
 }
 
 }  // namespace
