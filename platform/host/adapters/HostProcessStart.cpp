@@ -33,6 +33,7 @@
 #include "platform/host/machine/Utf.h"
 #include "platform/host/posix/ReadWrite.h"
 #include "platform/host/posix/UniqueFd.h"
+#include "platform/host/posix/WaitChild.h"
 
 namespace platform {
 
@@ -314,8 +315,7 @@ void WaitForStartedProcesses() {
   }
   for (pid_t pid : running) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    host::WaitChild(pid, &status);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "platform/Shell.h"
 #include "platform/host/machine/Machine.h"
 #include "platform/host/machine/Utf.h"
+#include "platform/host/posix/WaitChild.h"
 
 extern char** environ;
 
@@ -66,8 +67,7 @@ class HostShell : public Shell {
     if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0) return Fail(ERROR_NO_ASSOCIATION);
     // The request asks to return only once the handler has been started.
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
+    if (host::WaitChild(pid, &status) != pid) return Fail(ERROR_NO_ASSOCIATION);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return Fail(ERROR_NO_ASSOCIATION);
     return TRUE;
   }
