@@ -16,6 +16,7 @@
 #include "platform/host/machine/Machine.h"
 #include "platform/host/machine/RawSmbios.h"
 #include "platform/host/machine/RegFile.h"
+#include "platform/host/posix/ReadWrite.h"
 #include "platform/host/posix/UniqueFd.h"
 #include "platform/host/machine/Utf.h"
 
@@ -46,17 +47,11 @@ bool ReadFileBytes(const fs::path& file, std::string* out, std::string* error) {
   int flags = ::fcntl(fd.Get(), F_GETFL);
   if (flags >= 0) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
   out->clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = file.string() + ": cannot be read";
-      return false;
-    }
-    if (n == 0) return true;
-    out->append(buffer, static_cast<size_t>(n));
+  if (!ReadAll(fd.Get(), out)) {
+    *error = file.string() + ": cannot be read";
+    return false;
   }
+  return true;
 }
 
 }  // namespace
