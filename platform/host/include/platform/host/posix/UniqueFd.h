@@ -6,7 +6,8 @@ namespace platform::host {
 
 class UniqueFd {
  public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
   ~UniqueFd() { Close(); }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
@@ -33,7 +34,7 @@ class UniqueFd {
   int Close();
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
 
 }  // namespace platform::host
