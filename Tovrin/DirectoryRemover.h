@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <algorithm>
 #include <string>
 
 #include "platform/FileSystem.h"
@@ -48,21 +49,28 @@ class CPathBuffer {
   size_t m_capacity = kInlineChars;
 };
 
+class CPinnedFolders;
+
 class CDirectoryRemover {
  public:
   // Removes the entries of folder matching pattern ("*.*" for all), the
   // folder itself when it is empty then, and the parents that become
-  // empty. Failures are logged as Warning lines.
+  // empty. Failures are logged as Warning lines. For folders on
+  // administrators' ground, named by path.
   void Remove(const std::wstring& folder, const std::wstring& pattern);
+  // The same for the folder the last component of chain names (held or,
+  // when the chain stopped short, missing), for folders a user owns: the
+  // tree is walked through held folders, and the climb removes at most
+  // climb folders of the chain above it, never one above those.
+  void RemoveIn(CPinnedFolders& chain, const std::wstring& pattern, size_t climb);
 
  private:
-  void RemoveTree();
-  void RemoveEntry(const platform::FindData& entry);
+  // Empties the open folder that m_path names of the entries matching
+  // the pattern; the folder itself stays for the caller to remove.
+  void RemoveTree(HANDLE folder);
+  void RemoveEntry(HANDLE folder, const platform::FindData& entry);
+  void LogFolderFailure(DWORD error);
 
   CPathBuffer m_path;
-  std::wstring m_suffix;
+  std::wstring m_pattern;
 };
-
-// A directory link (symbolic link or junction): an entry of its own, never
-// walked through.
-bool IsDirectoryLink(DWORD attributes, DWORD reparseTag);

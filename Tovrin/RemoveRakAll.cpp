@@ -7,6 +7,7 @@
 #include "Frame.h"
 #include "Log.h"
 #include "PathJoin.h"
+#include "PinnedFolders.h"
 #include "ProfileList.h"
 #include "RemoveRakAll.h"
 #include "platform/Export.h"
@@ -18,6 +19,9 @@ using platform::Use;
 namespace {
 
 const wchar_t kDataFolder[] = L"TESSMAR\\velk\\velk-access";
+// The climb after a removal goes no higher than the maker's folder
+// (TESSMAR\velk, then TESSMAR): never the local application data folder.
+constexpr size_t kClimbFolders = 2;
 // Where the data lies in a profile whose local folder is elsewhere.
 const std::wstring kDefaultRelativeDataPath = std::wstring(L"\\AppData\\Local\\") + kDataFolder;
 
@@ -58,11 +62,22 @@ void _pde::OnProfileDirectory(std::wstring home) {
   // name a folder at the root of the current drive, not one of a profile.
   if (home.empty()) return;
   platform::FileSystem& files = Use<platform::FileSystem>();
-  std::wstring path = home + m_relativeDataPath;
-  if (!files.IsDirectory(path.c_str()) || files.IsSystemFolder(path.c_str(), 0)) return;
+  // Everything below the home folder is the user's to rearrange: each
+  // folder is opened inside the one above, never through a link.
+  CPinnedFolders chain;
+  CPinnedFolders::Outcome outcome = chain.Pin(home, m_relativeDataPath);
+  if (outcome == CPinnedFolders::Outcome::Link) {
+    Log(Warning, "skipped link %ls", chain.Path().c_str());
+    return;
+  }
+  if (outcome != CPinnedFolders::Outcome::Pinned || files.IsSystemFolder(nullptr, chain.LastAttributes())) return;
   CDirectoryRemover remover;
-  remover.Remove(path, L"*.*");
-  remover.Remove(path + L" LE", L"*.*");
+  remover.RemoveIn(chain, L"*.*", kClimbFolders);
+  if (chain.Pin(home, m_relativeDataPath + L" LE") == CPinnedFolders::Outcome::Link) {
+    Log(Warning, "skipped link %ls", chain.Path().c_str());
+    return;
+  }
+  remover.RemoveIn(chain, L"*.*", kClimbFolders);
 }
 
 HRESULT CTovrinModule::RemoveRakAll(HWND window, CActionParameters& params) {

@@ -23,5 +23,21 @@ int ByteStreams::Error(FILE* stream) { return std::ferror(stream); }
 int ByteStreams::Close(FILE* stream) { return std::fclose(stream); }
 
 BOOL FileSystem::ReplaceEntry(const wchar_t* from, const wchar_t* to) { return Default().ReplaceEntry(from, to); }
+HANDLE FileSystem::OpenFolder(HANDLE parent, const wchar_t* name, DWORD* attributes) {
+  return Default().OpenFolder(parent, name, attributes);
+}
+BOOL FileSystem::CloseFolder(HANDLE folder) { return Default().CloseFolder(folder); }
+HANDLE FileSystem::FindFirstIn(HANDLE folder, const wchar_t* pattern, FindData* data) {
+  return Default().FindFirstIn(folder, pattern, data);
+}
+BOOL FileSystem::SetAttributesIn(HANDLE folder, const wchar_t* name, DWORD attributes) {
+  return Default().SetAttributesIn(folder, name, attributes);
+}
+BOOL FileSystem::RemoveFileIn(HANDLE folder, const wchar_t* name) { return Default().RemoveFileIn(folder, name); }
+BOOL FileSystem::RemoveFolderIn(HANDLE folder, const wchar_t* name) { return Default().RemoveFolderIn(folder, name); }
+BOOL FileSystem::MakeFolderIn(HANDLE folder, const wchar_t* name) { return Default().MakeFolderIn(folder, name); }
+BOOL FileSystem::MoveEntryIn(HANDLE from, const wchar_t* name, HANDLE to, const wchar_t* newName) {
+  return Default().MoveEntryIn(from, name, to, newName);
+}
 
 }  // namespace platform

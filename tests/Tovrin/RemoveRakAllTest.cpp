@@ -64,6 +64,23 @@ class FailingFileSystem : public platform::FileSystem {
     return in.ExpandEnvironment(s, o, n);
   }
   HANDLE OpenFile(const wchar_t* p, DWORD a, DWORD d) override { return in.OpenFile(p, a, d); }
+  // The calls inside held folders see names, not paths.
+  HANDLE OpenFolder(HANDLE parent, const wchar_t* name, DWORD* a) override {
+    if (beforeFind && parent) beforeFind(name);
+    return in.OpenFolder(parent, name, a);
+  }
+  BOOL RemoveFileIn(HANDLE folder, const wchar_t* name) override {
+    removed.push_back(name);
+    if (failRemoveFile && failRemoveFile(name)) {
+      platform::SetLastErrorCode(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+    return in.RemoveFileIn(folder, name);
+  }
+  BOOL RemoveFolderIn(HANDLE folder, const wchar_t* name) override {
+    removed.push_back(name);
+    return in.RemoveFolderIn(folder, name);
+  }
   BOOL ReadBytes(HANDLE f, void* b, DWORD n, DWORD* d) override { return in.ReadBytes(f, b, n, d); }
   BOOL WriteBytes(HANDLE f, const void* b, DWORD n, DWORD* d) override { return in.WriteBytes(f, b, n, d); }
   BOOL Seek(HANDLE f, LONGLONG d, DWORD m, ULONGLONG* p) override { return in.Seek(f, d, m, p); }
@@ -174,9 +191,7 @@ TEST_F(RemoveRakAllTest, BothFoldersAndTheClimbBetweenThem) {
   EXPECT_THAT(Run(), ElementsAre(testing::_, testing::_, kEnter, kLeave, testing::_, testing::_));
   EXPECT_FALSE(fs::exists(Host("Users/alice/AppData/Local/TESSMAR")));
   // The first climb stopped at ...\velk, which still held the LE folder.
-  const std::wstring velk = L"C:\\Users\\alice\\AppData\\Local\\TESSMAR\\velk";
-  EXPECT_THAT(files.removed, testing::Contains(velk));
-  EXPECT_EQ(std::count(files.removed.begin(), files.removed.end(), velk), 2);
+  EXPECT_EQ(std::count(files.removed.begin(), files.removed.end(), L"velk"), 2);
 }
 
 TEST_F(RemoveRakAllTest, ReadOnlyOrSystemDataFolderSkipsTheProfile) {
@@ -242,7 +257,7 @@ TEST_F(RemoveRakAllTest, AFailedFolderQueryRemovesNothing) {
 TEST_F(RemoveRakAllTest, AFileInUseIsReportedAndTheWalkGoesOn) {
   File(Data("busy.dat"));
   File(Data("free.dat"));
-  files.failRemoveFile = [](const std::wstring& p) { return p.ends_with(L"\\busy.dat"); };
+  files.failRemoveFile = [](const std::wstring& p) { return p == L"busy.dat"; };
   auto lines = Run();
   EXPECT_THAT(std::vector<std::string>(lines.begin() + 3, lines.begin() + 5),
               ElementsAre("W remove failed - busy.dat The process cannot access the file because it is being used by "
@@ -255,9 +270,9 @@ TEST_F(RemoveRakAllTest, AFolderThatVanishesDuringTheWalk) {
   File(Data("a/one.txt"));
   File(Data("b/two.txt"));
   File(Data("../velk-access LE/x.txt"));
-  // Another process removes folder b just before the walk looks into it.
+  // Another process removes folder b just before the walk opens it.
   files.beforeFind = [this](const std::wstring& p) {
-    if (p.ends_with(L"\\b\\*.*")) fs::remove_all(Data("b"));
+    if (p == L"b") fs::remove_all(Data("b"));
   };
   auto lines = Run();
   EXPECT_THAT(

@@ -207,6 +207,42 @@ struct OpenFileState {
   bool write = false;
 };
 
+// A folder held open: every name below it is looked up through the
+// descriptor, never through a path that someone may have changed since.
+struct FolderState {
+  UniqueFd fd;
+  std::string host;  // the path it had when opened, for attribute reads only
+};
+
+// A Windows name of one entry: no separators, no "." or "..".
+bool PlainEntryName(const wchar_t* name) {
+  if (!name || !*name) return false;
+  std::wstring_view n(name);
+  return n != L"." && n != L".." && n.find_first_of(L"\\/") == std::wstring_view::npos;
+}
+
+// The name as it is spelled inside the folder (Windows names ignore case);
+// the name as given when no entry has it. ENOENT-style misses are not
+// errors here: the caller's fstatat says what is there.
+std::string NameInFolder(int dirFd, const wchar_t* name) {
+  std::string exact = WideToUtf8(name);
+  struct stat st {};
+  if (::fstatat(dirFd, exact.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return exact;
+  UniqueFd listFd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  DIR* dir = listFd.Valid() ? ::fdopendir(listFd.Get()) : nullptr;
+  if (!dir) return exact;
+  listFd.Release();
+  std::string found = exact;
+  while (struct dirent* e = ::readdir(dir)) {
+    if (EqualsNoCase(Utf8ToWide(e->d_name), name)) {
+      found = e->d_name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
 }  // namespace
 
 class HostFileSystem : public FileSystem {
@@ -222,36 +258,23 @@ class HostFileSystem : public FileSystem {
     std::string host;
     if (!Map(folder.c_str(), &host)) return INVALID_HANDLE_VALUE;
     if (namePattern.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
-    auto search = std::make_unique<Search>();
-    search->dir.Reset(::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!search->dir.Valid()) {
+    UniqueFd dir(::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.Valid()) {
       int e = errno;
       return FailHandle(e == ENOENT || e == ENOTDIR ? ERROR_PATH_NOT_FOUND : Win32Error(e, host));
     }
-    search->folder = host;
-    search->pattern = TranslatePattern(namePattern);
-    const bool literal = !HasWildcards(namePattern);
-    const bool driveRoot = folder.size() == 3 && folder[1] == L':';
-    UniqueFd listFd(::dup(search->dir.Get()));
-    DIR* dir = listFd.Valid() ? ::fdopendir(listFd.Get()) : nullptr;
-    if (!dir) return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
-    listFd.Release();  // closedir closes it now
-    std::vector<std::pair<std::wstring, std::string>> found;
-    while (struct dirent* e = ::readdir(dir)) {
-      bool dots = std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
-      if (dots && driveRoot) continue;  // a drive's root has neither
-      std::wstring wide = Utf8ToWide(e->d_name);
-      bool match = literal ? EqualsNoCase(wide, namePattern) : MatchTranslated(search->pattern, wide);
-      if (match) found.emplace_back(UpperCase(wide), e->d_name);
-    }
-    ::closedir(dir);
-    std::sort(found.begin(), found.end());
-    for (auto& f : found) search->names.push_back(std::move(f.second));
-    if (!Next(*search, data)) return FailHandle(ERROR_FILE_NOT_FOUND);
-    HANDLE h = reinterpret_cast<HANDLE>(search.get());
-    std::lock_guard<std::mutex> g(lock_);
-    searches_.insert(search.release());
-    return h;
+    return StartSearch(std::move(dir), host, namePattern, folder.size() == 3 && folder[1] == L':', data);
+  }
+
+  HANDLE FindFirstIn(HANDLE folder, const wchar_t* pattern, FindData* data) override {
+    FolderState* f = LookupFolder(folder);
+    if (!f) return FailHandle(ERROR_INVALID_HANDLE);
+    if (!pattern || !data || std::wcschr(pattern, L'\\') || std::wcschr(pattern, L'/'))
+      return FailHandle(ERROR_INVALID_PARAMETER);
+    if (!*pattern) return FailHandle(ERROR_FILE_NOT_FOUND);
+    UniqueFd dir(::openat(f->fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.Valid()) return FailHandle(Win32Error(errno, f->host));
+    return StartSearch(std::move(dir), f->host, pattern, false, data);
   }
 
   BOOL FindNext(HANDLE find, FindData* data) override {
@@ -527,7 +550,152 @@ class HostFileSystem : public FileSystem {
     return TRUE;
   }
 
+  HANDLE OpenFolder(HANDLE parent, const wchar_t* name, DWORD* attributes) override {
+    if (!attributes) return FailHandle(ERROR_INVALID_PARAMETER);
+    auto state = std::make_unique<FolderState>();
+    struct stat st {};
+    DWORD stored = 0;
+    bool link = false;
+    if (!parent) {
+      // An anchor: the path as it is, links on the way included.
+      if (!Map(name, &state->host)) return INVALID_HANDLE_VALUE;
+      state->fd.Reset(::open(state->host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (!state->fd.Valid()) {
+        int e = errno;
+        return FailHandle(e == ENOTDIR ? ERROR_DIRECTORY : Win32Error(e, state->host));
+      }
+      if (::fstat(state->fd.Get(), &st) != 0) return FailHandle(Win32Error(errno, state->host));
+      stored = StoredDosBitsAt(AT_FDCWD, state->host.c_str(), std::string());
+    } else {
+      FolderState* p = LookupFolder(parent);
+      if (!p) return FailHandle(ERROR_INVALID_HANDLE);
+      if (!PlainEntryName(name)) return FailHandle(ERROR_INVALID_NAME);
+      std::string leaf = NameInFolder(p->fd.Get(), name);
+      state->host = p->host + "/" + leaf;
+      if (::fstatat(p->fd.Get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return FailHandle(errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32Error(errno, state->host));
+      link = S_ISLNK(st.st_mode);
+      if (!link && !S_ISDIR(st.st_mode)) return FailHandle(ERROR_DIRECTORY);
+      state->fd.Reset(::openat(p->fd.Get(), leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!state->fd.Valid()) {
+        // A link put in its place since the look: the link itself, described as one.
+        if (errno != ELOOP && errno != ENOTDIR) return FailHandle(Win32Error(errno, state->host));
+        state->fd.Reset(::openat(p->fd.Get(), leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!state->fd.Valid() || ::fstat(state->fd.Get(), &st) != 0) return FailHandle(Win32Error(errno, state->host));
+        link = S_ISLNK(st.st_mode);
+        if (!link) return FailHandle(ERROR_DIRECTORY);
+      } else if (::fstat(state->fd.Get(), &st) != 0) {
+        return FailHandle(Win32Error(errno, state->host));
+      }
+      if (link && !state->fd.Valid()) return FailHandle(ERROR_GEN_FAILURE);
+      if (!link) stored = StoredDosBitsAt(p->fd.Get(), leaf.c_str(), p->host);
+    }
+    *attributes = AttributesOf(st, stored, link);
+    HANDLE h = reinterpret_cast<HANDLE>(state.get());
+    std::lock_guard<std::mutex> g(lock_);
+    folders_.insert(state.release());
+    return h;
+  }
+
+  BOOL CloseFolder(HANDLE folder) override {
+    std::unique_ptr<FolderState> owned;
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = folders_.find(reinterpret_cast<FolderState*>(folder));
+    if (it == folders_.end()) return Fail(ERROR_INVALID_HANDLE);
+    owned.reset(*it);
+    folders_.erase(it);
+    return TRUE;
+  }
+
+  BOOL SetAttributesIn(HANDLE folder, const wchar_t* name, DWORD attributes) override {
+    Located e;
+    if (!Locate(folder, name, &e)) return FALSE;
+    if (S_ISLNK(e.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);  // Linux keeps no user attributes on links
+    UniqueFd fd(::openat(e.dirFd, e.leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) return FailErrno(e.host);
+    if (!WriteStoredDosBitsFd(fd.Get(), attributes == FILE_ATTRIBUTE_NORMAL ? 0 : attributes)) return FailErrno(e.host);
+    return TRUE;
+  }
+
+  BOOL RemoveFileIn(HANDLE folder, const wchar_t* name) override {
+    Located e;
+    if (!Locate(folder, name, &e)) return FALSE;
+    if (e.Attributes() & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+    if (::unlinkat(e.dirFd, e.leaf.c_str(), 0) != 0) return FailErrno(e.host);
+    return TRUE;
+  }
+
+  BOOL RemoveFolderIn(HANDLE folder, const wchar_t* name) override {
+    Located e;
+    if (!Locate(folder, name, &e)) return FALSE;
+    DWORD a = e.Attributes();
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_DIRECTORY);
+    if (a & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+    // A directory link goes as a link; what it points to stays.
+    bool link = S_ISLNK(e.st.st_mode);
+    if (::unlinkat(e.dirFd, e.leaf.c_str(), link ? 0 : AT_REMOVEDIR) != 0)
+      return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32Error(errno, e.host));
+    return TRUE;
+  }
+
+  BOOL MakeFolderIn(HANDLE folder, const wchar_t* name) override {
+    FolderState* f = LookupFolder(folder);
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (!PlainEntryName(name)) return Fail(ERROR_INVALID_NAME);
+    std::string leaf = NameInFolder(f->fd.Get(), name);
+    if (::mkdirat(f->fd.Get(), leaf.c_str(), 0777) != 0) return FailErrno(f->host + "/" + leaf);
+    return TRUE;
+  }
+
+  BOOL MoveEntryIn(HANDLE from, const wchar_t* name, HANDLE to, const wchar_t* newName) override {
+    Located src;
+    if (!Locate(from, name, &src)) return FALSE;
+    if (S_ISLNK(src.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    FolderState* target = LookupFolder(to);
+    if (!target) return Fail(ERROR_INVALID_HANDLE);
+    if (!PlainEntryName(newName)) return Fail(ERROR_INVALID_NAME);
+    std::string leaf = NameInFolder(target->fd.Get(), newName);
+    struct stat there {};
+    if (::fstatat(target->fd.Get(), leaf.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (there.st_dev != src.st.st_dev || there.st_ino != src.st.st_ino) return Fail(ERROR_ALREADY_EXISTS);
+      leaf = WideToUtf8(newName);  // the same entry under another case of its name
+      if (leaf == src.leaf) return TRUE;
+      if (::renameat(src.dirFd, src.leaf.c_str(), target->fd.Get(), leaf.c_str()) != 0)
+        return FailErrno(target->host + "/" + leaf);
+      return TRUE;
+    }
+    // One step that never replaces an entry created meanwhile.
+    if (::renameat2(src.dirFd, src.leaf.c_str(), target->fd.Get(), leaf.c_str(), RENAME_NOREPLACE) != 0)
+      return FailErrno(target->host + "/" + leaf);
+    return TRUE;
+  }
+
  private:
+  // An entry of an open folder, looked at without following it.
+  struct Located {
+    int dirFd = -1;
+    std::string leaf;
+    std::string host;
+    struct stat st {};
+    DWORD stored = 0;
+    bool linkToDir = false;
+    DWORD Attributes() const { return AttributesOf(st, stored, linkToDir); }
+  };
+
+  bool Locate(HANDLE folder, const wchar_t* name, Located* out) {
+    FolderState* f = LookupFolder(folder);
+    if (!f) return Fail(ERROR_INVALID_HANDLE);
+    if (!PlainEntryName(name)) return Fail(ERROR_INVALID_NAME);
+    out->dirFd = f->fd.Get();
+    out->leaf = NameInFolder(out->dirFd, name);
+    out->host = f->host + "/" + out->leaf;
+    if (::fstatat(out->dirFd, out->leaf.c_str(), &out->st, AT_SYMLINK_NOFOLLOW) != 0) return FailErrno(out->host);
+    bool link = S_ISLNK(out->st.st_mode);
+    out->linkToDir = link && LinkToDir(out->dirFd, out->leaf.c_str());
+    out->stored = link ? 0 : StoredDosBitsAt(out->dirFd, out->leaf.c_str(), f->host, &out->host);
+    return true;
+  }
+
   static HANDLE FailHandle(DWORD code) {
     SetLastErrorCode(code);
     return INVALID_HANDLE_VALUE;
@@ -542,6 +710,43 @@ class HostFileSystem : public FileSystem {
     std::lock_guard<std::mutex> g(lock_);
     auto it = files_.find(reinterpret_cast<OpenFileState*>(h));
     return it == files_.end() ? nullptr : *it;
+  }
+
+  // A search over an open folder: its names read now, in NTFS order.
+  HANDLE StartSearch(UniqueFd dirFd, const std::string& host, std::wstring_view namePattern, bool driveRoot,
+                     FindData* data) {
+    auto search = std::make_unique<Search>();
+    search->dir = std::move(dirFd);
+    search->folder = host;
+    search->pattern = TranslatePattern(namePattern);
+    const bool literal = !HasWildcards(namePattern);
+    UniqueFd listFd(::dup(search->dir.Get()));
+    DIR* dir = listFd.Valid() ? ::fdopendir(listFd.Get()) : nullptr;
+    if (!dir) return FailHandle(ERROR_NOT_ENOUGH_MEMORY);
+    listFd.Release();  // closedir closes it now
+    ::rewinddir(dir);
+    std::vector<std::pair<std::wstring, std::string>> found;
+    while (struct dirent* e = ::readdir(dir)) {
+      bool dots = std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0;
+      if (dots && driveRoot) continue;  // a drive's root has neither
+      std::wstring wide = Utf8ToWide(e->d_name);
+      bool match = literal ? EqualsNoCase(wide, namePattern) : MatchTranslated(search->pattern, wide);
+      if (match) found.emplace_back(UpperCase(wide), e->d_name);
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    for (auto& f : found) search->names.push_back(std::move(f.second));
+    if (!Next(*search, data)) return FailHandle(ERROR_FILE_NOT_FOUND);
+    HANDLE h = reinterpret_cast<HANDLE>(search.get());
+    std::lock_guard<std::mutex> g(lock_);
+    searches_.insert(search.release());
+    return h;
+  }
+
+  FolderState* LookupFolder(HANDLE h) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = folders_.find(reinterpret_cast<FolderState*>(h));
+    return it == folders_.end() ? nullptr : *it;
   }
 
   // Fills data with the next entry still present.
@@ -568,6 +773,7 @@ class HostFileSystem : public FileSystem {
   std::mutex lock_;
   std::unordered_set<Search*> searches_;
   std::unordered_set<OpenFileState*> files_;
+  std::unordered_set<FolderState*> folders_;
 };
 
 namespace {

@@ -106,11 +106,47 @@ class FileSystem {
     return OpenFile(path, access, disposition);
   }
 
+  // Folders held open, for walks over trees that others may rearrange (a
+  // user's profile, walked as LocalSystem). A folder handle names the
+  // folder it was opened on for as long as it is open: it is held without
+  // FILE_SHARE_DELETE, so on Windows nobody renames or removes it meanwhile,
+  // and every name below is looked up inside it, never through a path.
+  // The defaults forward to the build's adapter, so fakes that wrap it
+  // need not override them.
+
+  // NtCreateFile of a folder: name inside the open folder parent, or a
+  // whole path when parent is null (an anchor, opened as the path says).
+  // A link at the name is never followed: the handle is the link itself,
+  // and *attributes (never null) describe the entry as its folder lists it
+  // and as the handle sees it, FILE_ATTRIBUTE_REPARSE_POINT for a link of
+  // any tag. The caller decides what a link means. INVALID_HANDLE_VALUE
+  // with ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, or ERROR_DIRECTORY
+  // for an entry that is no folder.
+  virtual HANDLE OpenFolder(HANDLE parent, const wchar_t* name, DWORD* attributes);
+  // CloseHandle on such a handle.
+  virtual BOOL CloseFolder(HANDLE folder);
+  // FindFirstFileW over the entries of an open folder: pattern is a name
+  // pattern with the wildcard rules of FindFirst. FindNext and CloseFind
+  // go on with the handle it gives.
+  virtual HANDLE FindFirstIn(HANDLE folder, const wchar_t* pattern, FindData* data);
+  // SetFileAttributesW, DeleteFileW, RemoveDirectoryW and CreateDirectoryW
+  // for name inside folder, with their codes; none follows a link at name
+  // (a link is removed itself, and has no attributes set through it).
+  virtual BOOL SetAttributesIn(HANDLE folder, const wchar_t* name, DWORD attributes);
+  virtual BOOL RemoveFileIn(HANDLE folder, const wchar_t* name);
+  virtual BOOL RemoveFolderIn(HANDLE folder, const wchar_t* name);
+  virtual BOOL MakeFolderIn(HANDLE folder, const wchar_t* name);
+  // MoveFileW for name inside from to newName inside to: one rename, that
+  // fails with ERROR_ALREADY_EXISTS when anything, a link included, stands
+  // at the new name. A link at name is refused (ERROR_ACCESS_DENIED).
+  virtual BOOL MoveEntryIn(HANDLE from, const wchar_t* name, HANDLE to, const wchar_t* newName);
+
   VELK_PORT(FileSystem);
 };
 
 using FindHandle = UniqueHandle<ClosedThrough<FileSystem, &FileSystem::CloseFind, InvalidValueInvalid>>;
 using FileHandle = UniqueHandle<ClosedThrough<FileSystem, &FileSystem::CloseFile, InvalidValueInvalid>>;
+using FolderHandle = UniqueHandle<ClosedThrough<FileSystem, &FileSystem::CloseFolder, InvalidValueInvalid>>;
 
 // Shell folders of the current user and the machine.
 class KnownFolders {

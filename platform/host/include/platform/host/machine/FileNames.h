@@ -4,14 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/NamePatterns.h"
 #include "platform/WinTypes.h"
 
 namespace platform::host {
-
-// Whether a name matches a FindFirstFileW pattern: case-insensitive, "*.*"
-// and "*" match every name, '?' matches one character or, at the end of the
-// name or before a dot, none; "*." and ".?" / ".*" follow the DOS rules.
-bool MatchFileName(std::wstring_view pattern, std::wstring_view name);
 
 // The attributes Linux lacks (read-only, hidden, system, archive) as kept in
 // the extended attribute user.DOSATTRIB of a host path; 0 when none.
@@ -23,12 +19,13 @@ DWORD StoredDosBitsAt(int dirFd, const char* name, const std::string& folder, co
 // Keeps the storable bits of bits for a host path; none removes the
 // attribute. False with errno.
 bool WriteStoredDosBits(const std::string& hostPath, DWORD bits);
+// The same for an open file or folder.
+bool WriteStoredDosBitsFd(int fd, DWORD bits);
 
-// MatchFileName in two steps, for a search that matches many names against
-// one pattern: the pattern with its DOS wildcards marked, then a match.
-std::wstring TranslatePattern(std::wstring_view pattern);
-bool MatchTranslated(std::wstring_view translated, std::wstring_view name);
-bool HasWildcards(std::wstring_view text);
+using platform::HasWildcards;
+using platform::MatchFileName;
+using platform::MatchTranslated;
+using platform::TranslatePattern;
 
 // ExpandEnvironmentStringsW over a lookup: %NAME% references whose name
 // the lookup knows are replaced; an unknown one stays as written, and its
