@@ -70,6 +70,7 @@ VELK_EXPORT UINT WINAPI ConnectDefMigration(MSIHANDLE install) {
   g_logger.m_hInstall = install;
   Log(Banner, "####### ConnectDefMigration log PID=%08x #######",
       static_cast<unsigned>(Use<platform::Clock>().ProcessId()));
+  GuardScriptRedirections(install);
   return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [] {
     bool listed = ForEachProfileSid([](HKEY list, const wchar_t* sid) {
       std::wstring local = LookupProfilePath(list, sid, kLocalSuffix);

@@ -46,6 +46,20 @@ HRESULT ReadScriptParameters(MSIHANDLE install, std::wstring& text) {
 
 }  // namespace
 
+bool GuardScriptRedirections(MSIHANDLE install) {
+  if (!RunsFromScript(install)) return false;
+  // Running from the script means running as LocalSystem over what users
+  // own: where Windows can refuse their junctions, it is asked to.
+  DWORD status = platform::EnforceRedirectionTrust();
+  if (status == ERROR_SUCCESS)
+    Log(Info, "RedirectionGuard on");
+  else if (status == ERROR_PROC_NOT_FOUND)
+    Log(Info, "RedirectionGuard off: SetProcessMitigationPolicy not found");
+  else
+    Log(Info, "RedirectionGuard off: %s", ErrorText(platform::HresultFromWin32(status)).c_str());
+  return true;
+}
+
 void BeginInstallerCall(MSIHANDLE install) {
   g_logger.m_hInstall = install;
   Log(Banner, "####### Tovrin log PID=%08x #######",
@@ -71,7 +85,8 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
   return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [&]() -> UINT {
     CActionParameters params;
     std::wstring text;
-    HRESULT rc = RunsFromScript(install) ? ReadScriptParameters(install, text) : ReadSessionParameters(install, text);
+    HRESULT rc =
+        GuardScriptRedirections(install) ? ReadScriptParameters(install, text) : ReadSessionParameters(install, text);
     if (FAILED(rc)) {
       LogError(rc);
       return platform::LowWord(rc);

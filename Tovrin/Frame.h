@@ -19,3 +19,7 @@ HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* 
 
 // Stores the installation handle for the log and writes the banner line.
 void BeginInstallerCall(MSIHANDLE install);
+// For an action that runs from the installation script: turns on
+// RedirectionGuard where Windows has it and logs whether it is on. False,
+// doing nothing, for an immediate action.
+bool GuardScriptRedirections(MSIHANDLE install);

@@ -95,6 +95,7 @@ VELK_EXPORT UINT WINAPI RemoveSparkleReg(MSIHANDLE install) {
   g_logger.m_hInstall = install;
   Log(Banner, "####### RemoveSparkleReg log PID=%08x #######",
       static_cast<unsigned>(Use<platform::Clock>().ProcessId()));
+  GuardScriptRedirections(install);
   return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [] {
     {
       platform::TokenHandle token;

@@ -12,6 +12,12 @@
 #include "platform/FileSystem.h"
 #include "platform/NamePatterns.h"
 
+// ntdll's directory query, which winternl.h does not declare.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PVOID apcRoutine, PVOID apcContext,
+                                               PIO_STATUS_BLOCK io, PVOID buffer, ULONG length,
+                                               FILE_INFORMATION_CLASS informationClass, BOOLEAN singleEntry,
+                                               PUNICODE_STRING fileName, BOOLEAN restartScan);
+
 namespace platform {
 
 namespace {

@@ -102,8 +102,9 @@ TEST_F(FrameTest, FailedHelpUrlReadStopsBeforeTheAction) {
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(S_OK)), 6u);
   EXPECT_EQ(calls, 0);
   EXPECT_THAT(installer.Lines(),
-              ElementsAre(testing::_, EndsWith(" I A - enter"), EndsWith(" E The handle is invalid. (0x80070006)"),
-                          EndsWith(" I A - leave")));
+              ElementsAre(testing::_, EndsWith(" I A - enter"),
+                          EndsWith(" I RedirectionGuard off: SetProcessMitigationPolicy not found"),
+                          EndsWith(" E The handle is invalid. (0x80070006)"), EndsWith(" I A - leave")));
   EXPECT_TRUE(installer.Errors().empty());
 }
 
@@ -130,6 +131,7 @@ TEST_F(FrameTest, ScriptActionsReadCustomActionDataOnly) {
     EXPECT_EQ(seen.Get("stale"), L"");
     EXPECT_THAT(installer.Lines(),
                 ElementsAre(testing::_, EndsWith(" I UninstallDevice - enter"),
+                            EndsWith(" I RedirectionGuard off: SetProcessMitigationPolicy not found"),
                             EndsWith(" I CustomActionData:/hwid=root\\vnet /HelpUrl=\"https://kit.example/\""),
                             EndsWith(" I UninstallDevice - leave")));
   }
@@ -141,8 +143,9 @@ TEST_F(FrameTest, FailedCustomActionDataReadStopsBeforeTheAction) {
   EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(S_OK)), 6u);
   EXPECT_EQ(calls, 0);
   EXPECT_THAT(installer.Lines(),
-              ElementsAre(testing::_, EndsWith(" I A - enter"), EndsWith(" E The handle is invalid. (0x80070006)"),
-                          EndsWith(" I A - leave")));
+              ElementsAre(testing::_, EndsWith(" I A - enter"),
+                          EndsWith(" I RedirectionGuard off: SetProcessMitigationPolicy not found"),
+                          EndsWith(" E The handle is invalid. (0x80070006)"), EndsWith(" I A - leave")));
 }
 
 TEST_F(FrameTest, AnEscapingExceptionIsAFailure) {

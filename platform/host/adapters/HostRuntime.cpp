@@ -6,6 +6,9 @@
 namespace platform {
 
 ComApartment::ComApartment() = default;
+
+// Linux has no such policy; the handle discipline is the whole defence.
+DWORD EnforceRedirectionTrust() { return ERROR_PROC_NOT_FOUND; }
 ComApartment::~ComApartment() = default;
 
 void SetLocaleFromEnvironment() {

@@ -23,6 +23,13 @@ class ComApartment {
   [[maybe_unused]] bool initialized_ = false;
 };
 
+// Turns on RedirectionGuard for the process (SetProcessMitigationPolicy,
+// ProcessRedirectionTrustPolicy, EnforceRedirectionTrust) and reads it back:
+// ERROR_SUCCESS when in force, ERROR_PROC_NOT_FOUND where Windows has no
+// such call (and on the host), ERROR_NOT_SUPPORTED when the call was taken
+// but the policy is not in force, else the call's error.
+DWORD EnforceRedirectionTrust();
+
 // setlocale(LC_ALL, "") so that wide text formats into narrow text through
 // the user's code page.
 void SetLocaleFromEnvironment();
