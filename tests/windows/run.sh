@@ -78,6 +78,8 @@ timeout "$WINE_TIMEOUT" wineserver -k 2>/dev/null
 # Of the host's tests of the same folders (their programs list them).
 total=0
 for folder in platform Tovrin libvelkras2 migration; do
+  # The module is 64-bit only: a 32-bit build has no Tovrin logic to test.
+  if [ "$x86" = yes ] && [ "$folder" = Tovrin ]; then continue; fi
   host_program="$host_build/bin/test_$folder"
   if [ -z "$host_build" ] || [ ! -x "$host_program" ]; then continue; fi
   host_count=$("$host_program" --gtest_list_tests 2>/dev/null | grep -c '^  ')
