@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/TempMachine.h"
-
 namespace {
 
 struct Parsed {
@@ -92,14 +90,6 @@ TEST(ParseActionParameters, TextEndsAtAnEmbeddedNull) {
   Parsed p = Parse(text);
   ASSERT_EQ(p.hr, S_OK);
   EXPECT_EQ(p.params.Get("a"), L"1");
-}
-
-TEST(ParseActionParameters, NamesConvertThroughTheAnsiCodePage) {
-  velk_test::TempMachine machine;  // acp 1252
-  Parsed p = Parse(L"/caf\u00e9=1 /\u4e2d=2");
-  ASSERT_EQ(p.hr, S_OK);
-  EXPECT_EQ(p.params.Get("caf\xe9"), L"1");
-  EXPECT_EQ(p.params.Get("?"), L"2");  // not in code page 1252
 }
 
 TEST(ParseActionParameters, LongTextsParseWhole) {

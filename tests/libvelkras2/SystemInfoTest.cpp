@@ -9,6 +9,7 @@
 #include "Smbios.h"
 #include "SystemInfoPrivate.h"
 #include "TempFolder.h"
+#include "support/Command.h"
 #include "platform/Port.h"
 #include "support/FakeClock.h"
 #include "support/TempMachine.h"

@@ -1,23 +1,29 @@
-// A temporary folder for one test, and small file and process helpers.
+// A temporary folder for one test, and small file helpers. Portable: the
+// Windows test programs use it too.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include <stdlib.h>
-
-#include "support/Command.h"
+#include "support/Hex.h"
 
 namespace velk_test {
 
 class TempFolder {
  public:
+  // A new folder of its own: a name taken already is never reused.
   TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velkras2-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
+    static unsigned serial = 0;
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (;;) {
+      root_ = std::filesystem::temp_directory_path() /
+              ("velkras2-" + std::to_string(stamp) + "-" + std::to_string(++serial));
+      if (std::filesystem::create_directory(root_)) break;
+    }
   }
   ~TempFolder() {
     std::error_code ec;
@@ -43,12 +49,6 @@ inline std::string ReadFile(const std::filesystem::path& file) {
 inline void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << bytes;
-}
-
-inline bool HaveCommand(const std::string& name) {
-  int status = -1;
-  RunCommand("command -v " + name + " >/dev/null 2>&1", &status);
-  return status == 0;
 }
 
 }  // namespace velk_test

@@ -19,14 +19,10 @@ std::string RunCommand(const std::string& command, int* exitCode) {
   return out;
 }
 
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
+bool HaveCommand(const std::string& name) {
+  int status = -1;
+  RunCommand("command -v " + name + " >/dev/null 2>&1", &status);
+  return status == 0;
 }
 
 }  // namespace velk_test

@@ -1,8 +1,11 @@
-// Running a shell command from a test, and small text helpers the peers'
-// outputs are compared with.
+// Running a shell command from a test (host tests only: the Windows test
+// programs have no shell), and the text helpers the peers' outputs are
+// compared with.
 #pragma once
 
 #include <string>
+
+#include "support/Hex.h"
 
 namespace velk_test {
 
@@ -10,7 +13,7 @@ namespace velk_test {
 // (-1 when it did not exit normally or could not be started).
 std::string RunCommand(const std::string& command, int* exitCode = nullptr);
 
-// Lower-case hexadecimal text of bytes.
-std::string Hex(const std::string& bytes);
+// Whether the shell finds a program of that name.
+bool HaveCommand(const std::string& name);
 
 }  // namespace velk_test

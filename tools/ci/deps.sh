@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
 # Installs what the builds need from Debian's packages (as root).
 #   deps.sh host     host build, tests and demo
-#   deps.sh all      also the lint tools, coverage, the Windows cross build,
-#                    Wine (with a virtual display and a Japanese font), fuzzing
-#                    and the peers
+#   deps.sh all      also the lint tools, coverage, the Windows cross build
+#                    and its tests (GoogleTest's sources), Wine (with a virtual
+#                    display and a Japanese font; its 32-bit half where the
+#                    kernel runs i386 programs), fuzzing and the peers
 set -eu
 host_pkgs="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl"
 all_pkgs="$host_pkgs ccache clang libclang-rt-14-dev clang-format clang-tidy shellcheck gcovr dmidecode mingw-w64 make perl msitools wixl wine wine64 procps
-  osslsigncode xvfb xdotool imagemagick fonts-ipafont-gothic"
+  osslsigncode xvfb xdotool imagemagick fonts-ipafont-gothic googletest"
 case "${1:-host}" in
   host) pkgs=$host_pkgs ;;
-  all) pkgs=$all_pkgs ;;
+  all)
+    pkgs=$all_pkgs
+    # wine32 only where the kernel runs i386 programs: elsewhere it would
+    # install but never run, and the x86 steps are skipped with the reason.
+    if bash "$(dirname "$0")/i386-probe.sh" >/dev/null; then
+      dpkg --print-foreign-architectures | grep -qx i386 || [ "$(id -u)" -ne 0 ] || dpkg --add-architecture i386
+      pkgs="$pkgs wine32:i386"
+    fi
+    ;;
   *) echo "usage: deps.sh host|all" >&2; exit 2 ;;
 esac
 missing=()

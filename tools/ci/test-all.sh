@@ -3,6 +3,7 @@
 # logic, the host tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows cross build run under Wine, the
 # fuzz targets for a bounded time, and the benchmarks against their peers.
+# The logic's tests also run as Windows programs under Wine.
 set -eu
 cd "$(dirname "$0")/../.."
 jobs=${VELK_JOBS:-2}
@@ -74,6 +75,20 @@ run_step signing bash tools/ci/signing.sh build/win64
 
 step "Wine end to end"
 run_step wine bash packaging/wine/e2e.sh build/win64
+
+# The logic's own tests built for Windows (x86: what the program links),
+# each build's programs in a fresh prefix; x86 is skipped with the reason
+# where the kernel or Wine runs no 32-bit programs.
+step "logic tests under Wine"
+for target in win64 win32; do
+  start=$(date +%s)
+  if cmake --build "build/$target" -j"$jobs" --target windows-tests >/dev/null; then
+    run_step "wine-tests-$target" bash tests/windows/run.sh "build/$target" build/host
+  else
+    fail_check "wine-tests-$target build"
+  fi
+  printf '%s tests under Wine: %d s\n' "$target" $(( $(date +%s) - start ))
+done
 
 if [ -x tests/fuzz/run.sh ]; then
   step "fuzzing"

@@ -7,7 +7,8 @@
 # folder tree, the registry subkeys, the width of a wide character and the
 # no-best-fit conversions, the message box and string 515 in
 # English and Japanese. A copy of the program named cmd.exe is planted in
-# its folder: the hidden interpreter must not be that one.
+# its folder: the hidden interpreter must not be that one. The 32-bit build
+# runs the English pass too, where this Wine runs 32-bit programs.
 
 # Each "ok"/"FAIL" line of the program becomes a check of the case.
 adapters_run() {
@@ -18,8 +19,8 @@ adapters_run() {
   [ -n "$out" ] || { not_ok "migration-adapters.exe runs ($want)"; return; }
   while IFS= read -r line; do
     case "$line" in
-      "ok - "*) ok "${line#ok - }" ;;
-      "FAIL - "*) not_ok "${line#FAIL - }" ;;
+      "ok - "*) ok "${ADAPTERS_LABEL:-}${line#ok - }" ;;
+      "FAIL - "*) not_ok "${ADAPTERS_LABEL:-}${line#FAIL - }" ;;
       "info - "*) printf '  info - %s\n' "${line#info - }" ;;
     esac
   done <<<"$out"
@@ -36,4 +37,21 @@ case_main() {
   # The user-interface language is the process's; a fresh server picks it up.
   wineserver -k 2>/dev/null
   adapters_run ja_JP.UTF-8 ja
+
+  # The 32-bit build's adapters under WoW64, in a prefix of their own: the
+  # 64-bit registry view, the local application data folder, and cmd.exe
+  # through the redirected system folder.
+  if [ ! -f "$STAGE/x86/migration-adapters.exe" ]; then
+    skip "x86: the 32-bit adapters (no win32 build staged)"
+  elif ! wine_runs_32bit; then
+    skip "x86: the 32-bit adapters (this Wine runs no 32-bit programs: $(bash "$CASE_DIR/../../../tools/ci/i386-probe.sh"))"
+  else
+    wineserver -k 2>/dev/null
+    WORK="$WORK/x86-run"
+    mkdir -p "$WORK/app"
+    wine_new_prefix
+    cp "$STAGE/x86/migration-adapters.exe" "$WORK/app/"
+    cp "$STAGE/x86/migration-adapters.exe" "$WORK/app/cmd.exe"
+    ADAPTERS_LABEL="x86: " adapters_run en_US.UTF-8 en
+  fi
 }
