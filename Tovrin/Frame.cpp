@@ -8,6 +8,7 @@
 #include "platform/Installer.h"
 #include "platform/Port.h"
 #include "platform/Runtime.h"
+#include "platform/Token.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ bool GuardScriptRedirections(MSIHANDLE install) {
   if (!RunsFromScript(install)) return false;
   // Running from the script means running as LocalSystem over what users
   // own: where Windows can refuse their junctions, it is asked to.
-  DWORD status = platform::EnforceRedirectionTrust();
+  DWORD status = platform::Use<platform::Token>().EnforceRedirectionTrust();
   if (status == ERROR_SUCCESS)
     Log(Info, "RedirectionGuard on");
   else if (status == ERROR_PROC_NOT_FOUND)

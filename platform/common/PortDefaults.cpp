@@ -4,6 +4,7 @@
 
 #include "platform/ByteStreams.h"
 #include "platform/FileSystem.h"
+#include "platform/Runtime.h"
 #include "platform/Token.h"
 
 namespace platform {
@@ -14,6 +15,7 @@ int ByteStreams::Commit(FILE* stream) { return Default().Commit(stream); }
 FILE* ByteStreams::CreateNew(const char* path) { return Default().CreateNew(path); }
 int ByteStreams::Replace(const char* from, const char* to) { return Default().Replace(from, to); }
 BOOL Token::CurrentUserSid(std::wstring* sid) { return Default().CurrentUserSid(sid); }
+DWORD Token::EnforceRedirectionTrust() { return platform::EnforceRedirectionTrust(); }
 
 size_t ByteStreams::Read(void* buffer, size_t bytes, FILE* stream) { return std::fread(buffer, 1, bytes, stream); }
 size_t ByteStreams::Write(const void* buffer, size_t bytes, FILE* stream) {

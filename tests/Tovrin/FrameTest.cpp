@@ -5,6 +5,7 @@
 
 #include "Errors.h"
 #include "InstallerProperty.h"
+#include "support/FakeProcesses.h"
 #include "support/LogFixture.h"
 
 namespace {
@@ -15,6 +16,7 @@ using velk_test::FakeInstaller;
 
 class FrameTest : public velk_test::LogFixture {
  protected:
+  FrameTest() : useToken_(token) {}
   // An action that records its parameters and returns a scripted result.
   ActionBody Returning(HRESULT hr) {
     return [this, hr](HWND window, CActionParameters& params) {
@@ -27,7 +29,32 @@ class FrameTest : public velk_test::LogFixture {
   int calls = 0;
   HWND seenWindow = reinterpret_cast<HWND>(1);
   CActionParameters seen;
+  velk_test::FakeToken token;
+
+ private:
+  platform::ScopedPort<platform::Token> useToken_;
 };
+
+TEST_F(FrameTest, ScriptActionsSayWhetherRedirectionGuardIsOn) {
+  installer.scriptMode = MSIRUNMODE_COMMIT;
+  const std::pair<DWORD, const char*> cases[] = {
+      {ERROR_SUCCESS, " I RedirectionGuard on"},
+      {ERROR_PROC_NOT_FOUND, " I RedirectionGuard off: SetProcessMitigationPolicy not found"},
+      {ERROR_INVALID_PARAMETER, " I RedirectionGuard off: The parameter is incorrect. (0x80070057)"},
+  };
+  for (const auto& [status, line] : cases) {
+    token.redirectionTrust = status;
+    installer.messages.clear();
+    EXPECT_EQ(RunInstallerForm(FakeInstaller::kSession, "A", Returning(S_OK)), 0u);
+    ASSERT_GE(installer.Lines().size(), 3u);
+    EXPECT_THAT(installer.Lines()[2], EndsWith(line));
+  }
+  // Immediate actions run as the installing user: nothing to guard.
+  installer.scriptMode.reset();
+  installer.messages.clear();
+  RunInstallerForm(FakeInstaller::kSession, "A", Returning(S_OK));
+  for (const auto& l : installer.Lines()) EXPECT_THAT(l, testing::Not(testing::HasSubstr("RedirectionGuard")));
+}
 
 TEST_F(FrameTest, SuccessIsZeroAndTheLinesAreInOrder) {
   installer.properties[L"TovrinData"] = L"/inf=\"C:\\x y\\a.inf\"";

@@ -64,8 +64,10 @@ class FakeToken : public platform::Token {
   BOOL LookupPrivilege(const wchar_t* name, LUID* luid) override;
   BOOL AdjustTokenPrivileges(HANDLE token, const LUID& luid, DWORD attributes) override;
   BOOL CloseToken(HANDLE token) override;
+  DWORD EnforceRedirectionTrust() override { return redirectionTrust; }
 
   DWORD openError = 0;
+  DWORD redirectionTrust = ERROR_PROC_NOT_FOUND;
   DWORD lookupError = 0;
   DWORD adjustError = 0;
   // The adjustment succeeds but leaves ERROR_NOT_ALL_ASSIGNED, as Windows

@@ -13,9 +13,12 @@ case "${1:-host}" in
   host) pkgs=$host_pkgs ;;
   all)
     pkgs=$all_pkgs
-    # wine32 only where the kernel runs i386 programs: elsewhere it would
-    # install but never run, and the x86 steps are skipped with the reason.
-    if bash "$(dirname "$0")/i386-probe.sh" >/dev/null; then
+    # wine32 only on request (VELK_WINE32=1) and where the kernel runs i386
+    # programs. With it installed, a plain "wine reg" in a 64-bit prefix runs
+    # the 32-bit reg.exe, whose view of HKLM\Software is redirected, and the
+    # 64-bit cases' registry checks read the wrong keys; until those checks
+    # name the 64-bit tool, the x86 steps are skipped with the reason.
+    if [ "${VELK_WINE32:-0}" = 1 ] && bash "$(dirname "$0")/i386-probe.sh" >/dev/null; then
       dpkg --print-foreign-architectures | grep -qx i386 || [ "$(id -u)" -ne 0 ] || dpkg --add-architecture i386
       pkgs="$pkgs wine32:i386"
     fi

@@ -24,6 +24,10 @@ class Token {
   // GetTokenInformation(TokenUser) and ConvertSidToStringSidW; FALSE with
   // the last error. The default is the build's adapter.
   virtual BOOL CurrentUserSid(std::wstring* sid);
+  // RedirectionGuard for the process (EnforceRedirectionTrust in
+  // Runtime.h): ERROR_SUCCESS when in force, else why not. The default is
+  // the build's.
+  virtual DWORD EnforceRedirectionTrust();
 
   VELK_PORT(Token);
 };
