@@ -5,7 +5,8 @@
 # Active Setup starts it at the user's next logon; a second setup while the
 # single-instance mutex is held; a major upgrade (and the older product's
 # removal as Windows runs it there); a removal that fails after
-# UninstallDevice and is rolled back; the removal. The MSI log of every step
+# UninstallDevice and is rolled back; the removal; a removal while rollback
+# is disabled. The MSI log of every step
 # stays in WORK. Wine keeps the adapter's device node on
 # removal (its SetupDiSetClassInstallParamsW is a stub, see devices.sh).
 
@@ -250,7 +251,16 @@ case_main() {
   check "step 7: after the failed removal the definitions stay" test -f "$data/connections/office.vpn"
   check "step 7: after the failed removal the updater settings stay" reg_has_key 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle'
   check "step 7: after the failed removal the client's marker stays" test -f "$program_files/bin/_installed_05"
-  check_eq "step 7: after the failed removal 2.0.0 is still installed" "$(installed_versions)" 2.0.0
+  # Windows' rollback of a removal restores the product's registration;
+  # Wine's unpublishes the product as well, so the case installs it again.
+  if grep -q '^Action start .*: UnpublishProduct\.$' "$log"; then
+    skip "step 7: after the failed removal 2.0.0 stays registered (Wine's rollback unpublishes the product)"
+    rc=0
+    msi_install "$msi2" "$WORK/reinstall-after-rollback.log" || rc=$?
+    check_num "step 7: 2.0.0 installs again after Wine's rollback (log $WORK/reinstall-after-rollback.log)" "$rc" -eq 0
+  else
+    check_eq "step 7: after the failed removal 2.0.0 is still installed" "$(installed_versions)" 2.0.0
+  fi
   log="$WORK/uninstall.log"
   rc=0
   msi_uninstall "$msi2" "$log" || rc=$?
@@ -273,6 +283,25 @@ case_main() {
   # Wine's class installer stub refuses DIF_REMOVE: its device nodes stay.
   check "step 7: UninstallDevice found the adapter" log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"
   check_num "step 7: Wine keeps the adapter's device node" "$(net_devices)" -ge 1
+
+  # Rollback disabled (DISABLEROLLBACK=1; the installer then sets
+  # RollbackDisabled, as under the DisableRollback policy): no commit action
+  # runs, so the deferred twins remove the data at the end of the script.
+  rc=0
+  msi_install "$msi2" "$WORK/install-again.log" || rc=$?
+  check_num "step 8: 2.0.0 installs again (log $WORK/install-again.log)" "$rc" -eq 0
+  put "$data/connections/office.vpn" "[office]"
+  wine_run reg add 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle' /v CheckForUpdates /d 1 /f >/dev/null 2>&1
+  log="$WORK/uninstall-rollback-disabled.log"
+  rc=0
+  msi_uninstall "$msi2" "$log" DISABLEROLLBACK=1 || rc=$?
+  check_num "step 8: the removal with rollback disabled succeeds (log $log)" "$rc" -eq 0
+  check "step 8: with rollback disabled the deferred twins run" \
+    eval "grep -q '^Action start .*: Tovrin_RemoveRakAllNoRollback\.\$' '$log' && grep -q '^Action start .*: Tovrin_RemoveSparkleRegNoRollback\.\$' '$log'"
+  check "step 8: with rollback disabled no commit action is scheduled" \
+    not grep -q -E '^Action start .*: Tovrin_(RemoveRakAll|RemoveSparkleReg)\.$' "$log"
+  check "step 8: with rollback disabled the per-user data directories are removed" test ! -e "$local_unix/TESSMAR"
+  check "step 8: with rollback disabled the updater keys are removed" not reg_has_key 'HKCU\SOFTWARE\TESSMAR'
   local logs=() name
   for name in "$WORK"/*.log; do
     [ -e "$name" ] || continue
