@@ -1,5 +1,5 @@
-// Looks for a running client, asks the user once to exit it (unattended:
-// not at all), and flags a client still running in RASXX_RUNNING.
+// Looks for a running client, asks the user once to exit it (at basic UI,
+// none or in session 0: not at all), and flags a client still running in RASXX_RUNNING.
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -12,6 +12,7 @@
 #include "Privilege.h"
 #include "RunningClient.h"
 #include "Strings.h"
+#include "platform/Clock.h"
 #include "platform/Export.h"
 #include "platform/Hresult.h"
 #include "platform/Installer.h"
@@ -152,19 +153,36 @@ void AskToExitClient() {
   Use<platform::UserDialog>().ShowMessage(nullptr, text.c_str(), L"velk-access", MB_OK);
 }
 
-// Why no box can be shown to this installation, or null when one can. At UI
-// level "none" a custom action shows no user interface; in a window station
-// without display surfaces (SYSTEM in session 0) nobody could press OK.
-const char* NoMessageBoxReason(MSIHANDLE install) {
+// What a UILevel level is called in the reason for showing no box.
+const char* UiLevelName(unsigned level) {
+  switch (level) {
+    case INSTALLUILEVEL_NONE: return "no user interface";
+    case INSTALLUILEVEL_BASIC: return "basic user interface";
+    default: return "neither full nor reduced user interface";
+  }
+}
+
+// Why no box can be shown to this installation, or empty when one can. A
+// custom action shows a dialog only at full or reduced UI: not at basic UI
+// (msiexec /qb, /passive, a progress bar at most) nor at none (/qn). A
+// process in session 0 (SYSTEM under a deployment tool, a service) may sit
+// in a visible window station that no user ever sees; a station without
+// display surfaces shows nothing either.
+std::string NoMessageBoxReason(MSIHANDLE install) {
   std::wstring level;
   if (SUCCEEDED(GetInstallerProperty(install, L"UILevel", level)) && !level.empty() &&
       level.find_first_not_of(L"0123456789") == std::wstring::npos) {
     // Flags such as INSTALLUILEVEL_ENDDIALOG (0x80) sit above the level.
-    if ((std::wcstoul(level.c_str(), nullptr, 10) & 0x0F) == INSTALLUILEVEL_NONE)
-      return "UILevel is 2 (no user interface)";
+    const auto masked = static_cast<unsigned>(std::wcstoul(level.c_str(), nullptr, 10) & 0x0F);
+    if (masked != INSTALLUILEVEL_FULL && masked != INSTALLUILEVEL_REDUCED)
+      return "UILevel is " + std::to_string(masked) + " (" + UiLevelName(masked) + ")";
   }
+  DWORD session = 0;
+  // Where the session cannot be told, the window station decides.
+  if (Use<platform::Processes>().ProcessIdToSessionId(Use<platform::Clock>().ProcessId(), &session) && session == 0)
+    return "the process runs in session 0, which no user sees";
   if (!Use<platform::UserDialog>().HasVisibleWindowStation()) return "no visible window station";
-  return nullptr;
+  return {};
 }
 
 UINT FlagRunningClient(MSIHANDLE install) {
@@ -190,8 +208,9 @@ UINT CheckRunningClient(MSIHANDLE install) {
   if (r != E_ABORT) return FAILED(r) ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS;
 
   // Unattended, a box would hang the installation until it is killed.
-  if (const char* reason = NoMessageBoxReason(install)) {
-    Log(Warning, "No message box: %s; the running client is flagged without asking", reason);
+  const std::string reason = NoMessageBoxReason(install);
+  if (!reason.empty()) {
+    Log(Warning, "No message box: %s; the running client is flagged without asking", reason.c_str());
     return FlagRunningClient(install);
   }
   AskToExitClient();

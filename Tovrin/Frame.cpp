@@ -17,15 +17,6 @@ HRESULT CallAction(const ActionBody& action, HWND window, CActionParameters& par
   return CatchToHresult([&] { return action(window, params); });
 }
 
-// A deferred, rollback or commit action runs from the installation script,
-// where the session's properties are gone: only CustomActionData is left.
-bool RunsFromScript(MSIHANDLE install) {
-  platform::Installer& installer = platform::Use<platform::Installer>();
-  for (MSIRUNMODE mode : {MSIRUNMODE_SCHEDULED, MSIRUNMODE_ROLLBACK, MSIRUNMODE_COMMIT})
-    if (installer.GetMode(install, mode)) return true;
-  return false;
-}
-
 // The parameter text of an immediate action: TovrinData, with HelpUrl
 // appended when set. S_OK, or the failed HelpUrl read.
 HRESULT ReadSessionParameters(MSIHANDLE install, std::wstring& text) {
@@ -46,6 +37,15 @@ HRESULT ReadScriptParameters(MSIHANDLE install, std::wstring& text) {
 }
 
 }  // namespace
+
+// A deferred, rollback or commit action runs from the installation script,
+// where the session's properties are gone: only CustomActionData is left.
+bool RunsFromScript(MSIHANDLE install) {
+  platform::Installer& installer = platform::Use<platform::Installer>();
+  for (MSIRUNMODE mode : {MSIRUNMODE_SCHEDULED, MSIRUNMODE_ROLLBACK, MSIRUNMODE_COMMIT})
+    if (installer.GetMode(install, mode)) return true;
+  return false;
+}
 
 bool GuardScriptRedirections(MSIHANDLE install) {
   if (!RunsFromScript(install)) return false;

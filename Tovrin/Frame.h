@@ -17,6 +17,10 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
 HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName, TovrinAction action);
 HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName, const ActionBody& action);
 
+// Whether the installer runs the action from the installation script
+// (deferred, rollback or commit), as LocalSystem with no user to ask.
+bool RunsFromScript(MSIHANDLE install);
+
 // Stores the installation handle for the log and writes the banner line.
 void BeginInstallerCall(MSIHANDLE install);
 // For an action that runs from the installation script: turns on

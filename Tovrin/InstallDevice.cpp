@@ -29,7 +29,7 @@ HRESULT ReadDeviceString(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, 
   return hr;
 }
 
-HRESULT Install(CTovrinModule& module, HWND window, CActionParameters& params) {
+HRESULT Install(CTovrinModule& module, HWND window, CActionParameters& params, DWORD installFlags) {
   const std::wstring inf = params.Get("inf");
   const std::wstring hwid = params.Get("hwid");
   if (hwid.size() > kMaxHardwareIdChars) {
@@ -62,7 +62,7 @@ HRESULT Install(CTovrinModule& module, HWND window, CActionParameters& params) {
     return LogFailedCall(Error, "SetupDiCallClassInstaller");
 
   BOOL rebootRequired = FALSE;
-  if (!setup.UpdateDriver(window, hwid.c_str(), inf.c_str(), INSTALLFLAG_FORCE, &rebootRequired))
+  if (!setup.UpdateDriver(window, hwid.c_str(), inf.c_str(), installFlags, &rebootRequired))
     return LogFailedCall(Error, "UpdateDriverForPlugAndPlayDevices");
   Log(Info, "UpdateDriverForPlugAndPlayDevices succeeded. bRebootRequired = %d", rebootRequired ? 1 : 0);
 
@@ -86,12 +86,22 @@ HRESULT Install(CTovrinModule& module, HWND window, CActionParameters& params) {
 }  // namespace
 
 HRESULT CTovrinModule::InstallDevice(HWND window, CActionParameters& params) {
+  return InstallDevice(window, params, INSTALLFLAG_FORCE);
+}
+
+HRESULT CTovrinModule::InstallDevice(HWND window, CActionParameters& params, DWORD installFlags) {
   CLogScope scope(g_logger, Info, "CTovrinModule::InstallDevice");
-  return CatchToHresult([&] { return Install(*this, window, params); }, E_UNEXPECTED, LogError);
+  return CatchToHresult([&] { return Install(*this, window, params, installFlags); }, E_UNEXPECTED, LogError);
 }
 
 VELK_EXPORT UINT WINAPI InstallDevice(MSIHANDLE install) {
-  return RunInstallerForm(install, "InstallDevice", &CTovrinModule::InstallDevice);
+  // From the script it runs as LocalSystem, where nobody could answer a
+  // prompt (an untrusted publisher): the installation then fails with an
+  // error in the log instead of waiting. Immediate, the user may answer.
+  return RunInstallerForm(install, "InstallDevice", [install](HWND window, CActionParameters& params) {
+    const DWORD flags = RunsFromScript(install) ? INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE : INSTALLFLAG_FORCE;
+    return TovrinModule().InstallDevice(window, params, flags);
+  });
 }
 
 VELK_EXPORT HRESULT WINAPI RunInstallDeviceW(HWND window, HINSTANCE instance, LPWSTR commandLine, int show) {

@@ -14,6 +14,9 @@ class CTovrinModule {
   HRESULT CheckMultiExec(HWND window, CActionParameters& params);
   HRESULT ShowHelp(HWND window, CActionParameters& params);
   HRESULT InstallDevice(HWND window, CActionParameters& params);
+  // The same with the flags of the driver installation: INSTALLFLAG_FORCE,
+  // plus INSTALLFLAG_NONINTERACTIVE where nobody could answer a prompt.
+  HRESULT InstallDevice(HWND window, CActionParameters& params, DWORD installFlags);
   HRESULT UninstallDevice(HWND window, CActionParameters& params);
 
   // Removes one device and its driver package; 0x80070BC2 when a restart

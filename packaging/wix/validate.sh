@@ -64,7 +64,8 @@ fi
 # one of the installer's own folder properties.
 known=$(keys Directory; keys Property)
 # Actions that change the system: deferred (0x400), not impersonated (0x800).
-system_actions="Tovrin_InstallDevice Tovrin_UninstallDevice Tovrin_ConnectDefMigration Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg"
+system_actions="Tovrin_InstallDevice Tovrin_UninstallDevice Tovrin_ConnectDefMigration Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg
+  Tovrin_InstallDeviceRollback Tovrin_UninstallDeviceRollback Tovrin_RemoveRakAllNoRollback Tovrin_RemoveSparkleRegNoRollback"
 # Checks that read and set properties: immediate.
 check_actions="Tovrin_IsSupportOS Tovrin_CheckMultiExec Tovrin_CheckRasExec"
 type_of() { rows CustomAction | awk -F'\t' -v a="$1" '$1 == a {print $2}'; }
@@ -101,6 +102,11 @@ for action in $system_actions; do
   check "$action: deferred without impersonation (type $type, needs bits 0x400 and 0x800)" \
     test $((type & 0xc00)) -eq $((0xc00))
 done
+# ICE68: the no-impersonation bit (0x800) only with the in-script bit
+# (0x400); wixl sets it everywhere, wixl-rollback.sh clears it.
+stray=$(rows CustomAction | awk -F'\t' '{t = $2 + 0; if (int(t / 2048) % 2 == 1 && int(t / 1024) % 2 == 0) print $1 " (" t ")"}')
+# shellcheck disable=SC2086 # the action names, one word each, on one line
+check "ICE68: no immediate custom action has the no-impersonation bit 0x800${stray:+ (not:$(printf ' %s' $stray))}" test -z "$stray"
 # immediate TYPE: a custom action type without the deferred bit.
 immediate() { [ -n "$1" ] && [ $(($1 & 0x400)) -eq 0 ]; }
 for action in $check_actions; do
@@ -133,11 +139,62 @@ for pair in "AppSearch Tovrin_CheckRasExec" \
   read -r first second <<<"$pair"
   check "InstallExecuteSequence: $first before $second" before "$first" "$second"
 done
-# A rollback of the device must be in the script before the device.
-if [ -n "$(at Tovrin_InstallDeviceRollback)" ]; then
-  check "InstallExecuteSequence: Tovrin_InstallDeviceRollback before Tovrin_InstallDevice" \
-    before Tovrin_InstallDeviceRollback Tovrin_InstallDevice
-fi
+# Rollback and commit. The adapter's installation and removal each have a
+# rollback action (0x100 in the script) calling the other export, written
+# into the script before them under the same condition. The removals that
+# no rollback can undo are commit actions (0x200), skipped while rollback is
+# disabled; a deferred twin on the same export, conditioned on
+# RollbackDisabled, then runs them at the end of the script.
+entry_of() { rows CustomAction | awk -F'\t' -v a="$1" '$1 == a {print $4}'; }
+condition_of() { rows InstallExecuteSequence | awk -F'\t' -v a="$1" '$1 == a {print $2}'; }
+in_script_kind() {  # ACTION: rollback, commit, deferred or immediate
+  local type
+  type=$(type_of "$1")
+  if [ -z "$type" ] || [ $((type & 0x400)) -eq 0 ]; then echo immediate
+  elif [ $((type & 0x100)) -ne 0 ]; then echo rollback
+  elif [ $((type & 0x200)) -ne 0 ]; then echo commit
+  else echo deferred; fi
+}
+# Kit actions of a kind calling an export, scheduled in the execute sequence.
+scheduled_calls() {  # KIND ENTRY
+  rows CustomAction | awk -F'\t' -v e="$2" '$1 ~ /^Tovrin_/ && $4 == e {print $1}' | while read -r a; do
+    [ -n "$(at "$a")" ] && [ "$(in_script_kind "$a")" = "$1" ] && echo "$a"
+  done
+}
+for pair in "Tovrin_InstallDevice UninstallDevice" "Tovrin_UninstallDevice InstallDevice"; do
+  read -r action undo <<<"$pair"
+  [ -n "$(at "$action")" ] || continue
+  found=""
+  for rollback in $(scheduled_calls rollback "$undo"); do
+    before "$rollback" "$action" && [ "$(condition_of "$rollback")" = "$(condition_of "$action")" ] && found=$rollback
+  done
+  check "$action is undone by a rollback action calling $undo, before it, on its condition${found:+ ($found)}" \
+    test -n "$found"
+done
+# not_rolled_back CONDITION: a condition that excludes RollbackDisabled.
+not_rolled_back() { grep -q -E '(^|[ (])NOT RollbackDisabled($|[ )])' <<<"$1"; }
+only_rolled_back() { grep -q -E '(^|[ (])RollbackDisabled($|[ )])' <<<"${1//NOT RollbackDisabled/}"; }
+last_in_script() {  # ACTION: after RemoveFiles and every other kit action of the script, before InstallFinalize
+  local other
+  before RemoveFiles "$1" && before "$1" InstallFinalize || return 1
+  for other in $(rows CustomAction | cut -f1 | grep '^Tovrin_' | grep -v 'NoRollback'); do
+    [ -n "$(at "$other")" ] && [ "$(in_script_kind "$other")" != immediate ] && ! before "$other" "$1" && return 1
+  done
+  return 0
+}
+for action in Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg; do
+  [ -n "$(type_of "$action")" ] || continue
+  check "$action: a commit action (type $(type_of "$action"), needs 0x200 with 0x400)" \
+    test "$(in_script_kind "$action")" = commit
+  check "$action: skipped while rollback is disabled (NOT RollbackDisabled)" not_rolled_back "$(condition_of "$action")"
+  entry=$(entry_of "$action")
+  twin=""
+  for other in $(scheduled_calls deferred "$entry"); do
+    only_rolled_back "$(condition_of "$other")" && last_in_script "$other" && twin=$other
+  done
+  check "$action: while rollback is disabled a deferred action calling $entry runs instead, at the end of the script${twin:+ ($twin)}" \
+    test -n "$twin"
+done
 # Deferred actions run from the script, written between InstallInitialize
 # and InstallFinalize.
 in_script() { before InstallInitialize "$1" && before "$1" InstallFinalize; }
@@ -190,7 +247,7 @@ blocking=$(rows InstallExecuteSequence | awk -F'\t' '$2 ~ /REMOVE="ALL"/ {print 
 done)
 check "removal actions ignore their result${blocking:+ (not: $blocking)}" test -z "$blocking"
 check "CheckMultiExec is not in the UI sequence" test -z "$(rows InstallUISequence | cut -f1 | grep -x Tovrin_CheckMultiExec)"
-for action in Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg; do
+for action in Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg Tovrin_RemoveRakAllNoRollback Tovrin_RemoveSparkleRegNoRollback; do
   check "$action: per-user data and updater settings stay when an upgrade removes the product" \
     grep -q -E "^$action"$'\t'".*NOT UPGRADINGPRODUCTCODE" <(rows InstallExecuteSequence)
 done

@@ -49,6 +49,9 @@ class Win32Processes : public Processes {
     return GetModuleFileNameExW(process, nullptr, path, chars);
   }
   BOOL Close(HANDLE process) override { return CloseHandle(process); }
+  BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) override {
+    return ::ProcessIdToSessionId(processId, sessionId);
+  }
 };
 
 }  // namespace

@@ -6,6 +6,14 @@ namespace platform {
 
 namespace {
 
+// The LOAD_LIBRARY_SEARCH_* flags exist where kernel32 exports
+// AddDllDirectory (Windows 8, or Windows 7 with KB2533623): the way the
+// LoadLibraryEx page says to find out, rather than guessing from a failure.
+bool HasSearchFlags() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  return kernel && GetProcAddress(kernel, "AddDllDirectory") != nullptr;
+}
+
 HMODULE ModuleOf(MessageModule module) {
   const char* name = nullptr;
   switch (module) {
@@ -16,10 +24,9 @@ HMODULE ModuleOf(MessageModule module) {
   }
   HMODULE h = GetModuleHandleA(name);
   if (h) return h;
-  h = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (h || GetLastError() != ERROR_INVALID_PARAMETER) return h;
-  // Windows 7 without KB2533623 knows no search flags: the system folder's
-  // own path then, so that no other folder is searched either.
+  if (HasSearchFlags()) return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Without the flags, the system folder's own path, so that no other
+  // folder is searched either.
   char path[MAX_PATH];
   UINT length = GetSystemDirectoryA(path, MAX_PATH);
   if (length == 0 || length + 1 + std::strlen(name) >= MAX_PATH) return nullptr;

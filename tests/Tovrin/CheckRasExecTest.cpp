@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "RunningClient.h"
 #include "support/FakeProcesses.h"
 #include "support/LogFixture.h"
@@ -321,43 +324,76 @@ TEST_F(CheckRasExecTest, FoldersTooLongForAPathAreNotLookedFor) {
   EXPECT_EQ(Lines()[5], "W PathAppendW(TARGETDIR) = The filename or extension is too long. (0x800700ce)");
 }
 
-// Unattended, nobody can press OK: the client is checked once and flagged.
-TEST_F(CheckRasExecTest, UnattendedInstallsShowNoBox) {
+// A box only at full or reduced UI, where someone sees it: at basic UI, at
+// none, in session 0 or without a visible station the client is checked once
+// and flagged. Flags above the level (0x20 hide cancel, 0x40 progress only,
+// 0x80 end dialog, 0x100 source resolution only) do not change the level.
+TEST_F(CheckRasExecTest, OnlyFullOrReducedUiShowsTheBox) {
   struct Case {
     const wchar_t* uiLevel;
+    DWORD session;
+    bool sessionKnown;
     bool visibleStation;
-    const char* line;  // empty: the box is shown
+    const char* reason;  // null: the box is shown
   };
+  const char* kNone = "UILevel is 2 (no user interface)";
+  const char* kBasic = "UILevel is 3 (basic user interface)";
+  const char* kSession0 = "the process runs in session 0, which no user sees";
+  const char* kStation = "no visible window station";
   const Case cases[] = {
-      {L"2", true, "W No message box: UILevel is 2 (no user interface); the running client is flagged without asking"},
-      {L"130", true,
-       "W No message box: UILevel is 2 (no user interface); the running client is flagged without asking"},
-      {L"5", false, "W No message box: no visible window station; the running client is flagged without asking"},
-      {L"", false, "W No message box: no visible window station; the running client is flagged without asking"},
-      {L"3", true, ""},
-      {L"2x", true, ""},
+      {L"2", 1, true, true, kNone},
+      {L"130", 1, true, true, kNone},
+      {L"34", 1, true, true, kNone},
+      {L"3", 1, true, true, kBasic},
+      {L"67", 1, true, true, kBasic},
+      {L"35", 1, true, true, kBasic},
+      {L"131", 1, true, true, kBasic},
+      {L"1", 1, true, true, "UILevel is 1 (neither full nor reduced user interface)"},
+      {L"4", 1, true, true, nullptr},
+      {L"132", 1, true, true, nullptr},
+      {L"36", 1, true, true, nullptr},
+      {L"5", 1, true, true, nullptr},
+      {L"133", 1, true, true, nullptr},
+      {L"261", 1, true, true, nullptr},
+      {L"5", 0, true, true, kSession0},
+      {L"4", 0, true, true, kSession0},
+      {L"", 0, true, true, kSession0},
+      {L"3", 0, true, true, kBasic},
+      {L"5", 0, false, true, nullptr},
+      {L"5", 1, true, false, kStation},
+      {L"5", 0, false, false, kStation},
+      {L"", 1, true, false, kStation},
+      {L"", 1, true, true, nullptr},
+      {L"2x", 1, true, true, nullptr},
   };
   processes.Add(700, kCurrentExe);
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(c.uiLevel)) + (c.visibleStation ? " visible" : " hidden"));
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.uiLevel)) + " session " + std::to_string(c.session) +
+                 (c.sessionKnown ? "" : " unknown") + (c.visibleStation ? " visible" : " hidden"));
     installer.properties[L"UILevel"] = c.uiLevel;
     installer.properties.erase(L"RASXX_RUNNING");
     installer.messages.clear();
     dialog.shown.clear();
     dialog.visibleStation = c.visibleStation;
+    processes.session = c.session;
+    processes.sessionError = c.sessionKnown ? std::nullopt : std::optional<DWORD>(ERROR_ACCESS_DENIED);
     processes.opened.clear();
+    processes.sessionsAsked.clear();
     EXPECT_EQ(CheckRasExec(FakeInstaller::kSession), 0u);
     EXPECT_EQ(installer.properties[L"RASXX_RUNNING"], L"1");
     std::vector<std::string> lines = Lines();
-    if (*c.line) {
+    if (c.reason) {
       EXPECT_THAT(dialog.shown, IsEmpty());
       EXPECT_THAT(processes.opened, ElementsAre(4u, 612u, 700u));
       ASSERT_EQ(lines.size(), 13u);
-      EXPECT_EQ(lines[11], c.line);
+      EXPECT_EQ(lines[11],
+                std::string("W No message box: ") + c.reason + "; the running client is flagged without asking");
       EXPECT_EQ(lines[12], "I CheckRasExec - leave");
     } else {
       EXPECT_EQ(dialog.shown.size(), 1u);
       EXPECT_EQ(lines.size(), 21u);
+      // The session asked for is this process's own.
+      EXPECT_THAT(processes.sessionsAsked, ElementsAre(0x1F4u));
     }
   }
 }

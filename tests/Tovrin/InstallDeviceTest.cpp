@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -256,6 +257,39 @@ TEST_F(InstallDeviceTest, InstallerFormReportsAFailure) {
                   "specified. (0x80070002)",
                   "I CTovrinModule::InstallDevice - leave", "E The system cannot find the file specified. (0x80070002)",
                   "I InstallDevice - leave"));
+}
+
+// From the script nobody could answer a prompt of the driver installation:
+// it is told not to ask. Immediate or from a command line it keeps its flags.
+TEST_F(InstallDeviceTest, TheDriverInstallationAsksNoOneFromTheScript) {
+  struct Case {
+    const char* form;
+    std::optional<MSIRUNMODE> mode;
+    DWORD flags;
+  };
+  const Case cases[] = {
+      {"immediate", std::nullopt, INSTALLFLAG_FORCE},
+      {"deferred", MSIRUNMODE_SCHEDULED, INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE},
+      {"rollback", MSIRUNMODE_ROLLBACK, INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE},
+      {"commit", MSIRUNMODE_COMMIT, INSTALLFLAG_FORCE | INSTALLFLAG_NONINTERACTIVE},
+      {"command line", std::nullopt, INSTALLFLAG_FORCE},
+  };
+  installer.properties[L"TovrinData"] = L"/inf=C:\\d\\vnet.inf /hwid=root\\vnet";
+  installer.properties[L"CustomActionData"] = L"/inf=C:\\d\\vnet.inf /hwid=root\\vnet";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form);
+    installer.scriptMode = c.mode;
+    setup.updateFlags = 0;
+    setup.updatedInf.clear();
+    if (std::string(c.form) == "command line") {
+      std::wstring line = L"/inf=C:\\d\\vnet.inf /hwid=root\\vnet";
+      EXPECT_EQ(RunInstallDeviceW(nullptr, nullptr, line.data(), 1), S_OK);
+    } else {
+      EXPECT_EQ(InstallDevice(FakeInstaller::kSession), 0u);
+    }
+    EXPECT_EQ(setup.updatedInf, L"C:\\d\\vnet.inf");
+    EXPECT_EQ(setup.updateFlags, c.flags);
+  }
 }
 
 TEST_F(InstallDeviceTest, CommandLineFormPassesItsWindow) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The import check refuses what it must: tiny Windows programs linked here
-# import a function newer than the floor, an unlisted one, or only listed
-# ones. Exit 77 (skipped) without the mingw compiler.
+# import a function newer than the floor, an unlisted one, msi.dll by name
+# instead of by ordinal, or only listed ones. Exit 77 (skipped) without the mingw compiler.
 #   check-imports-test.sh SOURCE_DIR
 set -u
 root=${1:?source folder}
@@ -38,6 +38,17 @@ build unlisted "Beep(440, 10);"
 expect plain 0 " imports, 0 refused"
 expect newer 1 "newer.exe imports kernel32.dll!SetDefaultDllDirectories, which needs Windows 8"
 expect unlisted 1 "unlisted.exe imports kernel32.dll!Beep, which the import table does not list"
+
+# msi.dll by ordinal, as the module links it, passes as "#N"; the same
+# function by name (mingw's libmsi.a) is not what the table lists.
+printf '#include <windows.h>\n#include <msi.h>\nint main(void) { return (int)MsiCloseHandle(0); }\n' >"$work/msi.c"
+if ! (cd "$work" && x86_64-w64-mingw32-dlltool -m i386:x86-64 -d "$root/platform/win32/msi-ordinals.def" -l libmsi-ordinals.a &&
+  "$cc" -O1 -o msi-ordinal.exe msi.c -lkernel32 libmsi-ordinals.a && "$cc" -O1 -o msi-name.exe msi.c -lkernel32 -lmsi); then
+  echo "not ok - the msi programs do not build"
+  failures=$((failures + 1))
+fi
+expect msi-ordinal 0 " imports, 0 refused"
+expect msi-name 1 "msi-name.exe imports msi.dll!MsiCloseHandle, which the import table does not list"
 
 # A table that lists the new function at its true floor still refuses it.
 grep -v $'\tSetDefaultDllDirectories\t' "$root/tools/ci/imports.tsv" >"$work/table.tsv"

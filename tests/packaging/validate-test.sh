@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# validate.sh on two packages of its own: the kit's actions scheduled as a
+# validate.sh on packages of its own: the kit's actions scheduled as a
 # package must (deferred, no impersonation, fed by type-51 actions, a
-# TARGETDIR setter of another name) and all immediate without a setter.
+# TARGETDIR setter of another name, rollback and commit pairs), all
+# immediate without a setter, with wixl's stray 0x800 bit (ICE68), and with
+# pairs broken. add-errors.sh and wixl-rollback.sh set the types right.
 # The DLL is a stub exporting the kit's entry points.
 #
 #   tests/packaging/validate-test.sh SOURCE_DIR
@@ -25,7 +27,24 @@ x86_64-w64-mingw32-gcc -shared -o Tovrin64.dll stub.c || exit 1
 echo probe >probe.exe
 cp "$root/tests/packaging/scheduling.wxs" .
 wixl -a x64 -D Deferred=1 -o good.msi scheduling.wxs && wixl -a x64 -o bad.msi scheduling.wxs || exit 1
+# wixl's stray no-impersonation bit on immediate actions (ICE68), before
+# add-errors.sh clears it.
+wixl_type=$(msiinfo export good.msi CustomAction | tr -d '\r' | awk -F'\t' '$1 == "Tovrin_CheckRasExec" {print $2}')
 bash "$root/packaging/wix/add-errors.sh" good.msi && bash "$root/packaging/wix/add-errors.sh" bad.msi || exit 1
+# The package's own rollback and commit actions, as the README says.
+bash "$root/packaging/wix/wixl-rollback.sh" good.msi scheduling.wxs || exit 1
+type_of() { msiinfo export "$1" CustomAction | tr -d '\r' | awk -F'\t' -v a="$2" '$1 == a {print $2}'; }
+[ "$wixl_type" = 2049 ] || echo "note: wixl no longer sets 0x800 on immediate actions (type $wixl_type)"
+for pair in "Tovrin_CheckRasExec 1" "ProbeTarget 51" "FeedInstallDevice 51" "Tovrin_IsSupportOS 65" "Tovrin_InstallDevice 3073" \
+  "Tovrin_RemoveRakAll 3649" "Tovrin_UninstallDeviceRollback 3393" "Tovrin_RemoveRakAllNoRollback 3137"; do
+  read -r action want <<<"$pair"
+  got=$(type_of good.msi "$action")
+  [ "$got" = "$want" ] || fail "$action: type $got after add-errors.sh and wixl-rollback.sh, wanted $want"
+done
+# Running it again changes nothing.
+before=$(msiinfo export good.msi CustomAction)
+bash "$root/packaging/wix/wixl-rollback.sh" good.msi scheduling.wxs "$root/packaging/wix/Tovrin.wxi" || exit 1
+[ "$(msiinfo export good.msi CustomAction)" = "$before" ] || fail "a second wixl-rollback.sh run changes the types"
 
 # A relative path, from another folder.
 mkdir sub
@@ -39,10 +58,31 @@ for action in InstallDevice UninstallDevice ConnectDefMigration RemoveRakAll Rem
 done
 grep -q -F "  FAIL - TARGETDIR is set before Tovrin_CheckRasExec: no type-51 or type-35 action sets TARGETDIR" <<<"$out" ||
   fail "the missing TARGETDIR setter is not named"
-test "$(grep -c FAIL <<<"$out")" -eq 13 || fail "13 failures expected in the immediate package: $(grep FAIL <<<"$out")"
+test "$(grep -c FAIL <<<"$out")" -eq 31 || fail "31 failures expected in the immediate package: $(grep FAIL <<<"$out")"
+
+# ICE68: an immediate action with the no-impersonation bit is refused.
+cp good.msi stray.msi
+msibuild stray.msi -q "UPDATE CustomAction SET Type = 2049 WHERE Action = 'Tovrin_CheckRasExec'" || exit 1
+out=$(bash "$root/packaging/wix/validate.sh" "$work/stray.msi") && fail "a stray 0x800 bit passes validation"
+grep -q -x -F "  FAIL - ICE68: no immediate custom action has the no-impersonation bit 0x800 (not: Tovrin_CheckRasExec (2049))" <<<"$out" ||
+  fail "the stray 0x800 bit is not named: $(grep FAIL <<<"$out")"
+test "$(grep -c FAIL <<<"$out")" -eq 1 || fail "one failure expected for the stray bit: $(grep FAIL <<<"$out")"
+
+# A removal of user data that is no commit action, or without its twin for
+# a disabled rollback, or an adapter removal without its rollback.
+cp good.msi unpaired.msi
+msibuild unpaired.msi -q "UPDATE CustomAction SET Type = 3137 WHERE Action = 'Tovrin_RemoveRakAll'" \
+  -q "DELETE FROM InstallExecuteSequence WHERE Action = 'Tovrin_RemoveSparkleRegNoRollback'" \
+  -q "DELETE FROM InstallExecuteSequence WHERE Action = 'Tovrin_UninstallDeviceRollback'" || exit 1
+out=$(bash "$root/packaging/wix/validate.sh" "$work/unpaired.msi") && fail "an unpaired package passes validation"
+for line in "Tovrin_RemoveRakAll: a commit action (type 3137, needs 0x200 with 0x400)" \
+  "Tovrin_RemoveSparkleReg: while rollback is disabled a deferred action calling RemoveSparkleReg runs instead, at the end of the script" \
+  "Tovrin_UninstallDevice is undone by a rollback action calling InstallDevice, before it, on its condition"; do
+  grep -q -x -F "  FAIL - $line" <<<"$out" || fail "not refused: $line: $(grep FAIL <<<"$out")"
+done
 
 # The Error rows name the package's product.
 msiinfo export good.msi Error | tr -d '\r' | grep -q -x -F "$(printf '25001\tAnother Scheduling probe setup is running (error [2]). Let it finish, then run this setup again.')" ||
   fail "the Error row 25001 does not name the product"
-[ "$failed" -eq 0 ] && echo "validate.sh: both packages judged as expected"
+[ "$failed" -eq 0 ] && echo "validate.sh: every package judged as expected"
 exit $failed

@@ -49,6 +49,13 @@ FakeProcess* FakeProcesses::Find(DWORD id) {
   return it == index_.end() ? nullptr : &processes[it->second];
 }
 
+BOOL FakeProcesses::ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+  sessionsAsked.push_back(processId);
+  if (sessionError) return Fail(*sessionError);
+  *sessionId = session;
+  return TRUE;
+}
+
 BOOL FakeProcesses::ListSessionProcesses(std::vector<DWORD>* processIds) {
   ++sessionLists;
   if (throwOnList) throw std::bad_alloc();

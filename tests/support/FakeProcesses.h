@@ -34,6 +34,7 @@ class FakeProcesses : public platform::Processes {
   HANDLE Open(DWORD access, BOOL inherit, DWORD processId) override;
   DWORD MainModulePath(HANDLE process, wchar_t* path, DWORD chars) override;
   BOOL Close(HANDLE process) override;
+  BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) override;
 
   FakeProcess& Add(DWORD id, const std::wstring& path);
   // The process ends: handles to it stay valid but read nothing.
@@ -43,6 +44,9 @@ class FakeProcesses : public platform::Processes {
   std::optional<DWORD> sessionListError;  // WTS list unavailable
   std::optional<DWORD> snapshotError;
   std::optional<DWORD> firstEntryError;
+  DWORD session = 1;                     // the session of every process
+  std::optional<DWORD> sessionError;     // ProcessIdToSessionId fails
+  std::vector<DWORD> sessionsAsked;      // ids whose session was asked for
   bool throwOnList = false;              // std::bad_alloc from the list
   std::function<void(DWORD id)> onOpen;  // runs before each open
   std::vector<DWORD> opened;             // ids, in the order opened

@@ -36,15 +36,21 @@ dump() {
   return 1
 }
 
-# One "dll<TAB>function" line per import; an import by ordinal is "#N".
+# One "dll<TAB>function" line per import; an import by ordinal is "#N",
+# N in decimal (objdump shows it in hexadecimal, with no name).
 imports_of() {
   dump "$1" | awk '
+    function hex(text,    i, v) {
+      v = 0
+      for (i = 1; i <= length(text); i++) v = v * 16 + index("0123456789abcdef", substr(tolower(text), i, 1)) - 1
+      return v
+    }
     /^\tDLL Name: / { dll = tolower($3); next }
     /^$/ { dll = "" }
     dll != "" && /^\t[0-9a-f]+\t/ {
       n = split($0, f, /[ \t]+/)
       name = f[n]
-      if (name == "<none>") name = "#" f[3]
+      if (name == "<none>") name = "#" hex(f[3])
       print dll "\t" name
     }' | sort -u
 }

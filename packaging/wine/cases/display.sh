@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # What the user sees, under a real display (Xvfb): the running-client box
-# of CheckRasExec in msiexec (the client closed before OK, or still running
-# at OK; English and Japanese), the migration program's error box for a
+# of CheckRasExec in msiexec at reduced UI (the client closed before OK, or
+# still running at OK; English and Japanese), no box at basic UI (/qb,
+# /passive) where msiexec goes on by itself, the migration program's error box for a
 # user without a data directory (English and Japanese), and the help page
 # opened through the prefix's URL handler. The boxes are read and pressed
 # through the windows themselves by velk-window.exe, not through the kit's
@@ -94,15 +95,16 @@ client_stop() {
   wait "$CLIENT_FEED" 2>/dev/null
 }
 
-# install_start LOG: msiexec in the background with a basic user interface
-# (/qn would show no box at all); LOG.end gets its exit code and the time
-# it ended.
+# install_start LOG [UI]: msiexec in the background with a reduced user
+# interface (the kit shows its box only at full or reduced UI: /qb, /passive
+# and /qn show none) or the UI option given; LOG.end gets its exit code and
+# the time it ended.
 install_start() {
-  local log=$1
+  local log=$1 ui=${2:-/qr}
   echo "$log" >>"$WORK/msi-logs.list"
   (
     rc=0
-    timeout "$WINE_TIMEOUT" wine msiexec /i "$(winepath -w "$MSI" 2>/dev/null)" /qb \
+    timeout "$WINE_TIMEOUT" wine msiexec /i "$(winepath -w "$MSI" 2>/dev/null)" "$ui" \
       /l*v "$(winepath -w "$log" 2>/dev/null)" "TARGETDIR=C:\\velk-target\\" >"$log.out" 2>&1 || rc=$?
     echo "$rc $(now)" >"$log.end"
   ) &
@@ -137,6 +139,25 @@ running_client() {
     check_eq "$name: RASXX_RUNNING = 1" "$(log_property "$log" RASXX_RUNNING)" 1
     client_stop
   fi
+  timeout "$WINE_TIMEOUT" wineserver -w
+  msi_uninstall "$MSI" "$WORK/$name-uninstall.log"
+}
+
+# unattended_ui NAME OPTION LEVEL: at basic UI the install meets a running
+# client, shows no box and goes on by itself (a box would hold msiexec until
+# its time limit), flagging the client.
+unattended_ui() {
+  local name=$1 option=$2 level=$3 log="$WORK/$1.log" rc ended
+  client_start
+  install_start "$log" "$option"
+  wait "$INSTALL"
+  read -r rc ended <"$log.end" 2>/dev/null
+  client_stop
+  check_num "$name: msiexec $option ends by itself with the client running" "${rc:-1}" -eq 0
+  msi_log_to_text "$log"
+  check "$name: no box, one line saying why" \
+    log_has_line "$log" "W No message box: UILevel is $level; the running client is flagged without asking"
+  check_eq "$name: RASXX_RUNNING = 1" "$(log_property "$log" RASXX_RUNNING)" 1
   timeout "$WINE_TIMEOUT" wineserver -w
   msi_uninstall "$MSI" "$WORK/$name-uninstall.log"
 }
@@ -224,6 +245,8 @@ case_main() {
 
   running_client client-en yes "$STRING_103_EN"
   running_client client-running no "$STRING_103_EN"
+  unattended_ui basic-ui /qb '3 \(basic user interface\)'
+  unattended_ui passive-ui /passive '3 \(basic user interface\)'
   error_box error-en "$STRING_515_EN" no
   help_page
 

@@ -4,7 +4,9 @@
 # Windows 7 and an installation on Windows 10; the migration program as
 # Active Setup starts it at the user's next logon; a second setup while the
 # single-instance mutex is held; a major upgrade (and the older product's
-# removal as Windows runs it there); the removal. The MSI log of every step
+# removal as Windows runs it there); a removal that fails after
+# UninstallDevice and is rolled back; the removal; a removal while rollback
+# is disabled. The MSI log of every step
 # stays in WORK. Wine keeps the adapter's device node on
 # removal (its SetupDiSetClassInstallParamsW is a stub, see devices.sh).
 
@@ -31,6 +33,26 @@ case_main() {
     msi2=$(bash "$CASE_DIR/../../wix/build.sh" "$STAGE" "$WORK/velk-access-2.0.0.msi" 2.0.0 2>>"$WORK/build.err")
   check "the reference package builds with wixl (1.0.0 and 2.0.0)" test -s "$WORK/velk-access-2.0.0.msi"
   [ -s "$WORK/velk-access-2.0.0.msi" ] || { cat "$WORK/build.err" >&2; return; }
+  # 2.0.0 again from the same sources, with a probe that fails a removal
+  # after UninstallDevice on demand (lifecycle-probe.wxi).
+  local src2="$WORK/velk-access-2.0.0.src" wix="$CASE_DIR/../../wix"
+  cp "$CASE_DIR/lifecycle-probe.wxi" "$src2/"
+  sed -i 's|^  </Product>|    <?include lifecycle-probe.wxi?>\n  </Product>|' "$src2/velk-access.wxs"
+  rm -f "$msi2"
+  (cd "$src2" && wixl -a x64 -D WIXL=1 -D VelkVersion=2.0.0 -D VelkLanguage=1033 -o "$msi2" velk-access.wxs >wixl-probe.log 2>&1) &&
+    bash "$wix/wixl-rollback.sh" "$msi2" "$src2/Tovrin.wxi" "$src2/velk-access.wxs" "$src2/lifecycle-probe.wxi" &&
+    bash "$wix/add-errors.sh" "$msi2" en-us 2>>"$WORK/build.err"
+  check "the 2.0.0 package builds with the probe of a failing removal" test -s "$msi2"
+  [ -s "$msi2" ] || { cat "$src2/wixl-probe.log" "$WORK/build.err" >&2; return; }
+
+  # msi.dll is linked by ordinal: the ordinals of the module's table are
+  # those the prefix's msi.dll exports its functions under.
+  out=$(bash "$CASE_DIR/../../../tools/ci/check-msi-ordinals.sh" "$WINEPREFIX/drive_c/windows/system32/msi.dll" 2>&1)
+  printf '%s\n' "$out" >"$WORK/msi-ordinals.out"
+  check_line "Tovrin64.dll's msi.dll ordinals are those of Wine's msi.dll" "$out" "msi ordinals: $(grep -c NONAME "$CASE_DIR/../../../platform/win32/msi-ordinals.def") of the table, 0 differ from $WINEPREFIX/drive_c/windows/system32/msi.dll"
+  check_eq "Tovrin64.dll imports msi.dll by ordinal only" \
+    "$(x86_64-w64-mingw32-objdump -p "$STAGE/Tovrin64.dll" | awk '/DLL Name: msi.dll/ {m = 1; next} /DLL Name:/ {m = 0} m && /<none>/ {n++} m && /\t[0-9a-f]+\t/ && !/<none>/ {named++} END {print n + 0 " by ordinal, " named + 0 " by name"}')" \
+    "$(grep -c NONAME "$CASE_DIR/../../../platform/win32/msi-ordinals.def") by ordinal, 0 by name"
 
   local local_win local_unix
   local_win=$(wine_run cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
@@ -201,6 +223,44 @@ case_main() {
   # note the user left.
   put "$program_files/bin/_installed_05" ""
   put "$program_files/bin/readme.txt" "the user's note"
+
+  # A removal that fails after UninstallDevice (the probe, before
+  # RemoveFiles): the installer rolls it back. The adapter is installed
+  # again and every user's data stays, since its removal waits for the
+  # commit. Wine keeps the device node on removal, so the rollback's
+  # adapter comes as one node more.
+  local devices_before
+  devices_before=$(net_devices)
+  log="$WORK/uninstall-failing.log"
+  rc=0
+  msi_uninstall "$msi2" "$log" VELK_PROBE_FAIL=1 || rc=$?
+  printf '%s\n' "$(log_lines "$log")" >"$WORK/uninstall-failing-lines.txt"
+  check_num "step 7: a removal failing after UninstallDevice fails (msiexec 1603, cut to 67 by Wine; log $log)" "$rc" -eq 67
+  check "step 7: the failing removal ran UninstallDevice first" log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"
+  check "step 7: the probe after it failed" log_has_line "$log" 'E SetupDiGetINFClass\(\) = .*'
+  check "step 7: the rollback installs the adapter again from its INF with its connection name" \
+    log_has_line "$log" 'I CustomActionData:/inf="C:\\Program Files\\TESSMAR\\velk-access\\driver\\vnettest\.inf" /hwid=root\\vnettest /ConnName="velk-access VPN" /HelpUrl="https://.*"'
+  check "step 7: the rollback's driver installation succeeds" \
+    log_has_line "$log" 'I UpdateDriverForPlugAndPlayDevices succeeded\. bRebootRequired = 0'
+  check "step 7: the rollback names the connection" log_has_line "$log" 'I SetConnectionName\("velk-access VPN"\)'
+  check_num "step 7: the adapter is back: one root network node more (Wine kept the old one)" \
+    "$(net_devices)" -eq $((devices_before + 1))
+  check "step 7: no user's data was removed: RemoveRakAll and RemoveSparkleReg did not run" \
+    not grep -q -E ' I (RemoveRakAll|RemoveSparkleReg) - enter | (RemoveRakAll|RemoveSparkleReg) log PID' "$log"
+  check "step 7: after the failed removal req.dat is byte-identical" cmp -s "$data/req.dat" "$WORK/req.dat.after-logon"
+  check "step 7: after the failed removal the definitions stay" test -f "$data/connections/office.vpn"
+  check "step 7: after the failed removal the updater settings stay" reg_has_key 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle'
+  check "step 7: after the failed removal the client's marker stays" test -f "$program_files/bin/_installed_05"
+  # Windows' rollback of a removal restores the product's registration;
+  # Wine's unpublishes the product as well, so the case installs it again.
+  if grep -q '^Action start .*: UnpublishProduct\.$' "$log"; then
+    skip "step 7: after the failed removal 2.0.0 stays registered (Wine's rollback unpublishes the product)"
+    rc=0
+    msi_install "$msi2" "$WORK/reinstall-after-rollback.log" || rc=$?
+    check_num "step 7: 2.0.0 installs again after Wine's rollback (log $WORK/reinstall-after-rollback.log)" "$rc" -eq 0
+  else
+    check_eq "step 7: after the failed removal 2.0.0 is still installed" "$(installed_versions)" 2.0.0
+  fi
   log="$WORK/uninstall.log"
   rc=0
   msi_uninstall "$msi2" "$log" || rc=$?
@@ -223,6 +283,25 @@ case_main() {
   # Wine's class installer stub refuses DIF_REMOVE: its device nodes stay.
   check "step 7: UninstallDevice found the adapter" log_has_line "$log" "I CTovrinModule::RemoveDevice - enter"
   check_num "step 7: Wine keeps the adapter's device node" "$(net_devices)" -ge 1
+
+  # Rollback disabled (DISABLEROLLBACK=1; the installer then sets
+  # RollbackDisabled, as under the DisableRollback policy): no commit action
+  # runs, so the deferred twins remove the data at the end of the script.
+  rc=0
+  msi_install "$msi2" "$WORK/install-again.log" || rc=$?
+  check_num "step 8: 2.0.0 installs again (log $WORK/install-again.log)" "$rc" -eq 0
+  put "$data/connections/office.vpn" "[office]"
+  wine_run reg add 'HKCU\SOFTWARE\TESSMAR\velk-access\WinSparkle' /v CheckForUpdates /d 1 /f >/dev/null 2>&1
+  log="$WORK/uninstall-rollback-disabled.log"
+  rc=0
+  msi_uninstall "$msi2" "$log" DISABLEROLLBACK=1 || rc=$?
+  check_num "step 8: the removal with rollback disabled succeeds (log $log)" "$rc" -eq 0
+  check "step 8: with rollback disabled the deferred twins run" \
+    eval "grep -q '^Action start .*: Tovrin_RemoveRakAllNoRollback\.\$' '$log' && grep -q '^Action start .*: Tovrin_RemoveSparkleRegNoRollback\.\$' '$log'"
+  check "step 8: with rollback disabled no commit action is scheduled" \
+    not grep -q -E '^Action start .*: Tovrin_(RemoveRakAll|RemoveSparkleReg)\.$' "$log"
+  check "step 8: with rollback disabled the per-user data directories are removed" test ! -e "$local_unix/TESSMAR"
+  check "step 8: with rollback disabled the updater keys are removed" not reg_has_key 'HKCU\SOFTWARE\TESSMAR'
   local logs=() name
   for name in "$WORK"/*.log; do
     [ -e "$name" ] || continue

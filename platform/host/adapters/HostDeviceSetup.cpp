@@ -418,7 +418,8 @@ class HostDeviceSetup : public DeviceSetup {
 
   BOOL UpdateDriver(HWND window, const wchar_t* hardwareId, const wchar_t* infPath, DWORD flags,
                     BOOL* rebootRequired) override {
-    if (flags & ~static_cast<DWORD>(INSTALLFLAG_FORCE | 0x2 | 0x4)) return Fail(ERROR_INVALID_FLAGS);
+    if (flags & ~static_cast<DWORD>(INSTALLFLAG_FORCE | INSTALLFLAG_READONLY | INSTALLFLAG_NONINTERACTIVE))
+      return Fail(ERROR_INVALID_FLAGS);
     if (!hardwareId || !*hardwareId || !infPath) return Fail(ERROR_INVALID_PARAMETER);
     fs::path file;
     if (!MapFile(infPath, &file)) return Fail(ERROR_FILE_NOT_FOUND);

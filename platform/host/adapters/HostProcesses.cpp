@@ -160,6 +160,15 @@ class HostProcesses : public Processes {
     return TRUE;
   }
 
+  // A machine has one session, its user's: session 0 (services) is not
+  // played. An id that names no process is refused as on Windows.
+  BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) override {
+    std::string folder = "/proc/" + std::to_string(processId);
+    if (processId == 0 || ::access(folder.c_str(), F_OK) != 0) return Fail(ERROR_INVALID_PARAMETER);
+    *sessionId = 1;
+    return TRUE;
+  }
+
  private:
   static bool Valid(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
   static BOOL Fail(DWORD code) {

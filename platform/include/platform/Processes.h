@@ -35,6 +35,11 @@ class Processes {
   virtual DWORD MainModulePath(HANDLE process, wchar_t* path, DWORD chars) = 0;
   virtual BOOL Close(HANDLE process) = 0;
 
+  // ProcessIdToSessionId: the Remote Desktop Services session the process
+  // runs in (0: services and SYSTEM, where no user sees a window). FALSE
+  // with the last error.
+  virtual BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId) = 0;
+
   VELK_PORT(Processes);
 };
 
