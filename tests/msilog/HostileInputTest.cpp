@@ -110,11 +110,16 @@ TEST(HostileInput, SummaryIsBounded) {
   EXPECT_EQ(starts.actions[0].droppedRuns, 100000u - 16u);
   EXPECT_NE(msilog::Format(starts).find("  (99984 more runs not shown)\n"), std::string::npos);
 
+  // Each one ends too, the ones past the summary's room included.
   std::string names;
-  for (int i = 0; i < 1000; ++i) names += "Action start 10:00:00: Tovrin_" + std::to_string(i) + ".\n";
+  for (int i = 0; i < 1000; ++i) {
+    const std::string name = "Tovrin_" + std::to_string(i);
+    names += "Action start 10:00:00: " + name + ".\nAction ended 10:00:01: " + name + ". Return value 1.\n";
+  }
   const msilog::Summary many = Read(names);
   EXPECT_EQ(many.actions.size(), 64u);
   EXPECT_TRUE(many.moreActions);
+  EXPECT_EQ(many.actions[63].runs.size(), 1u);
   EXPECT_NE(msilog::Format(many).find("(more kit actions than shown)\n"), std::string::npos);
 
   const msilog::Summary lines =

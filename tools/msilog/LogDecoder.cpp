@@ -1,6 +1,7 @@
 #include "LogDecoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace msilog {
 namespace {
@@ -71,15 +72,23 @@ void LogDecoder::Finish() {
 }
 
 void LogDecoder::Bytes(const char* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == '\n') {
+  const char* end = data + size;
+  while (data < end) {
+    // Whole runs up to the next line end or zero byte at a time.
+    const void* newline = std::memchr(data, '\n', static_cast<std::size_t>(end - data));
+    const char* stop = newline ? static_cast<const char*>(newline) : end;
+    if (const void* zero = std::memchr(data, '\0', static_cast<std::size_t>(stop - data))) {
+      stop = static_cast<const char*>(zero);
+    }
+    if (line_.size() < kMaxLine) line_.append(data, std::min<std::size_t>(stop - data, kMaxLine - line_.size()));
+    if (stop == end) break;
+    if (*stop == '\n') {
       EndLine();
-    } else if (data[i] == '\0') {
+    } else {
       // A zero byte would end the text wherever it is printed.
       Put(kReplacement);
-    } else {
-      PutByte(data[i]);
     }
+    data = stop + 1;
   }
 }
 
@@ -133,10 +142,6 @@ void LogDecoder::Put(std::uint32_t c) {
     line_ += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     line_ += static_cast<char>(0x80 | (c & 0x3F));
   }
-}
-
-void LogDecoder::PutByte(char b) {
-  if (line_.size() < kMaxLine) line_ += b;
 }
 
 void LogDecoder::EndLine() {

@@ -37,7 +37,6 @@ class LogDecoder {
   void Units(const char* data, std::size_t size);
   void Unit(std::uint32_t unit);
   void Put(std::uint32_t c);
-  void PutByte(char b);
   void EndLine();
 
   LineSink sink_;

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 #include <string_view>
+#include <unordered_map>
 
 #include "ActionLine.h"
 #include "KitLines.h"
@@ -77,11 +78,13 @@ void Lines::Add(std::string text) {
 }
 
 struct LogReader::State {
-  State() : decoder([this](std::string_view line) { Line(line); }) {}
+  // Actions stay where they are: the open ones are pointed at.
+  State() : decoder([this](std::string_view line) { Line(line); }) { summary_.actions.reserve(kMaxActions); }
 
   struct Open {
     std::string name;
-    std::size_t run;      // index into the action's runs, or npos for other actions
+    KitAction* action;    // the kit's action, or null for other actions
+    std::size_t run;      // index into the action's runs, or npos
     std::string time;     // when it started
     std::size_t started;  // number of the line that started it
   };
@@ -90,8 +93,8 @@ struct LogReader::State {
     auto found = index_.find(name);
     if (found != index_.end()) return summary_.actions[found->second];
     if (summary_.actions.size() >= kMaxActions) {
+      // What the summary has no room for goes here (bounded like any action).
       summary_.moreActions = true;
-      overflow_ = KitAction{};
       return overflow_;
     }
     index_[name] = summary_.actions.size();
@@ -121,14 +124,16 @@ struct LogReader::State {
     if (!script_.empty()) return &Action(script_);
     if (open_.empty()) return nullptr;
     Open& open = open_.back();
-    if (!KitName(open.name) && !Known(open.name)) {
+    if (!open.action) open.action = Known(open.name);
+    if (!open.action) {
       if (!adopt) return nullptr;
       KitAction& action = Action(open.name);
       ActionRun run;
       run.start = open.time;
+      open.action = &action;
       open.run = AddRun(action, run);
     }
-    return &Action(open.name);
+    return open.action;
   }
 
   void Line(std::string_view raw) {
@@ -144,6 +149,9 @@ struct LogReader::State {
       sawEngine_ = true;
       return EngineLine(text, side);
     }
+    // The kit's lines first: most lines of a log are, and none has an
+    // action line's shape.
+    if (StartsWith(line, "1: ")) return KitLine(line.substr(3));
     // The shape is read before trailing spaces go: a start ends at its
     // full stop, a description line with an empty text keeps a space.
     std::string_view shaped = raw;
@@ -154,7 +162,6 @@ struct LogReader::State {
       if (action.kind == ActionLine::kEnd && AcceptEnd(action)) return Ended(action);
       return;  // the description line
     }
-    if (StartsWith(line, "1: ")) return KitLine(line.substr(3));
     if (const std::size_t name = DumpName(line)) return Dump(line, name);
     if (StartsWith(line, "CustomAction ") && line.find(" returned actual error code ") != std::string_view::npos) {
       return Returned(line.substr(13));
@@ -243,9 +250,10 @@ struct LogReader::State {
     const std::string time(line.time);
     sawActions_ = true;
     const std::string sequence = Sequence(name);
-    Open open{name, std::string::npos, time, lineNumber_};
+    Open open{name, nullptr, std::string::npos, time, lineNumber_};
     if (KitName(name)) {
       KitAction& action = Action(name);
+      open.action = &action;
       ActionRun run;
       run.start = time;
       // Wine runs the script's actions inside InstallFinalize.
@@ -269,8 +277,8 @@ struct LogReader::State {
     std::size_t started = lineNumber_;
     for (std::size_t i = open_.size(); i-- > 0;) {
       if (open_[i].name != name) continue;
-      if (open_[i].run != std::string::npos) {
-        ActionRun& run = Action(name).runs[open_[i].run];
+      if (open_[i].action && open_[i].run != std::string::npos) {
+        ActionRun& run = open_[i].action->runs[open_[i].run];
         run.end = time;
         run.returnValue = result;
       }
@@ -443,7 +451,7 @@ struct LogReader::State {
   LogDecoder decoder;
   Summary summary_;
   KitAction overflow_;
-  std::map<std::string, std::size_t> index_;
+  std::unordered_map<std::string, std::size_t> index_;
   std::vector<Open> open_;
   int installDepth_ = 0, finalizeDepth_ = 0, executeDepth_ = 0;
   std::string script_;
