@@ -203,8 +203,10 @@ done
 # says which name was wrong.
 
 # param_value TEXT NAME: the value of /NAME= in a parameter text.
+# (through the environment: awk -v would read backslashes as escapes)
 param_value() {
-  awk -v text="$1" -v name="$2" 'BEGIN {
+  TEXT=$1 NAME=$2 awk 'BEGIN {
+    text = ENVIRON["TEXT"]; name = ENVIRON["NAME"]
     at = index(" " text, " /" name "=")
     if (!at) exit
     rest = substr(text, at + length(name) + 2)

@@ -24,11 +24,12 @@ done >stub.c
 x86_64-w64-mingw32-gcc -shared -o Tovrin64.dll stub.c || exit 1
 echo probe >probe.exe
 # The probe's INF: the hardware id in a decorated models section, a
-# compatible id after it, comments and CR LF as Windows editors write them.
+# compatible id after it, comments and CR LF as Windows editors write them;
+# the id holds "\v", which a reader taking escapes would turn into a tab.
 # shellcheck disable=SC2016 # the INF's own text
 printf '%s\r\n' '[Version]' 'Signature = "$Windows NT$"' 'Class = Net' \
   'ClassGUID = {4d36e972-e325-11ce-bfc1-08002be10318}' '[Manufacturer]' '%Maker% = Probe, NTamd64 ; 64-bit only' \
-  '[Probe.NTamd64]' '%Desc% = Probe.Install, ROOT\Probe, probe_compat' '[Probe.Install]' 'Characteristics = 0x1' \
+  '[Probe.NTamd64]' '%Desc% = Probe.Install, ROOT\VNetProbe, probe_compat' '[Probe.Install]' 'Characteristics = 0x1' \
   '[Other]' '%Desc% = Other.Install, root\elsewhere' '[Strings]' 'Maker = "probe"' 'Desc = "probe adapter"' >probe.inf
 cp "$root/tests/packaging/scheduling.wxs" .
 wixl -a x64 -D Deferred=1 -o good.msi scheduling.wxs && wixl -a x64 -o bad.msi scheduling.wxs || exit 1
@@ -54,13 +55,13 @@ test "$(grep -c FAIL <<<"$out")" -eq 13 || fail "13 failures expected in the imm
 wixl -a x64 -D Deferred=1 -D ProbeInf=vnet.inf -o wrong-inf.msi scheduling.wxs &&
   wixl -a x64 -D Deferred=1 -D 'ProbeHwid=root\elsewhere' -o wrong-hwid.msi scheduling.wxs &&
   bash "$root/packaging/wix/add-errors.sh" wrong-inf.msi && bash "$root/packaging/wix/add-errors.sh" wrong-hwid.msi || exit 1
-grep -q -x -F "  ok   - TovrinHwid root\probe is in a models section of probe.inf" <<<"$(bash "$root/packaging/wix/validate.sh" good.msi)" ||
+grep -q -x -F "  ok   - TovrinHwid root\vnetprobe is in a models section of probe.inf" <<<"$(bash "$root/packaging/wix/validate.sh" good.msi)" ||
   fail "the hardware id of the good package is not found in its INF"
 out=$(bash "$root/packaging/wix/validate.sh" wrong-inf.msi) && fail "a package without its INF passes validation"
 grep -q -x -F "  FAIL - TovrinInf vnet.inf is a file of the package in DRIVERDIR (files there: probe.inf)" <<<"$out" ||
   fail "the missing INF is not named: $(grep FAIL <<<"$out")"
 out=$(bash "$root/packaging/wix/validate.sh" wrong-hwid.msi) && fail "a package whose hardware id is not in its INF passes validation"
-grep -q -x -F "  FAIL - TovrinHwid root\elsewhere is in a models section of probe.inf (its ids: ROOT\Probe probe_compat)" <<<"$out" ||
+grep -q -x -F "  FAIL - TovrinHwid root\elsewhere is in a models section of probe.inf (its ids: ROOT\VNetProbe probe_compat)" <<<"$out" ||
   fail "the unknown hardware id is not named: $(grep FAIL <<<"$out")"
 
 # The Error rows name the package's product.
