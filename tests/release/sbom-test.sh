@@ -51,6 +51,7 @@ map() { # NAME MEMBER-LINES...
   cp "$build/bin/$name" "$work/release/win64/"
 }
 map one.exe "$gcc_dir/libstdc++.a(del_ops.o)" "/usr/x86_64-w64-mingw32/lib/libmingwex.a(mingw_vfprintf.o)" \
+  "/usr/x86_64-w64-mingw32/lib/libpthread.a(libwinpthread_la-thread.o)" \
   "$work/openssl/lib/libcrypto.a(libcrypto-lib-sha256.obj)" "main/libown.a(own.cpp.obj)"
 map two.dll "/usr/x86_64-w64-mingw32/lib/libmingwex.a(mingw_vfprintf.o)"
 
@@ -61,7 +62,7 @@ components() { python3 -c 'import json,sys
 for f in json.load(open(sys.argv[1]))["components"]:
     print(f["name"], " ".join(c["name"] + "=" + c["version"] for c in f["components"]))' "$1"; }
 got=$(components "$cdx")
-expected="win64/one.exe libgcc=12.2.0 libstdc++=12.2.0 mingw-w64-crt=10.0.0 openssl=3.0.99
+expected="win64/one.exe libgcc=12.2.0 libstdc++=12.2.0 mingw-w64-crt=10.0.0 openssl=3.0.99 winpthreads=10.0.0
 win64/two.dll libgcc=12.2.0 mingw-w64-crt=10.0.0"
 [ "$got" = "$expected" ] || fail "components: got
 $got

@@ -38,7 +38,7 @@ COMPONENTS = {
         (re.compile(r""), "libgcc", GCC_LICENCE, "GCC's low-level runtime (libgcc, libgcc_eh, crtbegin, crtend)"),
     ],
     "mingw-w64": [
-        (re.compile(r"libwinpthread"), "winpthreads", "ZPL-2.1",
+        (re.compile(r"pthread"), "winpthreads", "ZPL-2.1",
          "mingw-w64's POSIX threads library"),
         (re.compile(r""), "mingw-w64-crt", "ZPL-2.1",
          "mingw-w64's C runtime, startup code and import libraries"),
