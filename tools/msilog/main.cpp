@@ -1,12 +1,14 @@
 // velk-msilog: summarises the kit's part of a verbose Windows Installer log
 // (msiexec /l*v), as Windows (UTF-16) or Wine (ANSI) writes it, in any
 // installer language.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "MsiLogSummary.h"
@@ -45,14 +47,14 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   const char* path = argv[1];
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (error) return Unreadable(path, error.message());
-  if (std::filesystem::is_directory(status)) return Unreadable(path, "it is a folder, not a log");
+  // The C runtime's stat, on both systems (std::filesystem would bring two
+  // dozen more imports into the Windows program).
+  struct stat status {};
+  if (::stat(path, &status) != 0) return Unreadable(path, std::strerror(errno));
+  if (S_ISDIR(status.st_mode)) return Unreadable(path, "it is a folder, not a log");
   // A device or a pipe could be read for ever.
-  if (!std::filesystem::is_regular_file(status)) return Unreadable(path, "it is not a regular file");
-  const auto size = std::filesystem::file_size(path, error);
-  if (error) return Unreadable(path, error.message());
+  if (!S_ISREG(status.st_mode)) return Unreadable(path, "it is not a regular file");
+  const std::uintmax_t size = static_cast<std::uintmax_t>(status.st_size);
   std::ifstream file(path, std::ios::binary);
   if (!file) return Unreadable(path, "it cannot be opened");
 
