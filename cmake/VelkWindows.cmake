@@ -10,6 +10,11 @@ if(MINGW)
                       $<$<CONFIG:Release,MinSizeRel>:-fdata-sections>)
   add_link_options($<$<CONFIG:Release,MinSizeRel>:-Wl,--gc-sections>
                    $<$<CONFIG:Release,MinSizeRel>:-s>)
+  # Built for size: the programs' run time is their process start, not
+  # their code (libcrypto is built with -Os as well, cmake/openssl-mingw.sh).
+  foreach(lang C CXX)
+    string(REGEX REPLACE "-O[0-9]" "-Os" CMAKE_${lang}_FLAGS_RELEASE "${CMAKE_${lang}_FLAGS_RELEASE}")
+  endforeach()
   # Reproducible: the same commit gives the same bytes in any build folder.
   # No link time in the PE header, no build paths in the objects (the
   # binary folder is the more specific map, so it comes last and wins), and

@@ -70,7 +70,9 @@ upstream=${upstream%-*}
 # The kit uses SHA-256 and AES-256-CBC through EVP and nothing else: every
 # other algorithm, protocol and facility stays out of the library. The
 # kit never reads OpenSSL's error queue, so its texts (no-err) and the
-# source file names in it (no-filenames) go too.
+# source file names in it (no-filenames) go too. Built for size (-Os, after
+# Configure's own -O3, so it wins): the two digests and ciphers run over a
+# few hundred bytes, where speed is not felt and every shipped byte is.
 options=(
   no-shared no-tests no-dso no-engine no-asm no-module no-legacy
   no-ui-console no-autoload-config
@@ -79,7 +81,7 @@ options=(
   no-rc2 no-rc4 no-rmd160 no-scrypt no-seed no-siphash no-siv no-sm2 no-sm3 no-sm4
   no-srp no-srtp no-ts no-whirlpool no-sock no-dgram no-ssl no-tls no-dtls
   no-filenames no-err no-async no-multiblock no-psk no-rfc3779
-  -ffunction-sections -fdata-sections
+  -Os -ffunction-sections -fdata-sections
 )
 # The folders OpenSSL compiles into the library (OPENSSLDIR, ENGINESDIR,
 # MODULESDIR) name OpenSSL's own places under Program Files, which only an
@@ -94,43 +96,57 @@ places=("OPENSSLDIR=C:/Program Files/Common Files/SSL"
 # recipe-N changes with the way of building, so that too builds anew.
 key=$(printf '%s\n' recipe-2 "$target" "${options[@]}" "${places[@]}" | sha256sum | cut -c1-12)
 prefix=$cache/$upstream/$triplet-$key
+src=$cache/$upstream/source
+tarball=$src/openssl_$upstream.orig.tar.gz
+# The tarball, fetched when missing, and checked: its SHA-256 from the
+# .dsc where the archive serves one, else from the source index, which the
+# archive's signed Release file vouches for. Sets from and have.
+verify_tarball() {
+  if [ ! -f "$tarball" ]; then
+    say "fetching openssl $version"
+    mkdir -p "$src"
+    # Only the upstream tarball is needed: a missing .dsc or Debian diff is
+    # not an error here as long as the tarball came.
+    (cd "$src" && apt_private source --download-only "openssl=$version" >&2) || true
+    [ -f "$tarball" ] || { say "could not fetch $(basename "$tarball")"; exit 1; }
+  fi
+  sha_of() { awk '/^Checksums-Sha256:/ {on=1; next} /^[^ ]/ {on=0} on && $3 == name {print $1; exit}' name="$1"; }
+  dsc=$src/openssl_${version#*:}.dsc
+  if [ -f "$dsc" ]; then
+    from=$(basename "$dsc")
+    want=$(sha_of "$(basename "$tarball")" <"$dsc")
+  else
+    from="the signed source index"
+    want=$(apt-cache "${apt_opts[@]}" showsrc openssl 2>/dev/null | sha_of "$(basename "$tarball")")
+  fi
+  have=$(sha256sum "$tarball" | cut -d' ' -f1)
+  if [ -z "$want" ]; then
+    say "no SHA-256 for $(basename "$tarball") in $from"
+    exit 1
+  elif [ "$want" != "$have" ]; then
+    say "$(basename "$tarball") does not match $from (sha256 $have, expected $want)"
+    rm -f "$tarball"
+    exit 1
+  fi
+  say "$(basename "$tarball") matches $from (sha256 $have)"
+}
+# What a release says of the library: the source archive it came from, as
+# checked here, and OpenSSL's licence from that archive.
+write_source_facts() {
+  printf '%s sha256 %s checked against %s\n' "$(basename "$tarball")" "$have" "$from" >"$1/SOURCE"
+  tar -xzf "$tarball" -O --wildcards 'openssl-*/LICENSE.txt' >"$1/LICENSE.txt"
+}
+
 if [ -f "$prefix/lib/libcrypto.a" ] && [ -f "$prefix/include/openssl/evp.h" ]; then
+  if [ ! -s "$prefix/SOURCE" ] || [ ! -s "$prefix/LICENSE.txt" ]; then
+    verify_tarball
+    write_source_facts "$prefix"
+  fi
   say "using $prefix"
   echo "$prefix"
   exit 0
 fi
-
-src=$cache/$upstream/source
-tarball=$src/openssl_$upstream.orig.tar.gz
-if [ ! -f "$tarball" ]; then
-  say "fetching openssl $version"
-  mkdir -p "$src"
-  # Only the upstream tarball is needed: a missing .dsc or Debian diff is
-  # not an error here as long as the tarball came.
-  (cd "$src" && apt_private source --download-only "openssl=$version" >&2) || true
-  [ -f "$tarball" ] || { say "could not fetch $(basename "$tarball")"; exit 1; }
-fi
-# The tarball's SHA-256 from the .dsc where the archive serves one, else
-# from the source index, which the archive's signed Release file vouches for.
-sha_of() { awk '/^Checksums-Sha256:/ {on=1; next} /^[^ ]/ {on=0} on && $3 == name {print $1; exit}' name="$1"; }
-dsc=$src/openssl_${version#*:}.dsc
-if [ -f "$dsc" ]; then
-  from=$(basename "$dsc")
-  want=$(sha_of "$(basename "$tarball")" <"$dsc")
-else
-  from="the signed source index"
-  want=$(apt-cache "${apt_opts[@]}" showsrc openssl 2>/dev/null | sha_of "$(basename "$tarball")")
-fi
-have=$(sha256sum "$tarball" | cut -d' ' -f1)
-if [ -z "$want" ]; then
-  say "no SHA-256 for $(basename "$tarball") in $from"
-  exit 1
-elif [ "$want" != "$have" ]; then
-  say "$(basename "$tarball") does not match $from (sha256 $have, expected $want)"
-  rm -f "$tarball"
-  exit 1
-fi
-say "$(basename "$tarball") matches $from (sha256 $have)"
+verify_tarball
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velk-openssl-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -157,6 +173,7 @@ cp "$tree"/include/openssl/*.h "$prefix.partial/include/openssl/"
     "$("$triplet-gcc" --version | head -n 1)"
   printf 'configured with %s; %s\n' "${options[*]}" "${places[*]}"
 } >"$prefix.partial/VERSION"
+write_source_facts "$prefix.partial"
 rm -rf "$prefix"
 mv "$prefix.partial" "$prefix"
 say "built in $(( $(date +%s) - start )) s: $prefix"

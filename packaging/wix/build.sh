@@ -6,7 +6,7 @@
 #   packaging/wix/build.sh BIN_DIR OUT_MSI [VERSION [CULTURE]]
 #
 # BIN_DIR holds Tovrin64.dll and velk-access-migration.exe (a win64 build's
-# bin/). The client is a stand-in: VELK_CLIENT_STANDIN names the program
+# bin/, with THIRD-PARTY-NOTICES.txt or the link maps it is made from). The client is a stand-in: VELK_CLIENT_STANDIN names the program
 # installed as bin\velk-access.exe (default: BIN_DIR/velk-reqdat.exe).
 # VERSION is the ProductVersion (default: the first three parts of the
 # project version in the top CMakeLists.txt); CULTURE picks the
@@ -33,6 +33,15 @@ src="${out%.msi}.src"
 rm -rf "$src"
 mkdir -p "$src"
 cp "$bin/Tovrin64.dll" "$bin/velk-access-migration.exe" "$src/"
+# The licence texts of what the binaries link, installed beside them (the
+# build's third-party-notices target writes them; made here from the link
+# maps when it did not run).
+if [ -f "$bin/THIRD-PARTY-NOTICES.txt" ]; then
+  cp "$bin/THIRD-PARTY-NOTICES.txt" "$src/"
+else
+  python3 "$here/../../tools/release/sbom.py" notices "$src/THIRD-PARTY-NOTICES.txt" "windows=$bin/.." ||
+    { echo "build.sh: no THIRD-PARTY-NOTICES.txt for the binaries in $bin" >&2; exit 1; }
+fi
 cp "${VELK_CLIENT_STANDIN:-$bin/velk-reqdat.exe}" "$src/velk-access.exe"
 cp "$here/../wine/cases/devices.inf" "$src/vnettest.inf"
 : >"$src/_installed_01"

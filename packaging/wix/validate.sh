@@ -252,6 +252,107 @@ for action in Tovrin_RemoveRakAll Tovrin_RemoveSparkleReg Tovrin_RemoveRakAllNoR
     grep -q -E "^$action"$'\t'".*NOT UPGRADINGPRODUCTCODE" <(rows InstallExecuteSequence)
 done
 
+# The driver: the INF that InstallDevice gets (/inf="[DRIVERDIR]NAME" in
+# the text its type-51 feeder sets, TovrinInf) must be a file of the
+# package in DRIVERDIR, and its hardware id (/hwid=, TovrinHwid) must be in
+# a models section of that INF; otherwise the install fails with
+# "SetupDiGetINFClass() = File not found" or "Invalid data" and nothing
+# says which name was wrong.
+
+# param_value TEXT NAME: the value of /NAME= in a parameter text.
+# (through the environment: awk -v would read backslashes as escapes)
+param_value() {
+  TEXT=$1 NAME=$2 awk 'BEGIN {
+    text = ENVIRON["TEXT"]; name = ENVIRON["NAME"]
+    at = index(" " text, " /" name "=")
+    if (!at) exit
+    rest = substr(text, at + length(name) + 2)
+    if (substr(rest, 1, 1) == "\"") { rest = substr(rest, 2); end = index(rest, "\"") }
+    else end = index(rest, " ")
+    print (end ? substr(rest, 1, end - 1) : rest)
+  }'
+}
+# driver_files: the long names of the package's files in DRIVERDIR.
+driver_files() {
+  local components
+  components=$(rows Component | awk -F'\t' '$3 == "DRIVERDIR" {print $1}')
+  rows File | awk -F'\t' -v list="$components" 'BEGIN { n = split(list, c, "\n"); for (i = 1; i <= n; i++) in_dir[c[i]] = 1 }
+    in_dir[$2] { name = $3; sub(/^[^|]*\|/, "", name); print name }'
+}
+# inf_hardware_ids INF: the hardware and compatible ids of the INF's models
+# sections (those [Manufacturer] names, with each of their decorations).
+inf_hardware_ids() {
+  local text
+  if [ "$(head -c 2 "$1" | od -An -tx1 | tr -d ' ')" = fffe ]; then
+    text=$(iconv -f UTF-16 -t UTF-8 "$1")
+  else
+    text=$(cat "$1")
+  fi
+  printf '%s\n' "$text" | tr -d '\r' | awk '
+    function trim(s) { gsub(/^[ \t"]+|[ \t"]+$/, "", s); return s }
+    { sub(/;.*/, "") }
+    /^[ \t]*\[/ { section = tolower(trim(substr($0, index($0, "[") + 1, index($0, "]") - index($0, "[") - 1))); next }
+    index($0, "=") == 0 { next }
+    { key = substr($0, 1, index($0, "=") - 1); value = substr($0, index($0, "=") + 1) }
+    section == "manufacturer" {
+      n = split(value, part, ",")
+      base = tolower(trim(part[1])); models[base] = 1
+      for (i = 2; i <= n; i++) models[base "." tolower(trim(part[i]))] = 1
+      next
+    }
+    { lines[NR] = section "\t" value }
+    END {
+      for (l in lines) {
+        split(lines[l], f, "\t")
+        if (!(f[1] in models)) continue
+        n = split(f[2], part, ",")
+        for (i = 2; i <= n; i++) if (trim(part[i]) != "") print trim(part[i])
+      }
+    }' | LC_ALL=C sort -u
+}
+check_driver_inf() {
+  local data inf hwid name files found ids
+  data=$(rows CustomAction | awk -F'\t' '$3 == "Tovrin_InstallDevice" && $2 % 64 == 51 {print $4; exit}')
+  [ -n "$data" ] || return 0 # the feeder check above names a missing one
+  inf=$(param_value "$data" inf)
+  hwid=$(param_value "$data" hwid)
+  case $inf in
+    "[DRIVERDIR]"?*) name=${inf#"[DRIVERDIR]"} ;;
+    *)
+      not_ok "Tovrin_InstallDevice: /inf names a file in [DRIVERDIR] (it is \"$inf\")"
+      return
+      ;;
+  esac
+  files=$(driver_files)
+  if ! grep -q -i -x -F "$name" <<<"$files"; then
+    not_ok "TovrinInf $name is a file of the package in DRIVERDIR (files there: $(tr '\n' ' ' <<<"${files:-none}" | sed 's/ $//'))"
+    return
+  fi
+  ok "TovrinInf $name is a file of the package in DRIVERDIR"
+  if [ -z "$hwid" ]; then
+    not_ok "Tovrin_InstallDevice: its text has a /hwid= (TovrinHwid)"
+    return
+  fi
+  if ! command -v msiextract >/dev/null; then
+    not_ok "TovrinHwid $hwid is in a models section of $name (msiextract is missing: the INF cannot be read)"
+    return
+  fi
+  mkdir -p "$work/files"
+  (cd "$work/files" && msiextract "$msi" >/dev/null 2>&1)
+  found=$(find "$work/files" -type f -iname "$name" | head -n 1)
+  if [ -z "$found" ]; then
+    not_ok "TovrinHwid $hwid is in a models section of $name (the file is not in the package's cabinet)"
+    return
+  fi
+  ids=$(inf_hardware_ids "$found")
+  if grep -q -i -x -F "$hwid" <<<"$ids"; then
+    ok "TovrinHwid $hwid is in a models section of $name"
+  else
+    not_ok "TovrinHwid $hwid is in a models section of $name (its ids: $(tr '\n' ' ' <<<"${ids:-none}" | sed 's/ $//'))"
+  fi
+}
+check_driver_inf
+
 # Error rows with the HRESULT (field 2), searches, launch conditions.
 for number in 25000 25001 25003; do
   check "Error $number is present and shows the HRESULT" grep -q -E "^$number"$'\t'".*\\[2\\]" <(rows Error)

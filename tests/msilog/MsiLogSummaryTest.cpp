@@ -1,5 +1,7 @@
 #include "MsiLogSummary.h"
 
+#include "LogFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -13,49 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path kData = fs::path(VELK_SOURCE_DIR) / "tests/msilog/data";
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  EXPECT_TRUE(file) << path;
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-// UTF-8 text as Windows writes its logs: UTF-16LE after a byte order mark,
-// lines ending in CR LF.
-std::string AsWindowsFile(const std::string& utf8) {
-  std::string out = "\xFF\xFE";
-  auto unit = [&](unsigned c) {
-    out += static_cast<char>(c & 0xFF);
-    out += static_cast<char>(c >> 8);
-  };
-  for (std::size_t i = 0; i < utf8.size();) {
-    const unsigned char b = utf8[i];
-    unsigned c = b;
-    int more = 0;
-    if (b >= 0xF0) {
-      c = b & 0x07;
-      more = 3;
-    } else if (b >= 0xE0) {
-      c = b & 0x0F;
-      more = 2;
-    } else if (b >= 0xC0) {
-      c = b & 0x1F;
-      more = 1;
-    }
-    ++i;
-    for (; more > 0; --more, ++i) c = (c << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
-    if (c == '\n') unit('\r');
-    if (c >= 0x10000) {
-      unit(0xD800 + ((c - 0x10000) >> 10));
-      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      unit(c);
-    }
-  }
-  return out;
-}
 
 msilog::Summary SummariseFile(const char* name) {
   return msilog::Summarise(msilog::DecodeLog(ReadBytes(kData / name)));
@@ -93,10 +52,12 @@ TEST(MsiLogSummary, WindowsDeferredFailureIsPinnedOnTheAction) {
             "log: Windows\n"
             "setup: failed, stopped by Tovrin_InstallDevice (in the script run by InstallFinalize)\n"
             "Tovrin_CheckRasExec\n"
+            "  verdict: succeeded, with 1 line below to look at\n"
             "  started 10:22:31, ended 10:22:31, return value 1 (success)\n"
             "  W TARGETDIR is not an absolute path: bin\\\n"
             "  set RASXX_RUNNING = 1\n"
             "Tovrin_InstallDevice\n"
+            "  verdict: failed, and stopped the setup\n"
             "  scheduled 10:22:31, return value 1 (success)\n"
             "  run from the script, returned 1603\n"
             "  data: /inf=\"C:\\Program Files\\Probe\\driver\\probe.inf\" /hwid=root\\probe\n"
@@ -139,79 +100,100 @@ INSTANTIATE_TEST_SUITE_P(
                 "setup: failed, stopped by LaunchConditions\n"
                 "  RASXX_NOT_SUPPORTOS = 1\n"
                 "Tovrin_IsSupportOS\n"
-                "  started 11:11:54, ended 11:11:55, return value 1 (success)\n"
-                "  E RegQueryValueEx Error2)\n"
+                "  verdict: succeeded (the lines below are expected)\n"
+                "  started 11:11:54 (execute sequence), ended 11:11:55, return value 1 (success)\n"
+                "  expected: E RegQueryValueEx Error2) (Windows before 10 has no CurrentMajorVersionNumber)\n"
                 "  set RASXX_NOT_SUPPORTOS = 1 (property list at the end)\n"
                 "Tovrin_CheckMultiExec\n"
-                "  started 11:11:55, ended 11:11:55, return value 1 (success)\n"
+                "  verdict: succeeded\n"
+                "  started 11:11:55 (execute sequence), ended 11:11:55, return value 1 (success)\n"
                 "Tovrin_CheckRasExec\n"
-                "  started 11:11:55, ended 11:11:55, return value 1 (success)\n"},
+                "  verdict: succeeded\n"
+                "  started 11:11:55 (execute sequence), ended 11:11:55, return value 1 (success)\n"},
         WineLog{"wine-client-running.log",
                 "log: Wine\n"
                 "setup: failed, stopped by LaunchConditions\n"
                 "  RASXX_RUNNING = 1\n"
                 "Tovrin_IsSupportOS\n"
-                "  started 11:12:45, ended 11:12:45, return value 1 (success)\n"
+                "  verdict: succeeded\n"
+                "  started 11:12:45 (execute sequence), ended 11:12:45, return value 1 (success)\n"
                 "Tovrin_CheckMultiExec\n"
-                "  started 11:12:45, ended 11:12:45, return value 1 (success)\n"
+                "  verdict: succeeded\n"
+                "  started 11:12:45 (execute sequence), ended 11:12:45, return value 1 (success)\n"
                 "Tovrin_CheckRasExec\n"
-                "  started 11:12:45, ended 11:12:45, return value 1 (success)\n"
+                "  verdict: succeeded\n"
+                "  started 11:12:45 (execute sequence), ended 11:12:45, return value 1 (success)\n"
+                "  I module = C:\\velk v1\\bin\\velk-access.exe (a running client found there)\n"
+                "  I module = C:\\velk v1\\bin\\velk-access.exe (a running client found there)\n"
                 "  set RASXX_RUNNING = 1 (property list at the end)\n"},
-        WineLog{
-            "wine-mutex-held.log",
-            "log: Wine\n"
-            "setup: failed, stopped by Tovrin_CheckMultiExec\n"
-            "Tovrin_IsSupportOS\n"
-            "  started 11:12:58, ended 11:12:58, return value 1 (success)\n"
-            "Tovrin_CheckMultiExec\n"
-            "  started 11:12:58, ended 11:12:58, return value 0 (failed)\n"
-            "  E (0x8000400e)\n"
-            "  message: Another velk-access setup is running (error -2147467250). Let it finish, then run this setup "
-            "again.\n"},
-        WineLog{
-            "wine-deferred-failure.log",
-            "log: Wine\n"
-            "setup: failed, stopped by Tovrin_InstallDevice\n"
-            "Tovrin_IsSupportOS\n"
-            "  started 11:15:26, ended 11:15:26, return value 1 (success)\n"
-            "Tovrin_RemoveSparkleReg\n"
-            "  scheduled 11:15:26, return value 1 (success)\n"
-            "  run from the script, started 11:15:26, ended 11:15:26, return value 1 (success)\n"
-            "  E RegOpenKeyEx Error(2)\n"
-            "Tovrin_InstallDeviceFeed\n"
-            "  started 11:15:26, ended 11:15:26, return value 1 (success)\n"
-            "Tovrin_InstallDevice\n"
-            "  scheduled 11:15:26, return value 1 (success)\n"
-            "  run from the script, started 11:15:26, ended 11:15:27, return value 0 (failed)\n"
-            "  data: /inf=\"C:\\nowhere\\probe.inf\" /hwid=root\\probe\n"
-            "  E SetupDiGetINFClass() = File not found. (0x80070002)\n"
-            "  E File not found. (0x80070002)\n"
-            "  message: The installer has encountered an unexpected error installing this package. This may indicate a "
-            "problem with this package. The error code is 25000.\n"},
-        WineLog{
-            "wine-removal.log",
-            "log: Wine\n"
-            "setup: succeeded\n"
-            "Tovrin_UninstallDeviceData\n"
-            "  started 11:14:00, ended 11:14:00, return value 1 (success)\n"
-            "Tovrin_UninstallDevice\n"
-            "  started 11:14:00, ended 11:14:00, return value 1 (success)\n"
-            "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
-            "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
-            "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
-            "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
-            "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
-            "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
-            "Tovrin_RemoveRakAllData\n"
-            "  started 11:14:00, ended 11:14:00, return value 1 (success)\n"
-            "Tovrin_RemoveRakAll\n"
-            "  started 11:14:00, ended 11:14:01, return value 1 (success)\n"
-            "  W remove failed - C:\\users\\root\\AppData\\Local\\TESSMAR\\velk\\velk-access LE\\ Path not found. "
-            "(0x80070003)\n"
-            "  W remove failed - C:\\users\\root\\AppData\\Local\\TESSMAR\\velk\\ Path not found. (0x80070003)\n"
-            "  W remove failed - C:\\Program Files\\TESSMAR\\velk-access\\bin\\ Directory is not empty. (0x80070091)\n"
-            "Tovrin_RemoveSparkleReg\n"
-            "  started 11:14:01, ended 11:14:01, return value 1 (success)\n"}),
+        WineLog{"wine-mutex-held.log",
+                "log: Wine\n"
+                "setup: failed, stopped by Tovrin_CheckMultiExec\n"
+                "Tovrin_IsSupportOS\n"
+                "  verdict: succeeded\n"
+                "  started 11:12:58 (execute sequence), ended 11:12:58, return value 1 (success)\n"
+                "Tovrin_CheckMultiExec\n"
+                "  verdict: failed, and stopped the setup\n"
+                "  started 11:12:58 (execute sequence), ended 11:12:58, return value 0 (failed)\n"
+                "  E (0x8000400e)\n"
+                "  message: Another velk-access setup is running (error -2147467250). Let it finish, then run this "
+                "setup again.\n"},
+        WineLog{"wine-deferred-failure.log",
+                "log: Wine\n"
+                "setup: failed, stopped by Tovrin_InstallDevice\n"
+                "Tovrin_IsSupportOS\n"
+                "  verdict: succeeded\n"
+                "  started 11:15:26 (execute sequence), ended 11:15:26, return value 1 (success)\n"
+                "Tovrin_RemoveSparkleReg\n"
+                "  verdict: succeeded (the lines below are expected)\n"
+                "  scheduled 11:15:26 (execute sequence), return value 1 (success)\n"
+                "  run from the script, started 11:15:26, ended 11:15:26, return value 1 (success)\n"
+                "  expected: E RegOpenKeyEx Error(2) (a user who never had the updater's settings)\n"
+                "Tovrin_InstallDeviceFeed\n"
+                "  verdict: succeeded\n"
+                "  started 11:15:26 (execute sequence), ended 11:15:26, return value 1 (success)\n"
+                "Tovrin_InstallDevice\n"
+                "  verdict: failed, and stopped the setup\n"
+                "  scheduled 11:15:26 (execute sequence), return value 1 (success)\n"
+                "  run from the script, started 11:15:26, ended 11:15:27, return value 0 (failed)\n"
+                "  data: /inf=\"C:\\nowhere\\probe.inf\" /hwid=root\\probe\n"
+                "  E SetupDiGetINFClass() = File not found. (0x80070002)\n"
+                "  E File not found. (0x80070002)\n"
+                "  message: The installer has encountered an unexpected error installing this package. This may "
+                "indicate a problem with this package. The error code is 25000.\n"},
+        WineLog{"wine-removal.log",
+                "log: Wine\n"
+                "setup: succeeded\n"
+                "Tovrin_UninstallDeviceData\n"
+                "  verdict: succeeded\n"
+                "  started 11:14:00 (execute sequence), ended 11:14:00, return value 1 (success)\n"
+                "Tovrin_UninstallDevice\n"
+                "  verdict: succeeded, with 6 lines below to look at\n"
+                "  started 11:14:00 (execute sequence), ended 11:14:00, return value 1 (success)\n"
+                "  I ROOT\\NET\\0000 : RemoveDevice result = 80070490 (device not removed)\n"
+                "  I ROOT\\NET\\0001 : RemoveDevice result = 80070490 (device not removed)\n"
+                "  I ROOT\\NET\\0002 : RemoveDevice result = 80070490 (device not removed)\n"
+                "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
+                "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
+                "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
+                "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
+                "  E SetupDiGetDeviceProperty() = Element not found. (0x80070490)\n"
+                "  E SetupDiSetClassInstallParams() = Element not found. (0x80070490)\n"
+                "Tovrin_RemoveRakAllData\n"
+                "  verdict: succeeded\n"
+                "  started 11:14:00 (execute sequence), ended 11:14:00, return value 1 (success)\n"
+                "Tovrin_RemoveRakAll\n"
+                "  verdict: succeeded (the lines below are expected)\n"
+                "  started 11:14:00 (execute sequence), ended 11:14:01, return value 1 (success)\n"
+                "  expected: W remove failed - C:\\users\\root\\AppData\\Local\\TESSMAR\\velk\\velk-access LE\\ Path "
+                "not found. (0x80070003) (the user has no \" LE\" folder)\n"
+                "  expected: W remove failed - C:\\users\\root\\AppData\\Local\\TESSMAR\\velk\\ Path not found. "
+                "(0x80070003) (it went with the user's data folder)\n"
+                "  expected: W remove failed - C:\\Program Files\\TESSMAR\\velk-access\\bin\\ Directory is not empty. "
+                "(0x80070091) (the bin folder still holds other files)\n"
+                "Tovrin_RemoveSparkleReg\n"
+                "  verdict: succeeded\n"
+                "  started 11:14:01 (execute sequence), ended 11:14:01, return value 1 (success)\n"}),
     [](const ::testing::TestParamInfo<WineLog>& info) {
       std::string name = fs::path(info.param.file).stem().string();
       for (char& c : name) {

@@ -25,6 +25,14 @@ for entry in IsSupportOS CheckMultiExec CheckRasExec ConnectDefMigration Install
 done >stub.c
 x86_64-w64-mingw32-gcc -shared -o Tovrin64.dll stub.c || exit 1
 echo probe >probe.exe
+# The probe's INF: the hardware id in a decorated models section, a
+# compatible id after it, comments and CR LF as Windows editors write them;
+# the id holds "\v", which a reader taking escapes would turn into a tab.
+# shellcheck disable=SC2016 # the INF's own text
+printf '%s\r\n' '[Version]' 'Signature = "$Windows NT$"' 'Class = Net' \
+  'ClassGUID = {4d36e972-e325-11ce-bfc1-08002be10318}' '[Manufacturer]' '%Maker% = Probe, NTamd64 ; 64-bit only' \
+  '[Probe.NTamd64]' '%Desc% = Probe.Install, ROOT\VNetProbe, probe_compat' '[Probe.Install]' 'Characteristics = 0x1' \
+  '[Other]' '%Desc% = Other.Install, root\elsewhere' '[Strings]' 'Maker = "probe"' 'Desc = "probe adapter"' >probe.inf
 cp "$root/tests/packaging/scheduling.wxs" .
 wixl -a x64 -D Deferred=1 -o good.msi scheduling.wxs && wixl -a x64 -o bad.msi scheduling.wxs || exit 1
 # wixl's stray no-impersonation bit on immediate actions (ICE68), before
@@ -80,6 +88,21 @@ for line in "Tovrin_RemoveRakAll: a commit action (type 3137, needs 0x200 with 0
   "Tovrin_UninstallDevice is undone by a rollback action calling InstallDevice, before it, on its condition"; do
   grep -q -x -F "  FAIL - $line" <<<"$out" || fail "not refused: $line: $(grep FAIL <<<"$out")"
 done
+
+# The driver's names: an INF that is not among the package's files, and a
+# hardware id in no models section of the INF (root\elsewhere is in a
+# section that is not one), each refused with the name that did not match.
+wixl -a x64 -D Deferred=1 -D ProbeInf=vnet.inf -o wrong-inf.msi scheduling.wxs &&
+  wixl -a x64 -D Deferred=1 -D 'ProbeHwid=root\elsewhere' -o wrong-hwid.msi scheduling.wxs &&
+  bash "$root/packaging/wix/add-errors.sh" wrong-inf.msi && bash "$root/packaging/wix/add-errors.sh" wrong-hwid.msi || exit 1
+grep -q -x -F "  ok   - TovrinHwid root\vnetprobe is in a models section of probe.inf" <<<"$(bash "$root/packaging/wix/validate.sh" good.msi)" ||
+  fail "the hardware id of the good package is not found in its INF"
+out=$(bash "$root/packaging/wix/validate.sh" wrong-inf.msi) && fail "a package without its INF passes validation"
+grep -q -x -F "  FAIL - TovrinInf vnet.inf is a file of the package in DRIVERDIR (files there: probe.inf)" <<<"$out" ||
+  fail "the missing INF is not named: $(grep FAIL <<<"$out")"
+out=$(bash "$root/packaging/wix/validate.sh" wrong-hwid.msi) && fail "a package whose hardware id is not in its INF passes validation"
+grep -q -x -F "  FAIL - TovrinHwid root\elsewhere is in a models section of probe.inf (its ids: ROOT\VNetProbe probe_compat)" <<<"$out" ||
+  fail "the unknown hardware id is not named: $(grep FAIL <<<"$out")"
 
 # The Error rows name the package's product.
 msiinfo export good.msi Error | tr -d '\r' | grep -q -x -F "$(printf '25001\tAnother Scheduling probe setup is running (error [2]). Let it finish, then run this setup again.')" ||

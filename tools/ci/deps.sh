@@ -7,7 +7,7 @@
 #                    kernel runs i386 programs), fuzzing and the peers
 set -eu
 host_pkgs="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl"
-all_pkgs="$host_pkgs ccache clang libclang-rt-14-dev clang-format clang-tidy shellcheck gcovr dmidecode mingw-w64 make perl msitools wixl wine wine64 procps
+all_pkgs="$host_pkgs ccache clang libclang-rt-14-dev clang-format clang-tidy shellcheck gcovr dmidecode mingw-w64 make perl msitools wixl wine wine64 procps nodejs
   osslsigncode xvfb xdotool imagemagick fonts-ipafont-gothic googletest"
 case "${1:-host}" in
   host) pkgs=$host_pkgs ;;
@@ -25,6 +25,14 @@ case "${1:-host}" in
     ;;
   *) echo "usage: deps.sh host|all" >&2; exit 2 ;;
 esac
+# The SBOM's validator (tools/ci/check-sbom.sh): the CycloneDX project's
+# library, with the JSON schema packages it validates with, from npm.
+if [ "${1:-host}" = all ] && command -v npm >/dev/null; then
+  validator=${XDG_CACHE_HOME:-$HOME/.cache}/velk-access/sbom-validator
+  [ -d "$validator/node_modules/@cyclonedx/cyclonedx-library" ] ||
+    { mkdir -p "$validator" && npm install --prefix "$validator" --no-audit --no-fund --silent \
+      @cyclonedx/cyclonedx-library@10 ajv@8 ajv-formats@3 ajv-formats-draft2019@1; }
+fi
 missing=()
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

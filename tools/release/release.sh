@@ -2,7 +2,8 @@
 # Makes the release folder of a commit: the shipped Windows binaries of both
 # targets (signed when a certificate is set, see sign.sh), the WiX sources
 # of the package when there are any, the README, RELEASE.md with the
-# versions of the kit, OpenSSL and the compilers, SHA256SUMS over all of it,
+# versions of the kit, OpenSSL and the compilers, THIRD-PARTY-NOTICES.txt and
+# the SBOM velk-access.cdx.json (tools/release/sbom.py), SHA256SUMS over all of it,
 # and a reproducible .tar.gz of the folder.
 #   release.sh [COMMIT]       (default: HEAD; the folder goes to build/release/)
 set -u
@@ -56,6 +57,21 @@ if [ -n "$wix" ]; then
   for f in $wix; do cp "$src/$f" "$out/wix/"; done
 fi
 
+# What the binaries are made of, from their link maps: the licence texts
+# of every component (THIRD-PARTY-NOTICES.txt) and the SBOM (CycloneDX 1.5),
+# validated and checked against the maps again.
+python3 "$src/tools/release/sbom.py" make "$out" "$version" "$hash" win64="$src/build/win64" win32="$src/build/win32" ||
+  { echo "release: no SBOM"; exit 1; }
+rc=0
+bash "$src/tools/ci/check-sbom.sh" "$out/velk-access.cdx.json" win64="$src/build/win64" win32="$src/build/win32" || rc=$?
+case $rc in
+  0) sbom_state="validated (CycloneDX 1.5 schema) and checked against the link maps" ;;
+  77) sbom_state="checked against the link maps; NOT validated (the CycloneDX validator is not installed)"
+      python3 "$src/tools/release/sbom.py" check "$out/velk-access.cdx.json" win64="$src/build/win64" \
+        win32="$src/build/win32" || exit 1 ;;
+  *) echo "release: the SBOM is not valid or misses a linked component"; exit 1 ;;
+esac
+
 {
   echo "# velk-access installation support kit $version"
   echo
@@ -68,6 +84,8 @@ fi
     [ -n "${options[$target]}" ] && echo "- $target libcrypto configured with: ${options[$target]}"
   done
   echo "- Resource compiler: $(x86_64-w64-mingw32-windres --version | head -n 1)"
+  echo "- Third-party components: THIRD-PARTY-NOTICES.txt (their licence texts), velk-access.cdx.json"
+  echo "  (SBOM, $sbom_state)"
   echo
   echo "| file | bytes |"
   echo "|---|---|"
