@@ -12,6 +12,7 @@ namespace platform {
 FILE* ByteStreams::OpenRegular(const char* path) { return Default().OpenRegular(path); }
 int ByteStreams::Commit(FILE* stream) { return Default().Commit(stream); }
 FILE* ByteStreams::CreateNew(const char* path) { return Default().CreateNew(path); }
+FILE* ByteStreams::OpenOwn(const char* path, const char* mode) { return Default().OpenOwn(path, mode); }
 int ByteStreams::Replace(const char* from, const char* to) { return Default().Replace(from, to); }
 BOOL Token::CurrentUserSid(std::wstring* sid) { return Default().CurrentUserSid(sid); }
 
@@ -23,5 +24,8 @@ int ByteStreams::Error(FILE* stream) { return std::ferror(stream); }
 int ByteStreams::Close(FILE* stream) { return std::fclose(stream); }
 
 BOOL FileSystem::ReplaceEntry(const wchar_t* from, const wchar_t* to) { return Default().ReplaceEntry(from, to); }
+HANDLE FileSystem::OpenOwnFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) {
+  return Default().OpenOwnFile(path, access, share, disposition);
+}
 
 }  // namespace platform

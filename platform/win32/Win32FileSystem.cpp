@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "Win32OwnFile.h"
 #include "platform/FileSystem.h"
 
 namespace platform {
@@ -128,6 +129,9 @@ class Win32FileSystem : public FileSystem {
   BOOL CloseFile(HANDLE file) override { return CloseHandle(file); }
   HANDLE OpenFileShared(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) override {
     return CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  HANDLE OpenOwnFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) override {
+    return OpenOwnFileW(path, access, share, disposition);
   }
 };
 

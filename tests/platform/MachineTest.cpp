@@ -79,6 +79,28 @@ TEST(MachinePaths, MapsDrivePathsWithoutCase) {
   EXPECT_FALSE(machine->UnmapPath("/usr/bin/true", &w));
 }
 
+// Only the letters A to Z name drives; whatever else stands before the colon
+// maps nowhere, so ".." can never climb out of a drive folder.
+TEST(MachinePaths, MapsOnlyAsciiDriveLetters) {
+  velk_test::TempMachine m;
+  const Machine* machine = Machine::Current();
+  const std::wstring up = L":\\a\\..\\..\\..\\..\\..\\victim";
+  for (wchar_t letter : {L'\x022F', L'\x012F', L'\x00E9', L'\x0130', L'\x212A', L'\xFF41', L'0', L'@', L'[', L'`', L'{',
+                         L'\x015C', L'\x0100', L'\x0000'}) {
+    fs::path p;
+    EXPECT_FALSE(machine->MapPath(std::wstring(1, letter) + up, &p)) << std::hex << static_cast<unsigned>(letter);
+  }
+  for (auto [letter, folder] : {std::pair{L'A', "drive_a"}, {L'z', "drive_z"}, {L'Z', "drive_z"}}) {
+    fs::path p;
+    ASSERT_TRUE(machine->MapPath(std::wstring(1, letter) + up, &p));
+    EXPECT_EQ(p, m.Root() / folder / "victim");
+  }
+  // The path ends at a null character, as the Windows string does.
+  fs::path p;
+  ASSERT_TRUE(machine->MapPath(std::wstring_view(L"C:\\a\0\\..\\..\\..", 14), &p));
+  EXPECT_EQ(p, m.Root() / "drive_c/a");
+}
+
 TEST(CodePages, AnsiFollowsTheMachine) {
   velk_test::TempMachine m;
   EXPECT_EQ(platform::WideToAnsi(L"caf\u00e9 \u20ac"), "caf\xe9 \x80");
