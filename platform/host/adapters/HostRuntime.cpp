@@ -2,11 +2,15 @@
 #include <cstring>
 
 #include "platform/Runtime.h"
+#include "platform/host/adapters/HostRegistry.h"
 
 namespace platform {
 
 ComApartment::ComApartment() = default;
 ComApartment::~ComApartment() = default;
+
+ActionScope::ActionScope() { static_cast<host::HostRegistry&>(Registry::Default()).BeginChangeBatch(); }
+ActionScope::~ActionScope() { static_cast<host::HostRegistry&>(Registry::Default()).EndChangeBatch(); }
 
 void SetLocaleFromEnvironment() {
   const char* name = std::setlocale(LC_ALL, "");

@@ -23,6 +23,17 @@ class ComApartment {
   [[maybe_unused]] bool initialized_ = false;
 };
 
+// The length of one action for the platform's stand-ins: the host registry
+// writes each hive the action changed once, when the outermost scope ends,
+// instead of once for every change. Nothing on Windows.
+class ActionScope {
+ public:
+  ActionScope();
+  ~ActionScope();
+  ActionScope(const ActionScope&) = delete;
+  ActionScope& operator=(const ActionScope&) = delete;
+};
+
 // setlocale(LC_ALL, "") so that wide text formats into narrow text through
 // the user's code page.
 void SetLocaleFromEnvironment();
