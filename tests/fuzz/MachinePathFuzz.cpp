@@ -4,6 +4,7 @@
 // or raw 16-bit units (lone surrogates and any value a caller could pass).
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,9 @@ namespace {
 // existing names is exercised too.
 const platform::host::Machine& TheMachine() {
   static const platform::host::Machine* machine = [] {
+    // The locale the module runs in: a UTF-8 one, where the wide character
+    // class functions know letters beyond ASCII.
+    std::setlocale(LC_ALL, "C.UTF-8");
     char pattern[] = "/tmp/velk-fuzz-machine-XXXXXX";
     if (!::mkdtemp(pattern)) abort();
     fs::path root = pattern;
