@@ -83,6 +83,7 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
   BeginInstallerCall(install);
   CLogScope scope(g_logger, Info, exportName);
   platform::ComApartment com;
+  platform::ActionScope actionScope;
   return NoThrow<UINT>(ERROR_INSTALL_FAILURE, [&]() -> UINT {
     CActionParameters params;
     std::wstring text;
@@ -107,6 +108,7 @@ UINT RunInstallerForm(MSIHANDLE install, const char* exportName, const ActionBod
 HRESULT RunCommandLineForm(HWND window, const wchar_t* commandLine, const char* exportName, const ActionBody& action) {
   CLogScope scope(g_logger, Info, exportName);
   platform::ComApartment com;
+  platform::ActionScope actionScope;
   return NoThrow<HRESULT>(E_OUTOFMEMORY, [&]() -> HRESULT {
     CActionParameters params;
     std::wstring text = commandLine ? commandLine : L"";

@@ -42,7 +42,9 @@ void WriteCompletionStateAt(const wchar_t* dataDirectory, int value) {
     exists = find.FindFile(path.c_str()) != FALSE;
   }
   CFile file;
-  UINT flags = exists ? CFile::modeWrite : CFile::modeCreate | CFile::modeWrite;
+  // The state is written only into a file of its own: a link at the name
+  // could lead the byte into req.dat or anywhere else.
+  UINT flags = CFile::modeOwnFile | (exists ? CFile::modeWrite : CFile::modeCreate | CFile::modeWrite);
   if (!file.Open(path.c_str(), flags, error.get())) throw error.release();
   if (value == 2) file.Write("2", 1);
   if (value == 3) file.Write("3", 1);

@@ -110,6 +110,11 @@ bool ReqDatConverter::ConvertedFileShouldReplace(const std::wstring& path) {
   platform::StreamFileStatus key, status;
   if (streams.Status(keyFile.c_str(), &key) != 0 || (key.size != 0 && key.size % kCipherBlockBytes == 0)) return false;
   if (streams.Status(converted.c_str(), &status) != 0) return false;
+  // Only a file of its own takes the key's place: a link there would make
+  // req.dat the link.
+  FILE* own = streams.OpenOwn(converted.c_str(), "rb");
+  if (!own) return false;
+  streams.Close(own);
   SecretBytes<kMachineKeyBytes> newKey;
   if (!SystemInfo_GetUniqueId(newKey.bytes)) return false;
   KeyFileParts parts;

@@ -58,7 +58,7 @@ bool Rotate(RasLog* log) {
         return false;
     }
   }
-  log->file = streams.Open(log->path, "ab");
+  log->file = streams.OpenOwn(log->path, "ab");
   return log->file != nullptr;
 }
 
@@ -127,7 +127,9 @@ bool RasLog_Open(RasLog* log, const char* path) {
   } else {
     day = Today();
   }
-  FILE* file = streams.Open(path, "ab");
+  // Lines go only into a file of the log's own: a link at the name could
+  // lead them into req.dat or anywhere else.
+  FILE* file = streams.OpenOwn(path, "ab");
   if (!file) return false;
 
   log->file = file;

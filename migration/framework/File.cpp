@@ -23,7 +23,8 @@ BOOL CFile::Open(const wchar_t* fileName, UINT openFlags, CFileException* error)
   DWORD disposition = OPEN_EXISTING;
   if (openFlags & modeCreate) disposition = (openFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
   // The framework's default share mode lets nobody else in.
-  HANDLE h = Fs().OpenFileShared(fileName, access, 0, disposition);
+  HANDLE h = (openFlags & modeOwnFile) ? Fs().OpenOwnFile(fileName, access, 0, disposition)
+                                       : Fs().OpenFileShared(fileName, access, 0, disposition);
   if (h == INVALID_HANDLE_VALUE) {
     LONG code = static_cast<LONG>(platform::GetLastErrorCode());
     if (error) {

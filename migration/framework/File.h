@@ -15,6 +15,10 @@ class CFile {
     shareExclusive = 0x0010,
     modeCreate = 0x1000,
     modeNoTruncate = 0x2000,
+    // Not the framework's: only a regular file with one link is opened, never
+    // one reached through a symbolic link, junction or second hard link
+    // (refused with ERROR_ACCESS_DENIED).
+    modeOwnFile = 0x10000000,
   };
 
   CFile() = default;

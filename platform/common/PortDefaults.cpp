@@ -13,6 +13,7 @@ namespace platform {
 FILE* ByteStreams::OpenRegular(const char* path) { return Default().OpenRegular(path); }
 int ByteStreams::Commit(FILE* stream) { return Default().Commit(stream); }
 FILE* ByteStreams::CreateNew(const char* path) { return Default().CreateNew(path); }
+FILE* ByteStreams::OpenOwn(const char* path, const char* mode) { return Default().OpenOwn(path, mode); }
 int ByteStreams::Replace(const char* from, const char* to) { return Default().Replace(from, to); }
 BOOL Token::CurrentUserSid(std::wstring* sid) { return Default().CurrentUserSid(sid); }
 DWORD Token::EnforceRedirectionTrust() { return platform::EnforceRedirectionTrust(); }
@@ -40,6 +41,9 @@ BOOL FileSystem::RemoveFolderIn(HANDLE folder, const wchar_t* name) { return Def
 BOOL FileSystem::MakeFolderIn(HANDLE folder, const wchar_t* name) { return Default().MakeFolderIn(folder, name); }
 BOOL FileSystem::MoveEntryIn(HANDLE from, const wchar_t* name, HANDLE to, const wchar_t* newName) {
   return Default().MoveEntryIn(from, name, to, newName);
+}
+HANDLE FileSystem::OpenOwnFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) {
+  return Default().OpenOwnFile(path, access, share, disposition);
 }
 
 }  // namespace platform

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstring>
+
+#include "Win32OwnFile.h"
 #include "platform/ByteStreams.h"
 #include "platform/UniqueHandle.h"
 
@@ -47,6 +50,30 @@ class Win32ByteStreams : public ByteStreams {
     }
     file.Release();  // the descriptor owns it now
     FILE* f = _fdopen(fd, "wb");
+    if (!f) {
+      _close(fd);
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return f;
+  }
+  FILE* OpenOwn(const char* path, const char* mode) override {
+    bool update = std::strchr(mode, '+') != nullptr;
+    DWORD access = update ? GENERIC_READ | GENERIC_WRITE : mode[0] == 'r' ? GENERIC_READ : GENERIC_WRITE;
+    DWORD disposition = mode[0] == 'r' ? OPEN_EXISTING : mode[0] == 'a' ? OPEN_ALWAYS : CREATE_ALWAYS;
+    KernelHandle file(OpenOwnFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition));
+    if (!file) return nullptr;
+    int flags = _O_BINARY |
+                (update           ? _O_RDWR
+                 : mode[0] == 'r' ? _O_RDONLY
+                                  : _O_WRONLY) |
+                (mode[0] == 'a' ? _O_APPEND : 0);
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), flags);
+    if (fd == -1) {
+      SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+      return nullptr;
+    }
+    file.Release();  // the descriptor owns it now
+    FILE* f = _fdopen(fd, mode);
     if (!f) {
       _close(fd);
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "Win32OwnFile.h"
 #include "platform/FileSystem.h"
 #include "platform/NamePatterns.h"
 
@@ -309,6 +310,9 @@ class Win32FileSystem : public FileSystem {
   BOOL CloseFile(HANDLE file) override { return CloseHandle(file); }
   HANDLE OpenFileShared(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) override {
     return CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  HANDLE OpenOwnFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) override {
+    return OpenOwnFileW(path, access, share, disposition);
   }
 
   HANDLE OpenFolder(HANDLE parent, const wchar_t* name, DWORD* attributes) override {

@@ -13,6 +13,10 @@ ComApartment::~ComApartment() {
   if (initialized_) CoUninitialize();
 }
 
+// The registry itself keeps the changes of an action.
+ActionScope::ActionScope() = default;
+ActionScope::~ActionScope() = default;
+
 void SetLocaleFromEnvironment() { std::setlocale(LC_ALL, ""); }
 
 int FormatAnsi(char* buffer, size_t size, const char* format, va_list args) {

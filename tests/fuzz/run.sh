@@ -12,11 +12,12 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DVELK_FUZZ=ON -DVELK_BUILD_TESTS=OFF -DVELK_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j2 --target fuzz_ini_reader fuzz_smbios fuzz_inf_file fuzz_profile_text \
-  fuzz_action_parameters fuzz_reg_file fuzz_key_file fuzz_msilog
+  fuzz_action_parameters fuzz_reg_file fuzz_key_file fuzz_msilog fuzz_machine_path
 
 status=0
 for pair in fuzz_ini_reader:ini fuzz_smbios:smbios fuzz_inf_file:inf fuzz_profile_text:profile \
-    fuzz_action_parameters:parameters fuzz_reg_file:reg fuzz_key_file:keyfile fuzz_msilog:msilog; do
+    fuzz_action_parameters:parameters fuzz_reg_file:reg fuzz_key_file:keyfile fuzz_msilog:msilog \
+    fuzz_machine_path:machinepath; do
   target=${pair%%:*}
   seeds=$root/tests/fuzz/seeds/${pair##*:}
   corpus=$build/corpus/$target

@@ -29,6 +29,10 @@ class FailingStreams : public platform::ByteStreams {
     ++opens;
     return opens > failOpenAfter ? nullptr : real.Open(path, mode);
   }
+  FILE* OpenOwn(const char* path, const char* mode) override {
+    ++opens;
+    return opens > failOpenAfter ? nullptr : real.OpenOwn(path, mode);
+  }
   int Status(const char* path, platform::StreamFileStatus* status) override { return real.Status(path, status); }
   int Remove(const char* path) override { return failRemove ? -1 : real.Remove(path); }
   int Rename(const char* from, const char* to) override { return failRename ? -1 : real.Rename(from, to); }
@@ -128,6 +132,62 @@ TEST_F(RasLogTest, OpenFailsInAMissingFolderOrForAnOverlongPath) {
   std::string longPath = folder.Root().string() + "/" + std::string(260 - folder.Root().string().size(), 'l');
   EXPECT_FALSE(RasLog_Open(RasLog_Get(), longPath.c_str()));
   EXPECT_FALSE(fs::exists(longPath));
+}
+
+// Lines go only into a file of the log's own: a link at the log's name, to
+// the key file beside it or anywhere else, makes the log one that cannot
+// open, and what the link leads to keeps every byte.
+TEST_F(RasLogTest, OpenRefusesALinkAtTheName) {
+  const std::string key = "encrypted key bytes";
+  const fs::path keyFile = folder.Path("req.dat");
+  const fs::path outside = folder.Path("elsewhere/target");
+  fs::create_directories(outside.parent_path());
+  enum class Link { kSymbolicToKey, kHardToKey, kDangling, kFolderLink };
+  for (Link kind : {Link::kSymbolicToKey, Link::kHardToKey, Link::kDangling, Link::kFolderLink}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    WriteFile(keyFile, key);
+    fs::remove(LogPath());
+    switch (kind) {
+      case Link::kSymbolicToKey: fs::create_symlink(keyFile, LogPath()); break;
+      case Link::kHardToKey: fs::create_hard_link(keyFile, LogPath()); break;
+      case Link::kDangling: fs::create_symlink(outside, LogPath()); break;
+      case Link::kFolderLink: fs::create_directory_symlink(outside.parent_path(), LogPath()); break;
+    }
+    EXPECT_FALSE(Open());
+    Write("lost");
+    EXPECT_EQ(RasLog_Get()->file, nullptr);
+    EXPECT_EQ(ReadFile(keyFile), key);
+    EXPECT_FALSE(fs::exists(outside));
+  }
+  // A file of its own opens as before.
+  fs::remove(LogPath());
+  ASSERT_TRUE(Open());
+  Write("kept");
+  EXPECT_EQ(Current(), kPrefix + "[info] kept\n");
+}
+
+// The same holds for the file the rotation opens afresh.
+TEST_F(RasLogTest, RotationDoesNotReopenThroughALink) {
+  class LinkingStreams : public FailingStreams {
+   public:
+    int Rename(const char* from, const char* to) override {
+      int result = FailingStreams::Rename(from, to);
+      if (result == 0 && from == log) fs::create_symlink(key, log);
+      return result;
+    }
+    std::string log, key;
+  } streams;
+  streams.log = LogPath();
+  streams.key = folder.Path("req.dat").string();
+  WriteFile(streams.key, "key");
+  platform::ScopedPort<platform::ByteStreams> use(streams);
+  ASSERT_TRUE(Open());
+  Write("kept");
+  SetTime(kToday + kDay);
+  Write("lost");
+  EXPECT_EQ(RasLog_Get()->file, nullptr);
+  EXPECT_EQ(ReadFile(streams.key), "key");
+  EXPECT_EQ(ReadFile(Generation(1)), kPrefix + "[info] kept\n");
 }
 
 TEST_F(RasLogTest, FileOfAnEarlierDayIsRotatedByTheFirstWrite) {

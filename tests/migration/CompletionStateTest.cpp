@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "CompletionStateFile.h"
 #include "MigrationMachine.h"
@@ -89,6 +92,48 @@ TEST_F(CompletionState, ADirectoryOfThatNameFailsWithAFileException) {
                 L"Access to " + std::wstring(kDataDirW) + L"\\_completed_mig was denied. (system error 5)");
       e->Delete();
     }
+  }
+}
+
+// A link at the state file's name is never written through: the write fails
+// as a refused open does, and what the link leads to keeps every byte.
+TEST_F(CompletionState, ALinkAtTheNameIsNotWrittenThrough) {
+  namespace fs = std::filesystem;
+  const fs::path data = m.machine.Root() / kDataDir;
+  const fs::path outside = m.machine.Root() / "outside";
+  const std::string key = "encrypted key bytes";
+  enum class Link { kSymbolicToKey, kHardToKey, kSymbolicOutside, kDangling };
+  for (Link kind : {Link::kSymbolicToKey, Link::kHardToKey, Link::kSymbolicOutside, Link::kDangling}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    fs::remove(data / "_completed_mig");
+    fs::remove(outside);
+    m.WriteData("req.dat", key);
+    switch (kind) {
+      case Link::kSymbolicToKey: fs::create_symlink(data / "req.dat", data / "_completed_mig"); break;
+      case Link::kHardToKey: fs::create_hard_link(data / "req.dat", data / "_completed_mig"); break;
+      case Link::kSymbolicOutside:
+        std::ofstream(outside, std::ios::binary) << key;
+        fs::create_symlink(outside, data / "_completed_mig");
+        break;
+      case Link::kDangling: fs::create_symlink(outside, data / "_completed_mig"); break;
+    }
+    for (int value : {2, 4}) {
+      try {
+        Write(value);
+        ADD_FAILURE() << "no exception writing " << value;
+      } catch (CFileException* e) {
+        EXPECT_EQ(e->m_cause, CFileException::accessDenied);
+        EXPECT_EQ(e->m_lOsError, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(e->m_strFileName, std::wstring(kDataDirW) + L"\\_completed_mig");
+        e->Delete();
+      }
+    }
+    EXPECT_EQ(m.ReadData("req.dat"), key);
+    if (kind == Link::kSymbolicOutside) {
+      std::ifstream in(outside, std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), key);
+    }
+    EXPECT_EQ(fs::exists(fs::symlink_status(outside)), kind == Link::kSymbolicOutside);
   }
 }
 

@@ -138,11 +138,19 @@ BOOL WatchedFileSystem::ReplaceEntry(const wchar_t* f, const wchar_t* t) {
 }
 
 HANDLE WatchedFileSystem::OpenFile(const wchar_t* path, DWORD access, DWORD disposition) {
+  return Watch(path, access, disposition, false);
+}
+
+HANDLE WatchedFileSystem::OpenOwnFile(const wchar_t* path, DWORD access, DWORD, DWORD disposition) {
+  return Watch(path, access, disposition, true);
+}
+
+HANDLE WatchedFileSystem::Watch(const wchar_t* path, DWORD access, DWORD disposition, bool own) {
   if (IsStateFile(path) && failStateOpen) {
     platform::SetLastErrorCode(failStateOpen);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE h = real().OpenFile(path, access, disposition);
+  HANDLE h = own ? real().OpenOwnFile(path, access, 0, disposition) : real().OpenFile(path, access, disposition);
   if (IsStateFile(path) && (access & GENERIC_WRITE) && h != INVALID_HANDLE_VALUE) {
     stateWrites.push_back(disposition == OPEN_EXISTING ? "O" : "C");
     stateFile_ = h;

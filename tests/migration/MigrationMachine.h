@@ -99,6 +99,7 @@ class WatchedFileSystem : public platform::FileSystem {
   BOOL IsSystemFolder(const wchar_t* p, DWORD a) override { return real().IsSystemFolder(p, a); }
   DWORD ExpandEnvironment(const wchar_t* s, wchar_t* o, DWORD n) override { return real().ExpandEnvironment(s, o, n); }
   HANDLE OpenFile(const wchar_t* path, DWORD access, DWORD disposition) override;
+  HANDLE OpenOwnFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) override;
   BOOL ReadBytes(HANDLE f, void* b, DWORD n, DWORD* d) override { return real().ReadBytes(f, b, n, d); }
   BOOL WriteBytes(HANDLE f, const void* b, DWORD n, DWORD* d) override;
   BOOL Seek(HANDLE f, LONGLONG d, DWORD m, ULONGLONG* p) override { return real().Seek(f, d, m, p); }
@@ -113,6 +114,7 @@ class WatchedFileSystem : public platform::FileSystem {
 
  private:
   static platform::FileSystem& real() { return platform::FileSystem::Default(); }
+  HANDLE Watch(const wchar_t* path, DWORD access, DWORD disposition, bool own);
   HANDLE stateFile_ = INVALID_HANDLE_VALUE;
 };
 

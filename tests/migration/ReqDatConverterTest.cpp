@@ -312,6 +312,31 @@ TEST_F(Converter, ACompleteConvertedFileReplacesAKeyFileThatNoBindingOpens) {
   }
 }
 
+// A link left at req.dat.new is never adopted, however complete the file it
+// leads to: req.dat would become the link.
+TEST_F(Converter, ALinkAtTheConvertedFileIsNotAdopted) {
+  const std::string converted = Encrypt(NewKey(), ConvertedPlaintext(NewKey(), "VK-0123456789"));
+  const std::string recovered = "[info] req.dat does not open; the complete req.dat.new takes its place";
+  const fs::path outside = m.machine.Root() / "outside.dat";
+  for (bool hard : {false, true}) {
+    for (const char* name : {"req.dat", "req.dat.new", "_completed_mig", "velk-access-migration.log"})
+      fs::remove(Data(name));
+    fs::remove(outside);
+    std::ofstream(outside, std::ios::binary) << converted;
+    m.WriteData("req.dat", "");
+    if (hard)
+      fs::create_hard_link(outside, Data("req.dat.new"));
+    else
+      fs::create_symlink(outside, Data("req.dat.new"));
+    EXPECT_EQ(m.Run(), 0);
+    std::vector<std::string> lines = m.LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), recovered), 0) << hard;
+    EXPECT_FALSE(fs::is_symlink(Data("req.dat"))) << hard;
+    EXPECT_EQ(fs::hard_link_count(outside), hard ? 2u : 1u);
+    EXPECT_EQ(m.ReadData("req.dat"), "") << hard;
+  }
+}
+
 TEST_F(Converter, EveryFailedAllocationEndsCleanlyWithoutOutput) {
   m.WriteOldBoundKeyFile("K-alloc");
   std::string before = m.ReadData("req.dat");

@@ -1,11 +1,18 @@
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <vector>
+
 #include "platform/LastError.h"
 #include "platform/NamedMutex.h"
+#include "platform/Port.h"
+#include "support/FakeClock.h"
 #include "support/TempMachine.h"
 
 namespace {
@@ -96,3 +103,30 @@ TEST_F(HostNamedMutexTest, HeldByAnotherProcessUntilItEnds) {
 }
 
 }  // namespace
+
+// A lock held for good by another process (the machine-wide guard, or a
+// name's object held exclusively) ends the create after a bounded wait, with
+// the error of a timed-out wait; the clock is the test's, so nothing sleeps.
+TEST_F(HostNamedMutexTest, ALockHeldForGoodEndsTheWaitWithATimeout) {
+  velk_test::FakeClock clock;
+  platform::ScopedPort<platform::Clock> useClock(clock);
+  ASSERT_FALSE(Existed(L"Global\\Velk.Held"));  // makes the guard and the object files
+  CloseAll();
+  const std::filesystem::path objects = machine.Root() / "kernel-objects";
+  for (const std::filesystem::path& held : {objects / ".guard", objects / "Global/Velk.Held"}) {
+    SCOPED_TRACE(held.string());
+    int fd = ::open(held.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // another open file description: as another process holds it
+    clock.sleptMilliseconds = 0;
+    platform::SetLastErrorCode(0);
+    EXPECT_EQ(mutexes.Create(L"Global\\Velk.Held", TRUE), nullptr);
+    EXPECT_EQ(GetLastErrorCode(), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(clock.sleptMilliseconds, 5000u);
+    ::close(fd);
+    clock.sleptMilliseconds = 0;
+    EXPECT_FALSE(Existed(L"Global\\Velk.Held"));  // free again: at once
+    EXPECT_EQ(clock.sleptMilliseconds, 0u);
+    CloseAll();
+  }
+}

@@ -2,13 +2,18 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/Port.h"
+#include "platform/Runtime.h"
 #include "support/TempMachine.h"
 
 using platform::RegKey;
@@ -328,6 +333,71 @@ TEST_F(HostRegistryTest, PlantedLinksWriteNothingOutside) {
     }
   }
   std::filesystem::remove_all(outside);
+}
+
+}  // namespace
+
+namespace {
+
+// Within an action every hive is written once, when the action ends: a
+// value of megabytes is not rewritten for every change. Until then another
+// process sees the hive as it was, and cannot write it (its lock is held).
+TEST_F(HostRegistryTest, AnActionWritesEachChangedHiveOnceWhenItEnds) {
+  namespace fs = std::filesystem;
+  const fs::path file = machine.Root() / "registry/HKLM.reg";
+  const std::string before = machine.Read("registry/HKLM.reg");
+  {
+    platform::ActionScope action;
+    {
+      platform::ActionScope nested;  // the outermost scope decides
+      RegKey key;
+      ASSERT_EQ(reg.CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch", KEY_ALL_ACCESS, key.Put(), nullptr),
+                ERROR_SUCCESS);
+      for (DWORD v = 0; v < 20; ++v) {
+        std::wstring name = L"V" + std::to_wstring(v);
+        ASSERT_EQ(reg.SetValue(key.Get(), name.c_str(), REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), ERROR_SUCCESS);
+      }
+      ASSERT_EQ(reg.DeleteValue(key.Get(), L"V0"), ERROR_SUCCESS);
+      EXPECT_EQ(ReadString(key.Get(), L"V0"), L"<none>");  // the action sees its own changes
+    }
+    EXPECT_EQ(machine.Read("registry/HKLM.reg"), before);
+    // Another process waits for the lock: it would otherwise lose the changes.
+    pid_t child = ::fork();
+    if (child == 0) {
+      int fd = ::open((file.string() + ".lock").c_str(), O_RDWR);
+      _exit(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the hive's lock is not held";
+  }
+  std::string after = machine.Read("registry/HKLM.reg");
+  EXPECT_THAT(after, testing::HasSubstr("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Batch]\r\n\"V1\"=dword:00000001\r\n"));
+  EXPECT_THAT(after, testing::HasSubstr("\"V19\"=dword:00000013\r\n"));
+  EXPECT_THAT(after, testing::Not(testing::HasSubstr("\"V0\"")));
+  // Outside an action a change is written at once, as before.
+  RegKey key;
+  ASSERT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Batch", KEY_ALL_ACCESS, key.Put()), ERROR_SUCCESS);
+  DWORD v = 99;
+  ASSERT_EQ(reg.SetValue(key.Get(), L"Now", REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), ERROR_SUCCESS);
+  EXPECT_THAT(machine.Read("registry/HKLM.reg"), testing::HasSubstr("\"Now\"=dword:00000063\r\n"));
+}
+
+// A user hive unloaded within the action is written when it goes.
+TEST_F(HostRegistryTest, AHiveUnloadedWithinAnActionIsWrittenFirst) {
+  platform::ActionScope action;
+  const std::wstring sid = L"S-1-5-21-100-1003";
+  machine.Write("drive_c/Users/carol/NTUSER.DAT",
+                "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Carol]\r\n");
+  ASSERT_EQ(reg.LoadHive(HKEY_USERS, sid.c_str(), L"C:\\Users\\carol\\NTUSER.DAT"), ERROR_SUCCESS);
+  {
+    RegKey key;
+    ASSERT_EQ(reg.OpenKey(HKEY_USERS, (sid + L"\\Software\\Carol").c_str(), KEY_ALL_ACCESS, key.Put()), ERROR_SUCCESS);
+    DWORD v = 5;
+    ASSERT_EQ(reg.SetValue(key.Get(), L"Five", REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), ERROR_SUCCESS);
+  }
+  ASSERT_EQ(reg.UnloadHive(HKEY_USERS, sid.c_str()), ERROR_SUCCESS);
+  EXPECT_THAT(machine.Read("drive_c/Users/carol/NTUSER.DAT"), testing::HasSubstr("\"Five\"=dword:00000005"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/CodePages.h"
 #include "platform/Installer.h"
 #include "platform/host/adapters/HostInstaller.h"
+#include "platform/host/machine/Utf.h"
 #include "support/TempMachine.h"
 
 namespace fs = std::filesystem;
@@ -79,6 +80,28 @@ TEST(MachinePaths, MapsDrivePathsWithoutCase) {
   EXPECT_FALSE(machine->UnmapPath("/usr/bin/true", &w));
 }
 
+// Only the letters A to Z name drives; whatever else stands before the colon
+// maps nowhere, so ".." can never climb out of a drive folder.
+TEST(MachinePaths, MapsOnlyAsciiDriveLetters) {
+  velk_test::TempMachine m;
+  const Machine* machine = Machine::Current();
+  const std::wstring up = L":\\a\\..\\..\\..\\..\\..\\victim";
+  for (wchar_t letter : {L'\x022F', L'\x012F', L'\x00E9', L'\x0130', L'\x212A', L'\xFF41', L'0', L'@', L'[', L'`', L'{',
+                         L'\x015C', L'\x0100', L'\x0000'}) {
+    fs::path p;
+    EXPECT_FALSE(machine->MapPath(std::wstring(1, letter) + up, &p)) << std::hex << static_cast<unsigned>(letter);
+  }
+  for (auto [letter, folder] : {std::pair{L'A', "drive_a"}, {L'z', "drive_z"}, {L'Z', "drive_z"}}) {
+    fs::path p;
+    ASSERT_TRUE(machine->MapPath(std::wstring(1, letter) + up, &p));
+    EXPECT_EQ(p, m.Root() / folder / "victim");
+  }
+  // The path ends at a null character, as the Windows string does.
+  fs::path p;
+  ASSERT_TRUE(machine->MapPath(std::wstring_view(L"C:\\a\0\\..\\..\\..", 14), &p));
+  EXPECT_EQ(p, m.Root() / "drive_c/a");
+}
+
 TEST(CodePages, AnsiFollowsTheMachine) {
   velk_test::TempMachine m;
   EXPECT_EQ(platform::WideToAnsi(L"caf\u00e9 \u20ac"), "caf\xe9 \x80");
@@ -115,6 +138,8 @@ TEST(CodePages, NoLookAlikeStandsInForAnUnmappableCharacter) {
       {"1252", CP_ACP, L"\u03a9mega", "?mega", TRUE},  // best fit would give "Omega"
       {"1252", CP_ACP, L"\u0100", "?", TRUE},          // and "A" here
       {"932", CP_ACP, L"\u65e5", "\x93\xfa", FALSE},
+      {"932", CP_ACP, L"\u00a5", "?", TRUE},  // iconv's best fit gives '\\'
+      {"932", CP_ACP, L"\u203e", "?", TRUE},  // and '~'
       {"1252", CP_UTF8, L"\u03a9", "\xce\xa9", FALSE},
   };
   auto& cp = platform::CodePages::Default();
@@ -133,6 +158,45 @@ TEST(CodePages, NoLookAlikeStandsInForAnUnmappableCharacter) {
       EXPECT_EQ(platform::WideToAnsi(c.text), c.narrow);
     }
   }
+}
+
+// Code page 932 as Windows' table has it: single bytes iconv's table lacks
+// (0x80, 0xA0, 0xFD to 0xFF) read and write as Windows maps them; the same
+// bytes as trail bytes of a pair stay the pair's.
+TEST(CodePages, Cp932FollowsWindowsTableForEveryByte) {
+  velk_test::TempMachine m;
+  const std::pair<const char*, const wchar_t*> cases[] = {
+      {"\x80", L"\u0080"},
+      {"\xa0", L"\uf8f0"},
+      {"\xfd", L"\uf8f1"},
+      {"\xfe", L"\uf8f2"},
+      {"\xff", L"\uf8f3"},
+      {"a\x80\xa0\xfd\xfe\xffz", L"a\u0080\uf8f0\uf8f1\uf8f2\uf8f3z"},
+      {"\x81\x80", L"\u00f7"},  // 0x80 as a trail byte
+      {"\x93\xfa\xa0", L"\u65e5\uf8f0"},
+      {"\xa1", L"\uff61"},  // a half-width katakana, as before
+  };
+  for (const auto& [narrow, wide] : cases) {
+    SCOPED_TRACE(narrow);
+    std::wstring w;
+    ASSERT_TRUE(platform::ToWide(932, narrow, &w));
+    EXPECT_EQ(w, wide);
+    std::string back;
+    ASSERT_TRUE(platform::ToMultiByte(932, wide, &back));
+    EXPECT_EQ(back, narrow);
+    size_t bad = 99;
+    std::wstring strict;
+    EXPECT_TRUE(platform::host::DecodeStrict(932, narrow, &strict, &bad));
+    EXPECT_EQ(strict, wide);
+  }
+  // A lead byte without its trail is still invalid, where it stands.
+  std::wstring strict;
+  size_t bad = 0;
+  EXPECT_FALSE(platform::host::DecodeStrict(932, "ab\x81", &strict, &bad));
+  EXPECT_EQ(bad, 2u);
+  std::wstring w;
+  ASSERT_TRUE(platform::ToWide(932, "\xfd\x81", &w));
+  EXPECT_EQ(w, L"\uf8f1\ufffd");
 }
 
 TEST(HostInstaller, PropertiesFollowTheInstallersRules) {

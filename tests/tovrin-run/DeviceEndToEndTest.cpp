@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "support/Command.h"
@@ -130,6 +131,27 @@ TEST(DeviceEndToEnd, ANodeLeftByAFailedInstallationIsRemoved) {
   EXPECT_THAT(out, HasSubstr(" I ROOT\\NET\\0000 : RemoveDevice result = 00000000\n"));
   velk_test::TempMachine::Reload();
   EXPECT_FALSE(pnp::KeyExists(L"SYSTEM\\CurrentControlSet\\Enum\\ROOT\\NET"));
+}
+
+// A drive that is no letter A to Z maps nowhere: the INF beside the machine
+// folder, named through it with ".." steps, is not found and not copied in.
+TEST(DeviceEndToEnd, APathOutsideTheMachineIsNotReached) {
+  velk_test::TempMachine machine;
+  machine.Write("registry/HKLM.reg", kHklm);
+  std::filesystem::path outside = machine.Root().parent_path() / (machine.Root().filename().string() + "-outside.inf");
+  std::ofstream(outside, std::ios::binary) << kInf;
+  const std::string m = "--machine '" + machine.Root().string() + "' ";
+  const std::string name = outside.filename().string();
+  for (const std::string& drive : {"\xC8\xAF", "\xC4\xAF", "0"}) {  // U+022F and U+012F in UTF-8, a digit
+    std::string out =
+        TovrinRun(m + "RunInstallDeviceW '/inf=" + drive + ":\\a\\..\\..\\..\\" + name + "' '/hwid=root\\vnet'");
+    EXPECT_THAT(out, HasSubstr(" E SetupDiGetINFClass() = The system cannot find the file specified. (0x80070002)\n"))
+        << drive;
+    EXPECT_THAT(out, testing::EndsWith("HRESULT: 0x80070002\n"));
+  }
+  const std::filesystem::path store = machine.Root() / "drive_c/Windows/INF";
+  EXPECT_TRUE(!std::filesystem::exists(store) || std::filesystem::is_empty(store));
+  std::filesystem::remove(outside);
 }
 
 }  // namespace

@@ -131,6 +131,30 @@ void CheckCompletionState(const std::wstring& work) {
   }
   Check(thrown, "a directory named _completed_mig fails with access denied");
   RemoveDirectoryW(file.c_str());
+
+  // A second name of another file is never written through: not by the
+  // state file (FILE_FLAG_OPEN_REPARSE_POINT, GetFileInformationByHandle),
+  // nor by the log's append (the byte streams' OpenOwn).
+  std::wstring key = data + L"\\req.dat";
+  WriteAll(key, "key bytes");
+  Check(CreateHardLinkW(file.c_str(), key.c_str(), nullptr) != FALSE, "a hard link to req.dat is planted as the state");
+  thrown = false;
+  try {
+    WriteCompletionStateAt(data.c_str(), 2);
+  } catch (CFileException* e) {
+    thrown = e->m_lOsError == ERROR_ACCESS_DENIED;
+    e->Delete();
+  }
+  Check(thrown && ReadAll(key) == "key bytes", "the state is not written through it (5), req.dat keeps its bytes");
+  FILE* log = platform::Use<platform::ByteStreams>().OpenOwn(Narrow(file).c_str(), "ab");
+  DWORD error = GetLastError();
+  if (log) platform::Use<platform::ByteStreams>().Close(log);
+  Check(!log && error == ERROR_ACCESS_DENIED && ReadAll(key) == "key bytes", "nor is a log line appended to it (5)");
+  DeleteFileW(file.c_str());
+  WriteCompletionStateAt(data.c_str(), 2);
+  Check(ReadAll(file) == "2" && ReadAll(key) == "key bytes", "a file of its own is written as before");
+  DeleteFileW(file.c_str());
+  DeleteFileW(key.c_str());
 }
 
 void CheckCopyAndDelete(const std::wstring& work) {

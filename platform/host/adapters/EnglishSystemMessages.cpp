@@ -49,6 +49,7 @@ const Entry kSystem[] = {
     {222, "The file type being saved or retrieved has been blocked.\r\n"},
     {223, "The file size exceeds the limit allowed and cannot be saved.\r\n"},
     {234, "More data is available.\r\n"},
+    {258, "The wait operation timed out.\r\n"},
     {259, "No more data is available.\r\n"},
     {267, "The directory name is invalid.\r\n"},
     {299, "Only part of a ReadProcessMemory or WriteProcessMemory request was completed.\r\n"},

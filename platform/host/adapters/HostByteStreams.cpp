@@ -20,9 +20,12 @@ namespace platform {
 
 namespace {
 
-bool IsDrivePath(const char* path) {
-  char c = path[0];
-  return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':' && path[2] == '\\';
+// A path in Windows form: a drive (whatever stands before the colon) or a
+// backslash anywhere. Such a path is mapped into the machine or refused;
+// only plain host paths (tests, tools) are used as they are.
+bool IsWindowsPath(const char* path) {
+  const char* sep = std::strpbrk(path, ":\\/");
+  return (sep && *sep != '/') || std::strchr(path, '\\');
 }
 
 DWORD Win32FromErrno(int error) {
@@ -63,7 +66,7 @@ bool HostPath(const char* path, std::string* out) {
     SetLastErrorCode(ERROR_PATH_NOT_FOUND);
     return false;
   }
-  if (!IsDrivePath(path)) {
+  if (!IsWindowsPath(path)) {
     *out = path;
     return true;
   }
@@ -178,6 +181,38 @@ class HostByteStreams : public ByteStreams {
       return nullptr;
     }
     return RegularStream(fd, "wb");
+  }
+  FILE* OpenOwn(const char* path, const char* mode) override {
+    std::string host;
+    if (!HostPath(path, &host)) return nullptr;
+    bool writes = std::strpbrk(mode, "wa+") != nullptr;
+    if (writes && (host::StoredDosAttributes(host.c_str()) & FILE_ATTRIBUTE_READONLY)) {
+      SetLastErrorCode(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    // Truncation waits until the file is known to be this name's alone.
+    host::UniqueFd fd(::open(host.c_str(), (OpenFlags(mode) & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (fd.Get() < 0) {
+      if (errno == ELOOP || errno == ENXIO)
+        SetLastErrorCode(ERROR_ACCESS_DENIED);  // a symbolic link or a pipe at the name
+      else
+        SetFromErrno(errno, host);
+      return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0) {
+      SetFromErrno(errno, host);
+      return nullptr;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+      SetLastErrorCode(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    if (mode[0] == 'w' && ::ftruncate(fd.Get(), 0) != 0) {
+      SetLastErrorCode(Win32FromErrno(errno));
+      return nullptr;
+    }
+    return RegularStream(fd, mode);
   }
   // The stream calls of the base, with errno turned into the last error as
   // the Windows runtime leaves it.

@@ -448,6 +448,14 @@ class HostFileSystem : public FileSystem {
   DWORD ExpandEnvironment(const wchar_t* source, wchar_t* out, DWORD size) override;
 
   HANDLE OpenFile(const wchar_t* path, DWORD access, DWORD disposition) override {
+    return Open(path, access, disposition, false);
+  }
+  HANDLE OpenOwnFile(const wchar_t* path, DWORD access, DWORD, DWORD disposition) override {
+    return Open(path, access, disposition, true);
+  }
+  // own: never through a link at the name, and only a regular file with one
+  // link, truncated only after that check.
+  HANDLE Open(const wchar_t* path, DWORD access, DWORD disposition, bool own) {
     std::string host;
     if (!Map(path, &host)) return INVALID_HANDLE_VALUE;
     const bool write = access & GENERIC_WRITE;
@@ -471,17 +479,23 @@ class HostFileSystem : public FileSystem {
     }
     if (exists && (a & FILE_ATTRIBUTE_READONLY) && (write || disposition == CREATE_ALWAYS))
       return FailHandle(ERROR_ACCESS_DENIED);
+    const bool truncate = own && (flags & O_TRUNC);
+    if (own) flags = (flags & ~O_TRUNC) | O_NOFOLLOW;
     auto state = std::make_unique<OpenFileState>();
     // O_NONBLOCK: a pipe planted at the name must not stop the open; only
     // regular files are files here.
     UniqueFd fd(::open(host.c_str(), flags | O_NONBLOCK, 0666));
     if (fd.Get() < 0) {
       int e = errno;
+      if (own && (e == ELOOP || e == ENXIO)) return FailHandle(ERROR_ACCESS_DENIED);
       if (e == ENXIO) return FailHandle(ERROR_BAD_FILE_TYPE);
       return FailHandle(e == ENOENT && IsDir(Parent(host)) ? ERROR_FILE_NOT_FOUND : Win32Error(e, host));
     }
     struct stat st;
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return FailHandle(ERROR_BAD_FILE_TYPE);
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+      return FailHandle(own ? ERROR_ACCESS_DENIED : ERROR_BAD_FILE_TYPE);
+    if (own && st.st_nlink != 1) return FailHandle(ERROR_ACCESS_DENIED);
+    if (truncate && ::ftruncate(fd.Get(), 0) != 0) return FailHandle(Win32Error(errno, host));
     int plain = ::fcntl(fd.Get(), F_GETFL);
     if (plain < 0 || ::fcntl(fd.Get(), F_SETFL, plain & ~O_NONBLOCK) != 0) return FailHandle(Win32Error(errno, host));
     state->fd = std::move(fd);

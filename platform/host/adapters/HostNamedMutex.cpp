@@ -15,8 +15,10 @@
 #include <string>
 #include <utility>
 
+#include "platform/Clock.h"
 #include "platform/LastError.h"
 #include "platform/NamedMutex.h"
+#include "platform/Port.h"
 #include "platform/host/machine/Machine.h"
 #include "platform/host/machine/SideFiles.h"
 #include "platform/host/machine/Utf.h"
@@ -78,6 +80,30 @@ fs::path EncodeName(std::wstring_view name) {
   return out;
 }
 
+// Every lock of a create is held for a moment only; a process that keeps
+// one for good (the guard, or an object exclusively) must not stop every
+// other create, so the wait for it ends as a timed-out wait does.
+constexpr DWORD kLockWaitMilliseconds = 5000;
+constexpr DWORD kLockStepMilliseconds = 10;
+
+// flock(fd, operation) tried until it is granted or the wait is over; false
+// with the last error set (WAIT_TIMEOUT when the wait ran out).
+bool LockBounded(int fd, int operation) {
+  Clock& clock = Use<Clock>();
+  for (DWORD waited = 0;; waited += kLockStepMilliseconds) {
+    if (host::LockRetrying(fd, operation | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK) {
+      Fail(FromErrno(errno));
+      return false;
+    }
+    if (waited >= kLockWaitMilliseconds) {
+      Fail(WAIT_TIMEOUT);
+      return false;
+    }
+    clock.Sleep(kLockStepMilliseconds);
+  }
+}
+
 // The object files are side files: a link at one of their names is
 // refused, and so is a folder on the way that leads out of the machine.
 int OpenObject(const fs::path& file) {
@@ -132,7 +158,7 @@ class HostNamedMutex : public NamedMutex {
   static HANDLE CreateLocked(const fs::path& objects, const fs::path& file) {
     host::UniqueFd guard(OpenObject(objects / ".guard"));
     if (!guard.Valid()) return nullptr;
-    if (host::LockRetrying(guard.Get(), LOCK_EX) != 0) return Fail(FromErrno(errno));
+    if (!LockBounded(guard.Get(), LOCK_EX)) return nullptr;
 
     host::UniqueFd object(OpenObject(file));
     if (!object.Valid()) return nullptr;
@@ -145,9 +171,9 @@ class HostNamedMutex : public NamedMutex {
       existed = true;
     }
     auto* handle = new MutexObject{};
-    if (host::LockRetrying(fd, LOCK_SH) != 0) {
+    if (!LockBounded(fd, LOCK_SH)) {
       delete handle;
-      return Fail(FromErrno(errno));
+      return nullptr;
     }
     handle->fd = std::move(object);
     SetLastErrorCode(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);

@@ -47,26 +47,51 @@ LSTATUS SplitPath(const wchar_t* subkey, std::vector<std::wstring>* parts) {
   return ERROR_SUCCESS;
 }
 
-// An exclusive lock on <hive file>.lock for the span of one change. The
-// lock file sits in a folder the user may own, so it is a side file: a link
-// planted at its name fails the change instead of being followed.
+// The changes of one action (ActionScope): each hive the action changes is
+// written once, when the outermost scope ends, and its lock file is held
+// from its first change until then, so that no other process writes the
+// hive in between.
+struct ChangeBatch {
+  int depth = 0;
+  std::map<std::string, UniqueFd> locks;  // lock file -> its held descriptor
+  std::vector<Hive*> pending;             // hives with changes not yet written
+};
+ChangeBatch& Batch() {
+  static ChangeBatch batch;
+  return batch;
+}
+
+// An exclusive lock on <hive file>.lock for the span of one change, or of
+// the action's batch. The lock file sits in a folder the user may own, so
+// it is a side file: a link planted at its name fails the change instead of
+// being followed.
 class FileLock {
  public:
   explicit FileLock(const fs::path& file) {
     fs::path lock = file;
     lock += ".lock";
+    ChangeBatch& batch = Batch();
+    if (batch.depth > 0 && batch.locks.count(lock.string())) {
+      held_ = true;
+      return;
+    }
     fd_.Reset(OpenSideFile(lock, O_RDWR | O_CREAT, 0644));
     if (!fd_.Valid()) {
       std::fprintf(stderr, "velk: registry: %s\n", SideFileError(lock, errno).c_str());
       return;
     }
     LockRetrying(fd_.Get(), LOCK_EX);
+    if (batch.depth > 0) {
+      batch.locks.emplace(lock.string(), std::move(fd_));
+      held_ = true;
+    }
   }
   // The status a change reports when its hive could not be locked.
-  LSTATUS Status() const { return fd_.Valid() ? ERROR_SUCCESS : ERROR_CANTWRITE; }
+  LSTATUS Status() const { return held_ || fd_.Valid() ? ERROR_SUCCESS : ERROR_CANTWRITE; }
 
  private:
   UniqueFd fd_;
+  bool held_ = false;  // by the batch
 };
 }  // namespace
 
@@ -74,6 +99,10 @@ class FileLock {
 class Hive {
  public:
   Hive(fs::path file, std::wstring rootName) : file_(std::move(file)), rootName_(std::move(rootName)) {}
+  // A hive that goes while changes of the action's batch wait writes them.
+  ~Hive() { WritePending(); }
+  Hive(const Hive&) = delete;
+  Hive& operator=(const Hive&) = delete;
 
   const fs::path& File() const { return file_; }
   RegNode* Root() { return &root_; }
@@ -104,7 +133,27 @@ class Hive {
     return ERROR_SUCCESS;
   }
 
+  // A change made: written back at once, or with the action's batch.
   LSTATUS Commit() {
+    if (Batch().depth == 0) return Write();
+    if (!pending_) {
+      pending_ = true;
+      Batch().pending.push_back(this);
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // The batch's changes of this hive, written now.
+  LSTATUS WritePending() {
+    if (!pending_) return ERROR_SUCCESS;
+    pending_ = false;
+    auto& pending = Batch().pending;
+    pending.erase(std::remove(pending.begin(), pending.end(), this), pending.end());
+    return Write();
+  }
+
+ private:
+  LSTATUS Write() {
     std::string error;
     if (!WriteRegFileAtomic(file_, root_, rootName_, form_, &error)) {
       std::fprintf(stderr, "velk: registry: %s\n", error.c_str());
@@ -131,8 +180,22 @@ class Hive {
   RegFileForm form_;  // written back as it was read
   bool loaded_ = false;
   bool broken_ = false;
+  bool pending_ = false;  // changed within the batch, not yet written
   Stamp stamp_;
 };
+
+void HostRegistry::BeginChangeBatch() {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  ++Batch().depth;
+}
+
+void HostRegistry::EndChangeBatch() {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  ChangeBatch& batch = Batch();
+  if (batch.depth == 0 || --batch.depth > 0) return;
+  while (!batch.pending.empty()) batch.pending.front()->WritePending();
+  batch.locks.clear();  // the hives' locks go only once they are written
+}
 
 struct HostRegistry::Location {
   std::shared_ptr<Hive> hive;  // null: the HKEY_USERS root itself

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/Runtime.h"
+#include "platform/host/adapters/HostRegistry.h"
 
 namespace platform {
 
@@ -10,6 +11,9 @@ ComApartment::ComApartment() = default;
 // Linux has no such policy; the handle discipline is the whole defence.
 DWORD EnforceRedirectionTrust() { return ERROR_PROC_NOT_FOUND; }
 ComApartment::~ComApartment() = default;
+
+ActionScope::ActionScope() { static_cast<host::HostRegistry&>(Registry::Default()).BeginChangeBatch(); }
+ActionScope::~ActionScope() { static_cast<host::HostRegistry&>(Registry::Default()).EndChangeBatch(); }
 
 void SetLocaleFromEnvironment() {
   const char* name = std::setlocale(LC_ALL, "");

@@ -141,10 +141,17 @@ void Machine::Reset() {
 }
 
 bool Machine::MapPath(std::wstring_view windowsPath, fs::path* hostPath) const {
-  if (windowsPath.size() < 2 || windowsPath[1] != L':' || !iswalpha(windowsPath[0])) return false;
+  // A Windows path ends at its first null character.
+  windowsPath = windowsPath.substr(0, windowsPath.find(L'\0'));
+  if (windowsPath.size() < 2 || windowsPath[1] != L':') return false;
+  // Drives are the letters A to Z only: any other character before the
+  // colon names a drive no PC has, and must never become a folder name.
+  wchar_t letter = windowsPath[0];
+  if (letter >= L'a' && letter <= L'z') letter = static_cast<wchar_t>(letter - L'a' + L'A');
+  if (letter < L'A' || letter > L'Z') return false;
   if (windowsPath.size() > 2 && windowsPath[2] != L'\\' && windowsPath[2] != L'/') return false;
   std::string drive = "drive_";
-  drive += static_cast<char>(towlower(windowsPath[0]));
+  drive += static_cast<char>('a' + (letter - L'A'));
   fs::path out = config_.root / drive;
   std::wstring rest(windowsPath.substr(2));
   std::wstring part;

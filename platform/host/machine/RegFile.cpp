@@ -376,15 +376,18 @@ std::string Escape(const std::string& s) {
   return out;
 }
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  char b[4];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(b, sizeof b, "%s%02x", i ? "," : "", bytes[i]);
-    out += b;
+// Digit by digit into out: a value of megabytes is written in one pass,
+// without copies.
+void AppendHex(std::string& out, const uint8_t* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  out.reserve(out.size() + size * 3);
+  for (size_t i = 0; i < size; ++i) {
+    if (i) out += ',';
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
   }
-  return out;
 }
+void AppendHex(std::string& out, const std::vector<uint8_t>& bytes) { AppendHex(out, bytes.data(), bytes.size()); }
 
 // A REG_SZ that round-trips through the quoted form: one terminator at the end,
 // none inside, no line breaks.
@@ -415,7 +418,8 @@ void FormatValue(std::string& out, const std::wstring& name, const RegValue& v, 
     std::snprintf(b, sizeof b, "dword:%08x", x);
     out += b;
   } else if (v.type == REG_BINARY) {
-    out += "hex:" + Hex(v.data);
+    out += "hex:";
+    AppendHex(out, v.data);
   } else {
     std::snprintf(b, sizeof b, "hex(%x):", v.type);
     out += b;
@@ -427,14 +431,14 @@ void FormatValue(std::string& out, const std::wstring& name, const RegValue& v, 
       if (acp && (text.empty() || ToMultiByte(acp, text, &ansi))) {
         std::wstring back;
         if (!text.empty() && (!ToWide(acp, ansi, &back) || back != text)) *lossy = true;
-        out += Hex(std::vector<uint8_t>(ansi.begin(), ansi.end()));
+        AppendHex(out, reinterpret_cast<const uint8_t*>(ansi.data()), ansi.size());
       } else {
         // A code page that cannot hold the text: the file cannot stay REGEDIT4.
         if (acp) *lossy = true;
-        out += Hex(WideToUtf16Le(text));
+        AppendHex(out, WideToUtf16Le(text));
       }
     } else {
-      out += Hex(v.data);
+      AppendHex(out, v.data);
     }
   }
   out += "\r\n";
@@ -700,7 +704,9 @@ bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::ws
     *error = file.string() + ": cannot create a temporary file beside it: " + std::strerror(errno);
     return false;
   }
-  bool written = WriteAll(fd.Get(), FormatRegFileBytes(root, rootName, form));
+  // On the disk before the rename: a power cut then leaves the old hive or
+  // the new one, never a name for bytes not yet written.
+  bool written = WriteAll(fd.Get(), FormatRegFileBytes(root, rootName, form)) && ::fsync(fd.Get()) == 0;
   int saved = errno;
   // Closed here, for a failed close of the written file to count.
   if (fd.Close() != 0 && written) {
@@ -715,6 +721,12 @@ bool WriteRegFileAtomic(const fs::path& file, const RegNode& root, const std::ws
   if (::renameat(folder.Get(), tmp.c_str(), folder.Get(), name.c_str()) != 0) {
     *error = file.string() + ": cannot be replaced: " + std::strerror(errno);
     ::unlinkat(folder.Get(), tmp.c_str(), 0);
+    return false;
+  }
+  // The rename itself reaches the disk with the folder.
+  UniqueFd listing(::openat(folder.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (listing.Get() < 0 || ::fsync(listing.Get()) != 0) {
+    *error = file.string() + ": its folder cannot be flushed: " + std::strerror(errno);
     return false;
   }
   return true;

@@ -45,6 +45,16 @@ class ByteStreams {
   // file. Null with the last error when either step fails (a folder there
   // gives ERROR_ACCESS_DENIED). The default is the build's adapter.
   virtual FILE* CreateNew(const char* path);
+  // fopen (mode "rb", "ab", "wb", with or without '+') of a file that only
+  // this name leads to: a symbolic link or junction at the name is never
+  // opened through, and anything but a regular file with one link (a link,
+  // a second hard link, a folder, a pipe) is refused with
+  // ERROR_ACCESS_DENIED before a byte is read or written ("wb" truncates
+  // only after that check); a missing file is created for "ab" and "wb".
+  // CreateFileA with FILE_FLAG_OPEN_REPARSE_POINT and
+  // GetFileInformationByHandle; O_NOFOLLOW and fstat on the host. The
+  // default is the build's adapter.
+  virtual FILE* OpenOwn(const char* path, const char* mode);
   // Moves from over an existing to in one step (MoveFileExA with
   // MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH; rename(2) on the
   // host): to is at every instant its old file or the new one. A folder or a

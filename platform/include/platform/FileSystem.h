@@ -105,6 +105,13 @@ class FileSystem {
   virtual HANDLE OpenFileShared(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) {
     return OpenFile(path, access, disposition);
   }
+  // OpenFileShared of a file that only this name leads to: a symbolic link
+  // or junction at the name is never opened through, and anything but a
+  // regular file with one link is refused with ERROR_ACCESS_DENIED before a
+  // byte is read or written (CREATE_ALWAYS and TRUNCATE_EXISTING truncate
+  // only after that check). CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT
+  // and GetFileInformationByHandle. The default is the build's adapter.
+  virtual HANDLE OpenOwnFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition);
 
   // Folders held open, for walks over trees that others may rearrange (a
   // user's profile, walked as LocalSystem). A folder handle names the

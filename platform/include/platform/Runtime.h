@@ -30,6 +30,17 @@ class ComApartment {
 // but the policy is not in force, else the call's error.
 DWORD EnforceRedirectionTrust();
 
+// The length of one action for the platform's stand-ins: the host registry
+// writes each hive the action changed once, when the outermost scope ends,
+// instead of once for every change. Nothing on Windows.
+class ActionScope {
+ public:
+  ActionScope();
+  ~ActionScope();
+  ActionScope(const ActionScope&) = delete;
+  ActionScope& operator=(const ActionScope&) = delete;
+};
+
 // setlocale(LC_ALL, "") so that wide text formats into narrow text through
 // the user's code page.
 void SetLocaleFromEnvironment();

@@ -1,8 +1,9 @@
 // The host registry: HKLM in <machine>/registry/HKLM.reg, each mounted
 // user hive (HKEY_USERS\<SID>) in its profile's NTUSER.DAT, HKCU as the
 // current user's hive. Every change is written back at once, atomically,
-// under a lock file, and every access first picks up changes that other
-// processes wrote.
+// under a lock file (within an action, once for each hive the action
+// changed, when it ends), and every access first picks up changes that
+// other processes wrote.
 #pragma once
 
 #include <filesystem>
@@ -38,6 +39,11 @@ class HostRegistry : public Registry {
   // ERROR_FILE_NOT_FOUND when it is missing, ERROR_BADDB when it does not
   // parse, ERROR_SHARING_VIOLATION when it is mounted under another name,
   // ERROR_ALREADY_EXISTS when the name is mounted.
+  // An action's changes (ActionScope): between the outermost begin and its
+  // end each changed hive keeps its lock and is written once, at the end.
+  void BeginChangeBatch();
+  void EndChangeBatch();
+
   LSTATUS LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) override;
   LSTATUS UnloadHive(HKEY root, const wchar_t* name) override;
 
