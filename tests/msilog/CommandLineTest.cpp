@@ -1,6 +1,8 @@
 // velk-msilog as a program: its exit codes and messages.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -34,7 +36,13 @@ class CommandLine : public ::testing::TestWithParam<Call> {
     zero.insert(zero.find("TARGETDIR is"), std::string("\0", 1));
     std::ofstream(Folder() / "zero.log", std::ios::binary) << zero;
   }
-  static fs::path Folder() { return fs::path(VELK_BINARY_DIR) / "msilog-test"; }
+  // One folder a process: ctest runs each call as a process of its own,
+  // side by side, and none may read a file another is still writing.
+  static fs::path Folder() { return fs::path(VELK_BINARY_DIR) / ("msilog-test-" + std::to_string(::getpid())); }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    fs::remove_all(Folder(), ec);
+  }
 };
 
 TEST_P(CommandLine, ExitCodeAndMessage) {
