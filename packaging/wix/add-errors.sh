@@ -54,3 +54,5 @@ printf '\n\n%s\t_ForceCodepage\n' "$codepage" >"$work/_ForceCodepage.idt"
 } >"$work/Error.idt"
 msibuild "$msi" -i "$work/_ForceCodepage.idt"
 msibuild "$msi" -i "$work/Error.idt"
+# The launch conditions' texts in the package's language (wixl keeps none).
+bash "$here/add-launch-texts.sh" "$msi" "$wxl" ${3:+own}

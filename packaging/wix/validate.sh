@@ -373,6 +373,13 @@ japanese_codes() {
   msiinfo export "$1" Property | tr -d '\r' | grep -q -x -F "$(printf 'ProductLanguage\t1041')" &&
     msiinfo export "$1" _ForceCodepage | tr -d '\r\0' | grep -q '^932'
 }
+# japanese_launch_texts MSI: the kit's two launch conditions hold the texts
+# of Tovrin.ja-jp.wxl (add-launch-texts.sh, through add-errors.sh).
+japanese_launch_texts() {
+  local expected
+  expected=$(sed -n 's|^ *<String Id="TovrinLaunch[A-Za-z]*">\(.*\)</String>$|\1|p' "$here/Tovrin.ja-jp.wxl" | sort)
+  test "$(msiinfo export "$1" LaunchCondition | tail -n +4 | tr -d '\r' | grep -F RASXX_ | cut -f2 | sort)" = "$expected"
+}
 if [ -d "$arg" ]; then
   ja="$work/velk-access-ja.msi"
   if bash "$here/build.sh" "$arg/bin" "$ja" 1.0.0 ja-jp >/dev/null; then
@@ -381,6 +388,7 @@ if [ -d "$arg" ]; then
     check "Japanese build: language 1041, code page 932" japanese_codes "$ja"
     check "Japanese build: the three Error rows hold the Japanese texts" \
       test "$(msiinfo export "$ja" Error | tail -n +4 | tr -d '\r' | sort)" = "$(sort <<<"$expected_ja")"
+    check "Japanese build: the launch conditions hold the Japanese texts" japanese_launch_texts "$ja"
   else
     not_ok "Japanese build: the package builds"
   fi

@@ -107,5 +107,16 @@ grep -q -x -F "  FAIL - TovrinHwid root\elsewhere is in a models section of prob
 # The Error rows name the package's product.
 msiinfo export good.msi Error | tr -d '\r' | grep -q -x -F "$(printf '25001\tAnother Scheduling probe setup is running (error [2]). Let it finish, then run this setup again.')" ||
   fail "the Error row 25001 does not name the product"
+# Launch-condition texts: a package's own English texts stay in a ja-jp
+# package; a packager's own .wxl replaces them, in any language.
+launch() { msiinfo export "$1" LaunchCondition | tr -d '\r' | awk -F'\t' -v c="$2" '$1 == c {print $2}'; }
+wixl -a x64 -D Deferred=1 -o ja.msi scheduling.wxs && bash "$root/packaging/wix/add-errors.sh" ja.msi ja-jp || exit 1
+[ "$(launch ja.msi "Installed OR NOT RASXX_RUNNING")" = "Running." ] || fail "the package's own launch text was replaced"
+sed 's|</WixLocalization>|  <String Id="TovrinLaunchRunning">Probe läuft noch: [ProductName] beenden.</String>\n</WixLocalization>|' \
+  <(sed '/TovrinLaunch/d' "$root/packaging/wix/Tovrin.en-us.wxl") >own.wxl
+wixl -a x64 -D Deferred=1 -o own.msi scheduling.wxs && bash "$root/packaging/wix/add-errors.sh" own.msi en-us own.wxl || exit 1
+[ "$(launch own.msi "Installed OR NOT RASXX_RUNNING")" = "Probe läuft noch: [ProductName] beenden." ] ||
+  fail "the packager's launch text is not in the package: $(launch own.msi "Installed OR NOT RASXX_RUNNING")"
+[ "$(launch own.msi "Installed OR NOT RASXX_NOT_SUPPORTOS")" = "Too old." ] || fail "a launch text the .wxl does not give changed"
 [ "$failed" -eq 0 ] && echo "validate.sh: every package judged as expected"
 exit $failed

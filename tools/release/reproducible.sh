@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds the shipped Windows binaries of a commit twice and checks that both
-# give the same bytes. The second build stands for another machine: another
+# give the same bytes, and the same notices and SBOM (tools/release/sbom.py),
+# which tools/ci/check-sbom.sh validates. The second build stands for another machine: another
 # checkout folder (of another depth), another HOME, and so another libcrypto
 # cache, where libcrypto is built again from the same verified source (the
 # source and package lists are copied over, so nothing is fetched).
@@ -59,6 +60,29 @@ for target in "${targets[@]}"; do
       status=1
     fi
   done
+  # The notices and the SBOM of each build, from its own link maps and
+  # libcrypto cache: the same bytes; the first one valid and complete.
+  version=$(sed -n 's/^project([^)]* VERSION \([0-9.]*\).*/\1/p' "$first/CMakeLists.txt")
+  hash=$(git -C "$repo" rev-parse "$commit")
+  for copy in first second; do
+    tree=$first
+    [ "$copy" = second ] && tree=$second
+    mkdir -p "$work/sbom-$copy/$target"
+    for name in $(shipped_binaries "$target"); do cp "$tree/build/$target/bin/$name" "$work/sbom-$copy/$target/"; done
+    python3 "$repo/tools/release/sbom.py" make "$work/sbom-$copy" "$version" "$hash" "$target=$tree/build/$target" ||
+      { echo "$target: no SBOM for the $copy build"; status=1; }
+  done
+  for file in THIRD-PARTY-NOTICES.txt velk-access.cdx.json; do
+    if cmp -s "$work/sbom-first/$file" "$work/sbom-second/$file"; then
+      echo "same $target $file $(sha256sum <"$work/sbom-first/$file" | cut -d' ' -f1)"
+    else
+      echo "DIFFERENT $target $file"
+      status=1
+    fi
+  done
+  rc=0
+  bash "$repo/tools/ci/check-sbom.sh" "$work/sbom-first/velk-access.cdx.json" "$target=$first/build/$target" || rc=$?
+  [ "$rc" = 0 ] || [ "$rc" = 77 ] || status=1
   echo "$target: two builds of $(git -C "$repo" rev-parse --short "$commit") in $(( $(date +%s) - start )) s"
 done
 exit $status

@@ -199,8 +199,8 @@ def collect(targets, release=None, qualified=False):
     facts = Facts()
     shipped = []
     openssl = None
-    for spec in targets:
-        target, _, build = spec.partition("=")
+    for pair in targets:
+        target, _, build = pair.partition("=")
         build = os.path.realpath(build)
         files_dir = os.path.join(release, target) if release else os.path.join(build, "bin")
         names = sorted(n for n in os.listdir(files_dir) if n.endswith((".dll", ".exe")))
