@@ -24,13 +24,6 @@ void LogLink(const std::wstring& path) { Log(Warning, "skipped link %ls", path.c
 
 }  // namespace
 
-bool EntryExistsIn(HANDLE folder, const wchar_t* name, DWORD* attributes) {
-  platform::FindData data;
-  platform::FindHandle find(Use<platform::FileSystem>().FindFirstIn(folder, name, &data));
-  if (find.Valid()) *attributes = data.attributes;
-  return find.Valid();
-}
-
 void MigrateConnectDefFolder(const std::wstring& localAppData, size_t anchorChars) {
   platform::FileSystem& files = Use<platform::FileSystem>();
   const std::wstring formerMaker = localAppData + L"\\Pellacor";

@@ -4,9 +4,6 @@
 
 #include "platform/WinTypes.h"
 
-// Whether a search for name inside an open folder finds an entry; its
-// attributes in *attributes when it does.
-bool EntryExistsIn(HANDLE folder, const wchar_t* name, DWORD* attributes);
 // Moves <local>\Pellacor\velk to <local>\TESSMAR\velk for one profile. The
 // first anchorChars characters of localAppData name the profile folder:
 // nothing below it is ever reached through a link.

@@ -56,3 +56,10 @@ BOOL CPinnedFolders::RemoveLast() {
   m_folders.pop_back();  // a folder held open cannot go
   return Use<platform::FileSystem>().RemoveFolderIn(Last(), NameOf(level).c_str());
 }
+
+bool EntryExistsIn(HANDLE folder, const wchar_t* name, DWORD* attributes) {
+  platform::FindData data;
+  platform::FindHandle find(Use<platform::FileSystem>().FindFirstIn(folder, name, &data));
+  if (find.Valid()) *attributes = data.attributes;
+  return find.Valid();
+}

@@ -10,6 +10,10 @@
 #include "platform/FileSystem.h"
 #include "platform/WinTypes.h"
 
+// Whether a search for name inside an open folder finds an entry; its
+// attributes in *attributes when it does.
+bool EntryExistsIn(HANDLE folder, const wchar_t* name, DWORD* attributes);
+
 class CPinnedFolders {
  public:
   enum class Outcome { Pinned, Missing, Link, Failed };

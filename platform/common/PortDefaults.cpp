@@ -4,6 +4,7 @@
 
 #include "platform/ByteStreams.h"
 #include "platform/FileSystem.h"
+#include "platform/Registry.h"
 #include "platform/Runtime.h"
 #include "platform/Token.h"
 
@@ -15,6 +16,10 @@ int ByteStreams::Commit(FILE* stream) { return Default().Commit(stream); }
 FILE* ByteStreams::CreateNew(const char* path) { return Default().CreateNew(path); }
 FILE* ByteStreams::OpenOwn(const char* path, const char* mode) { return Default().OpenOwn(path, mode); }
 int ByteStreams::Replace(const char* from, const char* to) { return Default().Replace(from, to); }
+LSTATUS Registry::OpenLinkKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result) {
+  return Default().OpenLinkKey(parent, subkey, access, result);
+}
+LSTATUS Registry::DeleteOpenKey(HKEY key) { return Default().DeleteOpenKey(key); }
 BOOL Token::CurrentUserSid(std::wstring* sid) { return Default().CurrentUserSid(sid); }
 DWORD Token::EnforceRedirectionTrust() { return platform::EnforceRedirectionTrust(); }
 

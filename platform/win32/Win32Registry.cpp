@@ -1,4 +1,9 @@
+#include <winternl.h>
+
 #include "platform/Registry.h"
+
+// ntdll's deletion of an open key, which winternl.h does not declare.
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
 
 namespace platform {
 
@@ -37,6 +42,13 @@ class Win32Registry : public Registry {
     return RegLoadKeyW(root, name, file);
   }
   LSTATUS UnloadHive(HKEY root, const wchar_t* name) override { return RegUnLoadKeyW(root, name); }
+  LSTATUS OpenLinkKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result) override {
+    return RegOpenKeyExW(parent, subkey, REG_OPTION_OPEN_LINK, access, result);
+  }
+  LSTATUS DeleteOpenKey(HKEY key) override {
+    NTSTATUS status = NtDeleteKey(key);
+    return status < 0 ? static_cast<LSTATUS>(RtlNtStatusToDosError(status)) : ERROR_SUCCESS;
+  }
 };
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -12,6 +14,7 @@
 #include "support/LogFixture.h"
 
 extern "C" UINT ConnectDefMigration(MSIHANDLE install);
+extern "C" UINT RemoveSparkleReg(MSIHANDLE install);
 extern "C" HRESULT RunRemoveRakAllW(HWND window, HINSTANCE instance, LPWSTR commandLine, int show);
 
 namespace fs = std::filesystem;
@@ -142,6 +145,65 @@ TEST_F(ProfileLinksTest, ALinkAtTheMoveTargetIsNeverFollowed) {
                                           "I RegEnumKey end"));
   EXPECT_TRUE(fs::is_empty(Victim()));
   EXPECT_EQ(machine.Read("drive_c/Users/bob/AppData/Local/Pellacor/velk/velk-access/conn.def"), "def");
+}
+
+// hex(6) data of a registry link to target, as .reg text holds it.
+std::string LinkData(const std::string& target) {
+  std::string out = "hex(6):";
+  char b[8];
+  for (char c : target) {
+    std::snprintf(b, sizeof b, "%02x,00,", static_cast<unsigned char>(c));
+    out += b;
+  }
+  out.pop_back();
+  return out;
+}
+
+// A registry link in bob's hive, at each key on the way to the updater's
+// settings, pointing into HKEY_LOCAL_MACHINE where the same keys stand.
+TEST_F(ProfileLinksTest, ARegistryLinkAtAnyKeyLeavesTheMachineHiveAlone) {
+  const std::vector<std::string> chain = {"SOFTWARE", "TESSMAR", "velk-access", "WinSparkle"};
+  machine.Write("machine.ini", "[machine]\n");  // bob is not logged on: his hive is mounted from its file
+  for (size_t at = 0; at < chain.size(); ++at) {
+    SCOPED_TRACE(chain[at]);
+    std::string below, hive, victim;
+    for (size_t i = 0; i <= at; ++i) below += "\\" + chain[i];
+    for (size_t i = 0; i < at; ++i)
+      hive += "[HKEY_CURRENT_USER" + below.substr(0, below.find(chain[i]) + chain[i].size()) + "]\r\n";
+    hive += "[HKEY_CURRENT_USER" + below +
+            "]\r\n\"SymbolicLinkValue\"=" + LinkData("\\REGISTRY\\MACHINE\\SOFTWARE\\Victim") + "\r\n";
+    std::string rest = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Victim";
+    victim += rest + "]\r\n\"Keep\"=\"1\"\r\n";
+    for (size_t i = at + 1; i < chain.size(); ++i) {
+      rest += "\\" + chain[i];
+      victim += rest + "]\r\n";
+    }
+    machine.Write("registry/HKLM.reg",
+                  velk_test::ProfileListReg({{"S-1-5-21-9-1002", RegString("C:\\Users\\bob")}}, victim));
+    machine.Write("drive_c/Users/bob/NTUSER.DAT", velk_test::HiveReg(hive));
+    velk_test::TempMachine::Reload();
+    const std::string before = machine.Read("registry/HKLM.reg");
+    EXPECT_EQ(RemoveSparkleReg(velk_test::FakeInstaller::kSession), 0u);
+    auto lines = Short(installer.Lines());
+    installer.messages.clear();
+    EXPECT_EQ(machine.Read("registry/HKLM.reg"), before);
+    std::string path = "S-1-5-21-9-1002" + below;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "W skipped link " + path), 1) << testing::PrintToString(lines);
+    EXPECT_NE(machine.Read("drive_c/Users/bob/NTUSER.DAT").find("SymbolicLinkValue"), std::string::npos);
+  }
+}
+
+TEST_F(ProfileLinksTest, AHiveFileThatIsALinkIsNotMounted) {
+  machine.Write("machine.ini", "[machine]\n");
+  machine.Write("elsewhere/NTUSER.DAT",
+                velk_test::HiveReg("[HKEY_CURRENT_USER\\SOFTWARE\\TESSMAR\\velk-access\\WinSparkle]\r\n"));
+  fs::remove(Bob("NTUSER.DAT"));
+  fs::create_symlink(machine.Root() / "elsewhere/NTUSER.DAT", Bob("NTUSER.DAT"));
+  velk_test::TempMachine::Reload();
+  const std::string before = machine.Read("elsewhere/NTUSER.DAT");
+  EXPECT_EQ(RemoveSparkleReg(velk_test::FakeInstaller::kSession), 0u);
+  EXPECT_THAT(Short(installer.Lines()), testing::Contains("W skipped link C:\\Users\\bob\\NTUSER.DAT"));
+  EXPECT_EQ(machine.Read("elsewhere/NTUSER.DAT"), before);
 }
 
 // An attacker thread swaps the maker folder for a link to the victim and

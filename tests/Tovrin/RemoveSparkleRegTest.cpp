@@ -33,6 +33,22 @@ class RecordingRegistry : public velk_test::ForwardingRegistry {
     calls.push_back(L"delete " + std::wstring(s));
     return failDelete ? failDelete : in.DeleteKey(p, s, v);
   }
+  // Keys held open are deleted through their handles: the path each
+  // handle names is kept for the record.
+  LSTATUS OpenKey(HKEY p, const wchar_t* s, REGSAM a, HKEY* r) override {
+    LSTATUS status = in.OpenKey(p, s, a, r);
+    if (status == ERROR_SUCCESS && p == HKEY_USERS) paths[*r] = s;
+    return status;
+  }
+  LSTATUS OpenLinkKey(HKEY p, const wchar_t* s, REGSAM a, HKEY* r) override {
+    LSTATUS status = in.OpenLinkKey(p, s, a, r);
+    if (status == ERROR_SUCCESS) paths[*r] = paths[p] + L"\\" + s;
+    return status;
+  }
+  LSTATUS DeleteOpenKey(HKEY k) override {
+    calls.push_back(L"delete " + paths[k]);
+    return failDelete ? failDelete : in.DeleteOpenKey(k);
+  }
   LSTATUS QueryInfoKey(HKEY k, DWORD* s, DWORD* m, DWORD* v) override {
     return failQueryInfo ? failQueryInfo : in.QueryInfoKey(k, s, m, v);
   }
@@ -47,6 +63,7 @@ class RecordingRegistry : public velk_test::ForwardingRegistry {
   }
 
   std::vector<std::wstring> calls;
+  std::map<HKEY, std::wstring> paths;
   LSTATUS failDelete = 0, failQueryInfo = 0, failLoad = 0, failUnload = 0;
 };
 

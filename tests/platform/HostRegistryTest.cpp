@@ -401,3 +401,49 @@ TEST_F(HostRegistryTest, AHiveUnloadedWithinAnActionIsWrittenFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// A link key as Windows stores it: SymbolicLinkValue, REG_LINK, the target
+// path in UTF-16 without terminator (as .reg text holds it).
+std::string RegLink(const std::string& target) {
+  std::string out = "\"SymbolicLinkValue\"=hex(6):";
+  char b[8];
+  for (char c : target) {
+    std::snprintf(b, sizeof b, "%02x,00,", static_cast<unsigned char>(c));
+    out += b;
+  }
+  out.pop_back();
+  return out + "\r\n";
+}
+
+TEST_F(HostRegistryTest, RegistryLinksAreFollowedUnlessOpenedAsLinks) {
+  machine.Write("drive_c/Users/bob/NTUSER.DAT",
+                "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Bob]\r\n"
+                "[HKEY_CURRENT_USER\\Software\\Bob\\Link]\r\n" +
+                    RegLink("\\REGISTRY\\MACHINE\\SOFTWARE\\VELK"));
+  velk_test::TempMachine::Reload();
+  // Through the link, and on through it to keys below the target.
+  RegKey through;
+  ASSERT_EQ(reg.OpenKey(HKEY_USERS, L"S-1-5-21-100-1002\\Software\\Bob\\Link", KEY_READ, through.Put()), ERROR_SUCCESS);
+  EXPECT_EQ(ReadString(through.Get(), L"Name"), L"velk");
+  // The link itself: its own value, no target's.
+  RegKey link;
+  ASSERT_EQ(reg.OpenLinkKey(HKEY_USERS, L"S-1-5-21-100-1002\\Software\\Bob\\Link", KEY_READ | DELETE, link.Put()),
+            ERROR_SUCCESS);
+  DWORD type = 0;
+  EXPECT_EQ(reg.QueryValue(link.Get(), L"SymbolicLinkValue", &type, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_LINK));
+  EXPECT_EQ(ReadString(link.Get(), L"Name"), L"<none>");
+  // Deleting through the handle takes the link, never the target.
+  EXPECT_EQ(reg.DeleteOpenKey(link.Get()), ERROR_SUCCESS);
+  link.Reset();
+  through.Reset();
+  RegKey target;
+  EXPECT_EQ(reg.OpenKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VELK", KEY_READ, target.Put()), ERROR_SUCCESS);
+  RegKey gone;
+  EXPECT_EQ(reg.OpenLinkKey(HKEY_USERS, L"S-1-5-21-100-1002\\Software\\Bob\\Link", KEY_READ, gone.Put()),
+            ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace

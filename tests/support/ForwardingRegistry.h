@@ -27,6 +27,8 @@ class ForwardingRegistry : public platform::Registry {
   LSTATUS QueryInfoKey(HKEY k, DWORD* s, DWORD* m, DWORD* v) override { return in.QueryInfoKey(k, s, m, v); }
   LSTATUS LoadHive(HKEY r, const wchar_t* n, const wchar_t* f) override { return in.LoadHive(r, n, f); }
   LSTATUS UnloadHive(HKEY r, const wchar_t* n) override { return in.UnloadHive(r, n); }
+  LSTATUS OpenLinkKey(HKEY p, const wchar_t* s, REGSAM a, HKEY* r) override { return in.OpenLinkKey(p, s, a, r); }
+  LSTATUS DeleteOpenKey(HKEY k) override { return in.DeleteOpenKey(k); }
 
   platform::Registry& in;
 };

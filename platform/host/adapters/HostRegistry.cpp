@@ -274,18 +274,23 @@ LSTATUS HostRegistry::HiveForUser(const std::wstring& sid, std::shared_ptr<Hive>
   return ERROR_SUCCESS;
 }
 
-LSTATUS HostRegistry::Resolve(HKEY parent, const wchar_t* subkey, Location* out) {
+std::shared_ptr<Hive> HostRegistry::MachineHive() {
+  if (!machineHive_) {
+    const Machine* m = Machine::Current();
+    if (!m) return nullptr;
+    machineHive_ = std::make_shared<Hive>(m->RegistryFolder() / "HKLM.reg", L"HKEY_LOCAL_MACHINE");
+  }
+  return machineHive_;
+}
+
+LSTATUS HostRegistry::Resolve(HKEY parent, const wchar_t* subkey, Location* out, bool openLink) {
   std::vector<std::wstring> parts;
   LSTATUS s = SplitPath(subkey, &parts);
   if (s != ERROR_SUCCESS) return s;
   Location base;
   if (parent == HKEY_LOCAL_MACHINE) {
-    if (!machineHive_) {
-      const Machine* m = Machine::Current();
-      if (!m) return ERROR_BADDB;
-      machineHive_ = std::make_shared<Hive>(m->RegistryFolder() / "HKLM.reg", L"HKEY_LOCAL_MACHINE");
-    }
-    base.hive = machineHive_;
+    base.hive = MachineHive();
+    if (!base.hive) return ERROR_BADDB;
   } else if (parent == HKEY_CURRENT_USER) {
     const Machine* m = Machine::Current();
     if (!m) return ERROR_BADDB;
@@ -304,8 +309,69 @@ LSTATUS HostRegistry::Resolve(HKEY parent, const wchar_t* subkey, Location* out)
     if (s != ERROR_SUCCESS) return s;
     parts.erase(parts.begin());
   }
+  const size_t resolved = base.path.size();  // a handle's location is followed already
   base.path.insert(base.path.end(), parts.begin(), parts.end());
+  s = FollowLinks(&base, resolved, openLink);
+  if (s != ERROR_SUCCESS) return s;
   *out = std::move(base);
+  return ERROR_SUCCESS;
+}
+
+namespace {
+constexpr int kMaxLinkHops = 16;
+const wchar_t kLinkValue[] = L"SymbolicLinkValue";
+}  // namespace
+
+// A link's target: \REGISTRY\MACHINE\... or \REGISTRY\USER\<SID>\...
+LSTATUS HostRegistry::LinkTarget(const std::wstring& target, Location* out) {
+  std::vector<std::wstring> parts;
+  size_t start = target.empty() || target[0] != L'\\' ? 0 : 1;
+  if (SplitPath(target.c_str() + start, &parts) != ERROR_SUCCESS || parts.size() < 2 ||
+      !EqualsNoCase(parts[0], L"REGISTRY"))
+    return ERROR_FILE_NOT_FOUND;
+  if (EqualsNoCase(parts[1], L"MACHINE")) {
+    out->hive = MachineHive();
+    if (!out->hive) return ERROR_BADDB;
+    out->path.assign(parts.begin() + 2, parts.end());
+    return ERROR_SUCCESS;
+  }
+  if (!EqualsNoCase(parts[1], L"USER") || parts.size() < 3) return ERROR_FILE_NOT_FOUND;
+  LSTATUS s = HiveForUser(parts[2], &out->hive);
+  if (s != ERROR_SUCCESS) return s;
+  out->path.assign(parts.begin() + 3, parts.end());
+  return ERROR_SUCCESS;
+}
+
+// Registry links as Windows keeps them: a key with a REG_LINK value
+// "SymbolicLinkValue" (its data the target's path in WCHARs of the build,
+// without terminator) sends every lookup through it to the target, except a
+// link at the last component opened with REG_OPTION_OPEN_LINK.
+LSTATUS HostRegistry::FollowLinks(Location* loc, size_t from, bool openLink) {
+  for (int hops = 0; loc->hive;) {
+    if (loc->hive->Refresh() != ERROR_SUCCESS) return ERROR_SUCCESS;  // the caller reports it
+    RegNode* node = loc->hive->Root();
+    for (size_t i = 0; i < from && node; ++i) node = node->Child(loc->path[i]);
+    const RegValue* link = nullptr;
+    size_t at = from;
+    for (; node && at < loc->path.size(); ++at) {
+      node = node->Child(loc->path[at]);
+      if (!node || (openLink && at + 1 == loc->path.size())) break;
+      const RegValue* v = node->FindValue(kLinkValue);
+      if (v && v->type == REG_LINK) {
+        link = v;
+        break;
+      }
+    }
+    if (!link) return ERROR_SUCCESS;
+    if (++hops > kMaxLinkHops) return ERROR_CANT_RESOLVE_FILENAME;
+    Location next;
+    std::wstring target(reinterpret_cast<const wchar_t*>(link->data.data()), link->data.size() / sizeof(wchar_t));
+    LSTATUS s = LinkTarget(target.c_str(), &next);
+    if (s != ERROR_SUCCESS) return s;
+    next.path.insert(next.path.end(), loc->path.begin() + static_cast<std::ptrdiff_t>(at) + 1, loc->path.end());
+    *loc = std::move(next);
+    from = 0;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -319,10 +385,18 @@ RegNode* Walk(RegNode* root, const std::vector<std::wstring>& path, size_t count
 }  // namespace
 
 LSTATUS HostRegistry::OpenKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result) {
+  return Open(parent, subkey, access, result, false);
+}
+
+LSTATUS HostRegistry::OpenLinkKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result) {
+  return Open(parent, subkey, access, result, true);
+}
+
+LSTATUS HostRegistry::Open(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result, bool openLink) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   if (!result) return ERROR_INVALID_PARAMETER;
   Location loc;
-  LSTATUS s = Resolve(parent, subkey, &loc);
+  LSTATUS s = Resolve(parent, subkey, &loc, openLink);
   if (s != ERROR_SUCCESS) return s;
   if (loc.hive) {
     if ((s = loc.hive->Refresh()) != ERROR_SUCCESS) return s;
@@ -488,8 +562,22 @@ LSTATUS HostRegistry::DeleteValue(HKEY key, const wchar_t* name) {
 LSTATUS HostRegistry::DeleteKey(HKEY parent, const wchar_t* subkey, REGSAM view) {
   std::lock_guard<std::recursive_mutex> g(lock_);
   Location loc;
+  // RegDeleteKeyExW opens the key it deletes: a link at its name is followed.
   LSTATUS s = Resolve(parent, subkey, &loc);
   if (s != ERROR_SUCCESS) return s;
+  return DeleteAt(loc);
+}
+
+LSTATUS HostRegistry::DeleteOpenKey(HKEY key) {
+  std::lock_guard<std::recursive_mutex> g(lock_);
+  Handle* h = Find(key);
+  if (!h) return ERROR_INVALID_HANDLE;
+  if (!(h->access & DELETE)) return ERROR_ACCESS_DENIED;
+  return DeleteAt(h->where);
+}
+
+LSTATUS HostRegistry::DeleteAt(const Location& loc) {
+  LSTATUS s;
   if (!loc.hive || loc.path.empty()) return ERROR_ACCESS_DENIED;  // a hive's root stays
   FileLock fileLock(loc.hive->File());
   if ((s = fileLock.Status()) != ERROR_SUCCESS) return s;
@@ -558,7 +646,7 @@ LSTATUS HostRegistry::LoadHive(HKEY root, const wchar_t* name, const wchar_t* fi
   fs::path hostFile;
   if (!m || !m->MapPath(file, &hostFile)) return ERROR_PATH_NOT_FOUND;
   struct stat st {};
-  if (::stat(hostFile.c_str(), &st) != 0) return ERROR_FILE_NOT_FOUND;
+  if (::lstat(hostFile.c_str(), &st) != 0) return ERROR_FILE_NOT_FOUND;
   if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
   std::shared_ptr<Hive> none;
   HiveForUser(L"", &none);  // the start mounts count as users of their files

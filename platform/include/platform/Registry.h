@@ -44,6 +44,16 @@ class Registry {
   // RegUnLoadKeyW: every key opened inside must be closed first.
   virtual LSTATUS UnloadHive(HKEY root, const wchar_t* name) { return ERROR_CALL_NOT_IMPLEMENTED; }
 
+  // Registry links: a key holding a REG_LINK value "SymbolicLinkValue" (the
+  // target's \REGISTRY\... path) leads every open through it elsewhere.
+  // RegOpenKeyExW with REG_OPTION_OPEN_LINK: a link at the last component
+  // of subkey is opened itself, not followed (links before it still are).
+  virtual LSTATUS OpenLinkKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result);
+  // NtDeleteKey: deletes the key an open handle (with DELETE access)
+  // names, a link key itself rather than its target; only a key without
+  // subkeys (ERROR_ACCESS_DENIED otherwise). The handle stays to be closed.
+  virtual LSTATUS DeleteOpenKey(HKEY key);
+
   VELK_PORT(Registry);
 };
 

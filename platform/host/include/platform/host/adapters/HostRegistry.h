@@ -46,6 +46,8 @@ class HostRegistry : public Registry {
 
   LSTATUS LoadHive(HKEY root, const wchar_t* name, const wchar_t* file) override;
   LSTATUS UnloadHive(HKEY root, const wchar_t* name) override;
+  LSTATUS OpenLinkKey(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result) override;
+  LSTATUS DeleteOpenKey(HKEY key) override;
 
   // Mounts a hive file (keys under HKEY_CURRENT_USER in the file) as
   // HKEY_USERS\<name>. ERROR_ALREADY_EXISTS when that name is mounted.
@@ -60,7 +62,12 @@ class HostRegistry : public Registry {
  private:
   struct Location;
   struct Handle;
-  LSTATUS Resolve(HKEY parent, const wchar_t* subkey, Location* out);
+  LSTATUS Resolve(HKEY parent, const wchar_t* subkey, Location* out, bool openLink = false);
+  LSTATUS FollowLinks(Location* loc, size_t from, bool openLink);
+  LSTATUS LinkTarget(const std::wstring& target, Location* out);
+  std::shared_ptr<Hive> MachineHive();
+  LSTATUS Open(HKEY parent, const wchar_t* subkey, REGSAM access, HKEY* result, bool openLink);
+  LSTATUS DeleteAt(const Location& loc);
   LSTATUS HiveForUser(const std::wstring& sid, std::shared_ptr<Hive>* hive);
   LSTATUS UserProfileHive(const std::wstring& sid, std::filesystem::path* file);
   HKEY NewHandle(Handle handle);
