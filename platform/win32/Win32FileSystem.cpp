@@ -416,11 +416,15 @@ class Win32FileSystem : public FileSystem {
     rename->RootDirectory = to;
     rename->FileNameLength = static_cast<DWORD>(nameBytes);
     std::memcpy(rename->FileName, newName, nameBytes);
-    BOOL ok = SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
-    DWORD error = GetLastError();
+    // FILE_RENAME_INFO is FILE_RENAME_INFORMATION. NtSetInformationFile,
+    // not SetFileInformationByHandle: Wine's kernel32 turns the plain name
+    // into a path of the current folder and so ignores RootDirectory.
+    IO_STATUS_BLOCK io;
+    NTSTATUS status = NtSetInformationFile(h, &io, rename, static_cast<ULONG>(buffer.size()), FileRenameInformation);
     CloseHandle(h);
-    SetLastError(ok ? ERROR_SUCCESS : error);
-    return ok;
+    if (status < 0) return FailStatus(status);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
   }
 
  private:
