@@ -23,6 +23,8 @@ root=$(mktemp -d /tmp/velk-wine-XXXXXX)
 stage="$root/stage"
 mkdir -p "$stage"
 cp "$build"/bin/*.dll "$build"/bin/*.exe "$stage"/ 2>/dev/null
+# The reference package installs the notices made beside the binaries.
+cp "$build"/bin/THIRD-PARTY-NOTICES.txt "$stage"/ 2>/dev/null || true
 win32_build=${VELK_WIN32_BUILD:-$build/../win32}
 if [ -d "$win32_build/bin" ]; then
   mkdir -p "$stage/x86"
