@@ -191,6 +191,21 @@ struct FolderSearch {
   std::wstring pattern;
 };
 
+// An entry of folder that is no link as the handle or the folder's listing
+// sees it; a link is ERROR_ACCESS_DENIED.
+HANDLE OpenNoLinkIn(HANDLE folder, const wchar_t* name, ACCESS_MASK access) {
+  HANDLE h = OpenIn(folder, name, access, kAnyShare, FILE_OPEN, 0);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  DWORD a = HandleAttributes(h);
+  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      (ListedAttributes(folder, name) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    CloseHandle(h);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
 // Marks an open entry for deletion; it goes when the handle closes.
 BOOL DeleteOpen(HANDLE h) {
   FILE_DISPOSITION_INFO disposition{TRUE};
@@ -353,15 +368,8 @@ class Win32FileSystem : public FileSystem {
   }
 
   BOOL SetAttributesIn(HANDLE folder, const wchar_t* name, DWORD attributes) override {
-    HANDLE h = OpenIn(folder, name, FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES, kAnyShare, FILE_OPEN, 0);
+    HANDLE h = OpenNoLinkIn(folder, name, FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES);
     if (h == INVALID_HANDLE_VALUE) return FALSE;
-    DWORD now = HandleAttributes(h);
-    if (now == INVALID_FILE_ATTRIBUTES || (now & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        (ListedAttributes(folder, name) & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      CloseHandle(h);
-      SetLastError(ERROR_ACCESS_DENIED);
-      return FALSE;
-    }
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = attributes;
     BOOL ok = SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic);
@@ -400,15 +408,8 @@ class Win32FileSystem : public FileSystem {
       SetLastError(ERROR_INVALID_NAME);
       return FALSE;
     }
-    HANDLE h = OpenIn(from, name, DELETE | FILE_READ_ATTRIBUTES, kAnyShare, FILE_OPEN, 0);
+    HANDLE h = OpenNoLinkIn(from, name, DELETE | FILE_READ_ATTRIBUTES);
     if (h == INVALID_HANDLE_VALUE) return FALSE;
-    DWORD a = HandleAttributes(h);
-    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        (ListedAttributes(from, name) & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      CloseHandle(h);
-      SetLastError(ERROR_ACCESS_DENIED);
-      return FALSE;
-    }
     size_t nameBytes = std::wcslen(newName) * sizeof(WCHAR);
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());

@@ -284,17 +284,7 @@ class HostFileSystem : public FileSystem {
     return Next(*s, data) ? TRUE : Fail(ERROR_NO_MORE_FILES);
   }
 
-  BOOL CloseFind(HANDLE find) override {
-    std::unique_ptr<Search> owned;
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      auto it = searches_.find(reinterpret_cast<Search*>(find));
-      if (it == searches_.end()) return Fail(ERROR_INVALID_HANDLE);
-      owned.reset(*it);
-      searches_.erase(it);
-    }
-    return TRUE;
-  }
+  BOOL CloseFind(HANDLE find) override { return Drop(searches_, find); }
 
   DWORD GetAttributes(const wchar_t* path) override {
     std::string host;
@@ -503,10 +493,7 @@ class HostFileSystem : public FileSystem {
     // Win32 reports an existing file it opened or replaced this way.
     SetLastErrorCode(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                             : ERROR_SUCCESS);
-    HANDLE h = reinterpret_cast<HANDLE>(state.get());
-    std::lock_guard<std::mutex> g(lock_);
-    files_.insert(state.release());
-    return h;
+    return Adopt(files_, std::move(state));
   }
 
   BOOL ReadBytes(HANDLE file, void* buffer, DWORD bytes, DWORD* done) override {
@@ -554,15 +541,7 @@ class HostFileSystem : public FileSystem {
     return TRUE;
   }
 
-  BOOL CloseFile(HANDLE file) override {
-    std::unique_ptr<OpenFileState> owned;
-    std::lock_guard<std::mutex> g(lock_);
-    auto it = files_.find(reinterpret_cast<OpenFileState*>(file));
-    if (it == files_.end()) return Fail(ERROR_INVALID_HANDLE);
-    owned.reset(*it);
-    files_.erase(it);
-    return TRUE;
-  }
+  BOOL CloseFile(HANDLE file) override { return Drop(files_, file); }
 
   HANDLE OpenFolder(HANDLE parent, const wchar_t* name, DWORD* attributes) override {
     if (!attributes) return FailHandle(ERROR_INVALID_PARAMETER);
@@ -605,21 +584,10 @@ class HostFileSystem : public FileSystem {
       if (!link) stored = StoredDosBitsAt(p->fd.Get(), leaf.c_str(), p->host);
     }
     *attributes = AttributesOf(st, stored, link);
-    HANDLE h = reinterpret_cast<HANDLE>(state.get());
-    std::lock_guard<std::mutex> g(lock_);
-    folders_.insert(state.release());
-    return h;
+    return Adopt(folders_, std::move(state));
   }
 
-  BOOL CloseFolder(HANDLE folder) override {
-    std::unique_ptr<FolderState> owned;
-    std::lock_guard<std::mutex> g(lock_);
-    auto it = folders_.find(reinterpret_cast<FolderState*>(folder));
-    if (it == folders_.end()) return Fail(ERROR_INVALID_HANDLE);
-    owned.reset(*it);
-    folders_.erase(it);
-    return TRUE;
-  }
+  BOOL CloseFolder(HANDLE folder) override { return Drop(folders_, folder); }
 
   BOOL SetAttributesIn(HANDLE folder, const wchar_t* name, DWORD attributes) override {
     Located e;
@@ -751,10 +719,27 @@ class HostFileSystem : public FileSystem {
     std::sort(found.begin(), found.end());
     for (auto& f : found) search->names.push_back(std::move(f.second));
     if (!Next(*search, data)) return FailHandle(ERROR_FILE_NOT_FOUND);
-    HANDLE h = reinterpret_cast<HANDLE>(search.get());
+    return Adopt(searches_, std::move(search));
+  }
+
+  // The handles this file system hands out are its own state objects,
+  // owned by their set from the open to the close.
+  template <class T>
+  HANDLE Adopt(std::unordered_set<T*>& set, std::unique_ptr<T> state) {
+    HANDLE h = reinterpret_cast<HANDLE>(state.get());
     std::lock_guard<std::mutex> g(lock_);
-    searches_.insert(search.release());
+    set.insert(state.release());
     return h;
+  }
+  template <class T>
+  BOOL Drop(std::unordered_set<T*>& set, HANDLE h) {
+    std::unique_ptr<T> owned;  // freed after the lock is left
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = set.find(reinterpret_cast<T*>(h));
+    if (it == set.end()) return Fail(ERROR_INVALID_HANDLE);
+    owned.reset(*it);
+    set.erase(it);
+    return TRUE;
   }
 
   FolderState* LookupFolder(HANDLE h) {
