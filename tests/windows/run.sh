@@ -24,7 +24,8 @@ if ! command -v wine >/dev/null; then
   exit 77
 fi
 x86=no
-grep -q '^CMAKE_SIZEOF_VOID_P:INTERNAL=4$' "$build/CMakeCache.txt" 2>/dev/null && x86=yes
+# The cache keeps no pointer size; the i686 tools name the 32-bit build.
+grep -q '^CMAKE_AR:FILEPATH=.*i686-w64-mingw32-' "$build/CMakeCache.txt" 2>/dev/null && x86=yes
 if [ "$x86" = yes ]; then
   if ! reason=$(bash "$here/../../tools/ci/i386-probe.sh"); then
     echo "windows tests ($name): SKIPPED: $reason"
